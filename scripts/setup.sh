@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need, if any is missing.
+set -euo pipefail
+
+packages=(cmake g++ make cpp
+          qt6-base-dev qt6-base-dev-tools
+          qtbase5-dev qtbase5-dev-tools
+          binutils-mingw-w64-i686)
+# Extra packages named on the command line (the benchmark wants a few).
+packages+=("$@")
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs the whole test suite three
+# times: with Qt 6, with Qt 5.15, and with Qt 6 under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Warnings are errors. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+status=0
+
+run() {
+    local name=$1; shift
+    echo "=== $name ==="
+    cmake -S . -B "build/$name" -DMERGEFILE_WERROR=ON "$@"
+    cmake --build "build/$name" -j"$jobs"
+    (cd "build/$name" && ctest --output-on-failure -j"$jobs") || status=1
+}
+
+run qt6 -DCMAKE_BUILD_TYPE=Debug -DMERGEFILE_QT_MAJOR=6
+run qt5 -DCMAKE_BUILD_TYPE=Debug -DMERGEFILE_QT_MAJOR=5
+run qt6-sanitize -DCMAKE_BUILD_TYPE=Debug -DMERGEFILE_QT_MAJOR=6 -DMERGEFILE_SANITIZE=ON
+
+[ "$status" -eq 0 ] && echo "All test runs passed." || echo "Some tests FAILED."
+exit "$status"

@@ -1,0 +1,120 @@
+// The merge engine on its own: address texts and image sizes that the window
+// cannot show without allocating gigabytes.
+
+#include "MergeJob.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <limits>
+
+class tst_MergeJob : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void addressFromText_data();
+    void addressFromText();
+    void layoutNearTheTopOfTheAddressRange_data();
+    void layoutNearTheTopOfTheAddressRange();
+    void writeNeedsASuccessfulCheck();
+};
+
+void tst_MergeJob::addressFromText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint32>("address");
+
+    QTest::newRow("plain hex") << "1000" << 0x1000;
+    QTest::newRow("lower-case prefix") << "0x1000" << 0x1000;
+    QTest::newRow("upper-case prefix") << "0X1000" << 0x1000;
+    QTest::newRow("blanks around") << "  1000\t" << 0x1000;
+    QTest::newRow("mixed-case digits") << "aBcD" << 0xABCD;
+    QTest::newRow("plus sign") << "+1a" << 0x1A;
+    QTest::newRow("minus sign") << "-10" << -16;
+    QTest::newRow("minus with prefix") << "-0x10" << -16;
+    QTest::newRow("largest") << "7fffffff" << std::numeric_limits<qint32>::max();
+    QTest::newRow("smallest") << "-80000000" << std::numeric_limits<qint32>::min();
+    QTest::newRow("too large") << "80000000" << 0;
+    QTest::newRow("not hex") << "xyz" << 0;
+    QTest::newRow("trailing junk") << "1000g" << 0;
+    QTest::newRow("inner blank") << "10 00" << 0;
+    QTest::newRow("blank") << " " << 0;
+}
+
+void tst_MergeJob::addressFromText()
+{
+    QFETCH(QString, text);
+    QFETCH(qint32, address);
+    QCOMPARE(MergeJob::addressFromText(text), address);
+}
+
+void tst_MergeJob::layoutNearTheTopOfTheAddressRange_data()
+{
+    QTest::addColumn<QString>("lastAddress");
+    QTest::addColumn<qint64>("lastSize");
+    QTest::addColumn<qint64>("gap");
+    QTest::addColumn<qint64>("imageSize");
+
+    // Sizes past 2^31 must neither wrap nor be cut short.
+    QTest::newRow("top address") << "7fffffff" << qint64(65536) << qint64(0x7FFFFFFF - 0x1004)
+                                 << qint64(0x7FFFFFFF) - 0x1000 + 65536;
+    QTest::newRow("lower half") << "40000000" << qint64(10) << qint64(0x40000000 - 0x1004)
+                                << qint64(0x40000000) - 0x1000 + 10;
+}
+
+void tst_MergeJob::layoutNearTheTopOfTheAddressRange()
+{
+    QFETCH(QString, lastAddress);
+    QFETCH(qint64, lastSize);
+    QFETCH(qint64, gap);
+    QFETCH(qint64, imageSize);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString first = dir.filePath(QStringLiteral("first.bin"));
+    const QString last = dir.filePath(QStringLiteral("last.bin"));
+    QFile f(first);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("1234") == 4);
+    f.close();
+    QFile l(last);
+    QVERIFY(l.open(QIODevice::WriteOnly) && l.resize(lastSize));
+    l.close();
+
+    QStringList log;
+    MergeJob job({{true, last, lastAddress}, {true, first, QStringLiteral("1000")}},
+                 dir.filePath(QStringLiteral("out.bin")), [&log](const QString &line) { log << line; });
+    QVERIFY(job.check());
+    QCOMPARE(log, QStringList() << QStringLiteral("Begin to merge..."));
+    const MergeLayout &layout = job.layout();
+    QCOMPARE(layout.leadingFill, qint64(0));
+    QCOMPARE(layout.placements.size(), 2);
+    QCOMPARE(layout.placements[0].row, 2);
+    QCOMPARE(layout.placements[0].fillAfter, gap);
+    QCOMPARE(layout.placements[1].row, 1);
+    QCOMPARE(layout.placements[1].offset, imageSize - lastSize);
+    QCOMPARE(layout.placements[1].size, lastSize);
+    QCOMPARE(layout.imageSize, imageSize);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out.bin"))));
+}
+
+void tst_MergeJob::writeNeedsASuccessfulCheck()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString out = dir.filePath(QStringLiteral("out.bin"));
+    QStringList log;
+    MergeJob job({{true, dir.filePath(QStringLiteral("missing.bin")), QStringLiteral("1000")}}, out,
+                 [&log](const QString &line) { log << line; });
+    QVERIFY(!job.write());
+    QVERIFY(!job.check());
+    QVERIFY(!job.write());
+    QVERIFY(!QFile::exists(out));
+    QCOMPARE(log.size(), 2);
+    QVERIFY(job.imageSha256().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_MergeJob)
+#include "tst_mergejob.moc"
