@@ -2,11 +2,13 @@
 #define MERGEMAINWINDOW_H
 
 #include <QList>
+#include <array>
 #include <QMainWindow>
 
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QToolButton;
 
 namespace Ui {
 class MergeMainWindowForm;
@@ -42,7 +44,13 @@ private slots:
     void onMergefile();
     void onMergeBtn();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void browseRow(int index);
+    void enableRow(int index, int state);
+    std::array<QToolButton *, 8> browseButtons() const;
     void appendLog(const QString &line);
 
     Ui::MergeMainWindowForm *form;
