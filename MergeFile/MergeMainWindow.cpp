@@ -2,6 +2,7 @@
 #include "ui_MergeMainWindow.h"
 
 #include "MergeJob.h"
+#include "MergeSettings.h"
 
 #include <QDropEvent>
 #include <QFileDialog>
@@ -18,9 +19,13 @@ const char versionText[] = "v01.00.01";
 MergeMainWindow::MergeMainWindow()
     : QMainWindow(nullptr)
     , form(new Ui::MergeMainWindowForm)
+    , settings(nullptr)
 {
     form->setupUi(this);
     setWindowTitle(QStringLiteral("Varn Merge File Tool %1").arg(QLatin1String(versionText)));
+
+    settings = new MergeSettings;
+    settings->load();
 
     connect(form->file1Btn, SIGNAL(clicked(bool)), this, SLOT(onfile1()));
     connect(form->file2Btn, SIGNAL(clicked(bool)), this, SLOT(onfile2()));
@@ -51,11 +56,45 @@ MergeMainWindow::MergeMainWindow()
     for (QLineEdit *edit : std::as_const(nameEdits))
         edit->installEventFilter(this);
     form->mergefileLEdt->installEventFilter(this);
+
+    // The signals are wired by now, so a stored checked box enables its row.
+    settingsToWidgets();
 }
 
 MergeMainWindow::~MergeMainWindow()
 {
+    widgetsToSettings();
+    settings->save();
     delete form;
+    delete settings;
+}
+
+void MergeMainWindow::settingsToWidgets()
+{
+    const std::array<QToolButton *, 8> buttons = browseButtons();
+    for (int i = 0; i < MergeSettings::rowCount; ++i) {
+        const size_t k = size_t(i);
+        enableBoxes.at(i)->setChecked(settings->enables[k]);
+        nameEdits.at(i)->setText(settings->fileNames[k]);
+        addrCombos.at(i)->addItem(settings->addresses[k]);
+        if (!enableBoxes.at(i)->isChecked()) {
+            nameEdits.at(i)->setEnabled(false);
+            buttons[k]->setEnabled(false);
+            addrCombos.at(i)->setEnabled(false);
+        }
+    }
+    form->mergefileLEdt->setText(settings->mergeFileName);
+}
+
+void MergeMainWindow::widgetsToSettings()
+{
+    for (int i = 0; i < MergeSettings::rowCount; ++i) {
+        const size_t k = size_t(i);
+        settings->enables[k] = enableBoxes.at(i)->isChecked();
+        settings->fileNames[k] = nameEdits.at(i)->text();
+        settings->addresses[k] = addrCombos.at(i)->currentText();
+    }
+    settings->mergeFileName = form->mergefileLEdt->text();
 }
 
 void MergeMainWindow::onfile1()

@@ -9,6 +9,7 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QToolButton;
+struct MergeSettings;
 
 namespace Ui {
 class MergeMainWindowForm;
@@ -52,8 +53,11 @@ private:
     void enableRow(int index, int state);
     std::array<QToolButton *, 8> browseButtons() const;
     void appendLog(const QString &line);
+    void settingsToWidgets();
+    void widgetsToSettings();
 
     Ui::MergeMainWindowForm *form;
+    MergeSettings *settings;
     QList<QCheckBox *> enableBoxes;
     QList<QLineEdit *> nameEdits;
     QList<QComboBox *> addrCombos;

@@ -1,0 +1,50 @@
+#ifndef MERGESETTINGS_H
+#define MERGESETTINGS_H
+
+#include <QSettings>
+#include <QString>
+
+#include <array>
+
+class SettingsFile;
+
+// What the user entered, kept from one run to the next in "cfg/MergeTool.ini":
+// the eight rows and the output name. Plain data; the window copies it to and
+// from its widgets.
+struct MergeSettings
+{
+    static constexpr int rowCount = 8;
+
+    std::array<QString, rowCount> fileNames;
+    std::array<bool, rowCount> enables{};
+    std::array<QString, rowCount> addresses; // as typed, never converted
+    QString mergeFileName;
+    SettingsFile *settingsFile = nullptr; // only while a load or save runs
+
+    // Relative: it lies in the program's directory, which main makes current.
+    static QString defaultPath() { return QStringLiteral("cfg/MergeTool.ini"); }
+
+    // A missing or unreadable file leaves every field as it was; a file that
+    // cannot be written is left alone. Neither is an error worth showing.
+    void load(const QString &path = defaultPath());
+    void save(const QString &path = defaultPath());
+
+private:
+    void exchange();
+};
+
+// One load or save: the direction and the INI file it works on. Destroying it
+// is what writes a save to disk.
+class SettingsFile
+{
+public:
+    SettingsFile(bool loading, const QString &path);
+
+    void exchangeString(const QString &key, QString &value);
+    void exchangeFlag(const QString &key, bool &value);
+
+    const bool loading;
+    QSettings settings;
+};
+
+#endif // MERGESETTINGS_H
