@@ -3,6 +3,7 @@
 
 #include "MergeJob.h"
 #include "MergeSettings.h"
+#include "Version.h"
 
 #include <QDropEvent>
 #include <QFileDialog>
@@ -12,17 +13,13 @@
 
 #include <utility>
 
-namespace {
-const char versionText[] = "v01.00.01";
-}
-
 MergeMainWindow::MergeMainWindow()
     : QMainWindow(nullptr)
     , form(new Ui::MergeMainWindowForm)
     , settings(nullptr)
 {
     form->setupUi(this);
-    setWindowTitle(QStringLiteral("Varn Merge File Tool %1").arg(QLatin1String(versionText)));
+    setWindowTitle(QStringLiteral("Varn Merge File Tool %1").arg(QLatin1String(MERGEFILE_VERSION_TEXT)));
 
     settings = new MergeSettings;
     settings->load();
