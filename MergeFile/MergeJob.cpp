@@ -10,6 +10,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <thread>
+
+#ifdef MERGEFILE_HAVE_OPENSSL
+#include <openssl/evp.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
+#endif
 
 namespace {
 
@@ -38,6 +46,50 @@ bool readExactly(QFile &file, char *dst, qint64 size)
     return file.read(&extra, 1) == 0;
 }
 
+// Huge pages make the first touch of a large image far cheaper: a few hundred
+// faults instead of one per 4 KiB.
+void adviseHugePages(char *data, qint64 size)
+{
+#ifdef Q_OS_LINUX
+    const quintptr page = 4096;
+    const quintptr begin = (quintptr(data) + page - 1) & ~(page - 1);
+    const quintptr end = (quintptr(data) + quintptr(size)) & ~(page - 1);
+    if (end > begin + (2u << 20))
+        madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    Q_UNUSED(data);
+    Q_UNUSED(size);
+#endif
+}
+
+QByteArray sha256(const char *data, qint64 size)
+{
+    const qint64 chunkLimit = 1 << 30;
+#ifdef MERGEFILE_HAVE_OPENSSL
+    // Several times faster than QCryptographicHash where the CPU has SHA instructions.
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_MD_CTX *context = EVP_MD_CTX_new();
+    bool ok = context && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
+    for (qint64 done = 0; ok && done < size; done += chunkLimit)
+        ok = EVP_DigestUpdate(context, data + done, size_t(qMin(size - done, chunkLimit))) == 1;
+    ok = ok && EVP_DigestFinal_ex(context, digest, &length) == 1;
+    EVP_MD_CTX_free(context);
+    if (ok)
+        return QByteArray(reinterpret_cast<const char *>(digest), int(length));
+#endif
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (qint64 done = 0; done < size; done += chunkLimit) {
+        const int chunk = int(qMin(size - done, chunkLimit));
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        hash.addData(QByteArrayView(data + done, chunk));
+#else
+        hash.addData(data + done, chunk);
+#endif
+    }
+    return hash.result();
+}
+
 } // namespace
 
 struct MergeJob::Private
@@ -54,7 +106,8 @@ struct MergeJob::Private
     bool checked = false;
 
     std::unique_ptr<char, FreeDeleter> image;
-    bool written = false;
+    bool hashImage = false;
+    QByteArray digest;
 
     bool fail(const QString &message)
     {
@@ -182,6 +235,7 @@ bool MergeJob::write()
     if (size > 0 && !d->image)
         return d->fail(tr("Error!!!Not enough memory for a merge image of %1 bytes!").arg(size));
     char *image = d->image.get();
+    adviseHugePages(image, size);
 
     if (d->layout.leadingFill > 0)
         std::memset(image, fillByte, size_t(d->layout.leadingFill));
@@ -202,11 +256,23 @@ bool MergeJob::write()
     }
     d->sources.clear();
 
-    if (!d->writeImage(image, size))
+    QByteArray digest;
+    std::thread hasher;
+    if (d->hashImage)
+        hasher = std::thread([&digest, image, size] { digest = sha256(image, size); });
+    const bool written = d->writeImage(image, size);
+    if (hasher.joinable())
+        hasher.join();
+    if (!written)
         return false;
-    d->written = true;
+    d->digest = digest;
     d->log(tr("Merge success!"));
     return true;
+}
+
+void MergeJob::setHashImage(bool on)
+{
+    d->hashImage = on;
 }
 
 bool MergeJob::Private::writeImage(const char *data, qint64 size)
@@ -240,20 +306,5 @@ bool MergeJob::Private::writeImage(const char *data, qint64 size)
 
 QByteArray MergeJob::imageSha256() const
 {
-    if (!d->written)
-        return QByteArray();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    const char *data = d->image.get();
-    qint64 left = d->layout.imageSize;
-    while (left > 0) {
-        const int chunk = int(qMin<qint64>(left, 1 << 30));
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-        hash.addData(QByteArrayView(data, chunk));
-#else
-        hash.addData(data, chunk);
-#endif
-        data += chunk;
-        left -= chunk;
-    }
-    return hash.result();
+    return d->digest;
 }

@@ -63,7 +63,11 @@ public:
     bool run() { return check() && write(); }
 
     const MergeLayout &layout() const;
-    // SHA-256 of the image that write() produced; empty before that.
+    // Asks write() to hash the image too, on a second thread while it goes to
+    // disk. Off by default: the window has no use for it.
+    void setHashImage(bool on);
+    // SHA-256 of the image that write() produced; empty unless hashing was
+    // asked for and the write succeeded.
     QByteArray imageSha256() const;
 
     // The address a row's text stands for: base-16 conversion, 0 when the text

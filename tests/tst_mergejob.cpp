@@ -3,6 +3,7 @@
 
 #include "MergeJob.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -20,6 +21,8 @@ private slots:
     void layoutNearTheTopOfTheAddressRange_data();
     void layoutNearTheTopOfTheAddressRange();
     void writeNeedsASuccessfulCheck();
+    void hashOfTheWrittenImage_data();
+    void hashOfTheWrittenImage();
 };
 
 void tst_MergeJob::addressFromText_data()
@@ -114,6 +117,45 @@ void tst_MergeJob::writeNeedsASuccessfulCheck()
     QVERIFY(!QFile::exists(out));
     QCOMPARE(log.size(), 2);
     QVERIFY(job.imageSha256().isEmpty());
+}
+
+void tst_MergeJob::hashOfTheWrittenImage_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("fileSize");
+    QTest::addColumn<bool>("hash");
+
+    QTest::newRow("empty image") << "1000" << 0 << true;
+    QTest::newRow("one byte") << "1000" << 1 << true;
+    QTest::newRow("fill only before a small file") << "1040" << 3 << true;
+    QTest::newRow("several MiB") << "2000" << (5 << 20) + 7 << true;
+    QTest::newRow("not asked for") << "1000" << 10 << false;
+}
+
+void tst_MergeJob::hashOfTheWrittenImage()
+{
+    QFETCH(QString, address);
+    QFETCH(int, fileSize);
+    QFETCH(bool, hash);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QByteArray content(fileSize, Qt::Uninitialized);
+    for (int i = 0; i < fileSize; ++i)
+        content[i] = char((i * 131 + i / 977) & 0xFF);
+    QFile source(dir.filePath(QStringLiteral("in.bin")));
+    QVERIFY(source.open(QIODevice::WriteOnly) && source.write(content) == fileSize);
+    source.close();
+
+    const QString out = dir.filePath(QStringLiteral("out.bin"));
+    MergeJob job({{true, source.fileName(), address}}, out, [](const QString &) {});
+    job.setHashImage(hash);
+    QVERIFY(job.run());
+    QFile written(out);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray image = written.readAll();
+    QCOMPARE(image.size(), int(MergeJob::addressFromText(address) - 0x1000) + fileSize);
+    QCOMPARE(job.imageSha256(), hash ? QCryptographicHash::hash(image, QCryptographicHash::Sha256) : QByteArray());
 }
 
 QTEST_GUILESS_MAIN(tst_MergeJob)

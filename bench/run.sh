@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Times whole merges side by side, on inputs it makes itself:
+#   ours   MergeFileCli (the window's engine), which syncs the image to disk
+#   limit  cat of the inputs and the fill into one file, then sync of that file
+#   peer   srec_cat from Debian's srecord package, then sync
+# Each is run RUNS times (default 5) with warm caches; medians are reported with
+# the peak resident memory, and every output is checked to be the same bytes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+RUNS=${RUNS:-5}
+scripts/setup.sh time srecord bc
+cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build build/bench -j"$(nproc)" >/dev/null
+cli=$PWD/build/bench/cli/MergeFileCli
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/mergebench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+MiB=$((1024 * 1024))
+fill_file() { head -c "$2" /dev/zero | tr '\0' '\377' > "$1"; }
+hex() { printf '0x%x' "$1"; }
+
+# Runs "$@" once; prints wall seconds and peak memory in KiB.
+measure() {
+    local start end
+    start=$EPOCHREALTIME
+    /usr/bin/time -f '%M' -o mem.txt "$@" >/dev/null
+    end=$EPOCHREALTIME
+    echo "$(echo "$end - $start" | bc -l) $(cat mem.txt)"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# bench NAME OUT-PREFIX: uses the arrays ours, limit, peer (commands) set by the caller.
+bench() {
+    local name=$1 label cmd times mems t m
+    printf '\n%s\n' "$name"
+    printf '  %-6s %10s %12s\n' tool 'median s' 'peak MiB'
+    for label in ours limit peer; do
+        cmd="${label}_cmd"
+        times=() mems=()
+        for _ in $(seq "$RUNS"); do
+            rm -f "out_$label.bin"
+            read -r t m < <(measure bash -c "${!cmd}")
+            times+=("$t") mems+=("$m")
+        done
+        t=$(printf '%s\n' "${times[@]}" | median)
+        m=$(printf '%s\n' "${mems[@]}" | median)
+        printf '  %-6s %10.3f %12.1f\n' "$label" "$t" "$(echo "$m / 1024" | bc -l)"
+        eval "${label}_time=$t; ${label}_mem=$m"
+    done
+    cmp out_ours.bin out_limit.bin
+    cmp out_ours.bin out_peer.bin
+    local size
+    size=$(stat -c %s out_ours.bin)
+    printf '  image %d bytes (%.1f MiB), all three identical\n' "$size" "$(echo "$size / $MiB" | bc -l)"
+    printf '  ours/limit %.2f   ours/peer %.3f (peer %.1fx slower)   ours peak - image %.1f MiB\n' \
+        "$(echo "$ours_time / $limit_time" | bc -l)" "$(echo "$ours_time / $peer_time" | bc -l)" \
+        "$(echo "$peer_time / $ours_time" | bc -l)" "$(echo "($ours_mem * 1024 - $size) / $MiB" | bc -l)"
+}
+
+echo "Making inputs in $work ..."
+# Layout 1: eight 30 MiB files at 32 MiB steps from 0x1000: a 254 MiB image.
+pairs=() cats=() srec=()
+fill_file gap2.bin $((2 * MiB))
+for i in 1 2 3 4 5 6 7 8; do
+    head -c $((30 * MiB)) /dev/urandom > "part$i.bin"
+    addr=$((0x1000 + (i - 1) * 32 * MiB))
+    pairs+=("$(hex "$addr")" "part$i.bin")
+    srec+=("part$i.bin" -binary -offset "$(hex "$addr")")
+    cats+=("part$i.bin")
+    [ "$i" -lt 8 ] && cats+=(gap2.bin)
+done
+end=$((0x1000 + 7 * 32 * MiB + 30 * MiB))
+ours_cmd="$cli -o out_ours.bin ${pairs[*]}"
+limit_cmd="cat ${cats[*]} > out_limit.bin && sync out_limit.bin"
+peer_cmd="srec_cat '(' ${srec[*]} ')' -fill 0xFF 0x1000 $(hex "$end") -offset -0x1000 -o out_peer.bin -binary && sync out_peer.bin"
+bench "eight 30 MiB files at 32 MiB steps (254 MiB image), $RUNS runs each"
+
+# Layout 2: two 64 KiB files with a 512 MiB gap between them.
+head -c $((64 * 1024)) /dev/urandom > small1.bin
+head -c $((64 * 1024)) /dev/urandom > small2.bin
+fill_file gap512.bin $((512 * MiB))
+second=$((0x1000 + 64 * 1024 + 512 * MiB))
+end=$((second + 64 * 1024))
+ours_cmd="$cli -o out_ours.bin 0x1000 small1.bin $(hex "$second") small2.bin"
+limit_cmd="cat small1.bin gap512.bin small2.bin > out_limit.bin && sync out_limit.bin"
+peer_cmd="srec_cat '(' small1.bin -binary -offset 0x1000 small2.bin -binary -offset $(hex "$second") ')' -fill 0xFF 0x1000 $(hex "$end") -offset -0x1000 -o out_peer.bin -binary && sync out_peer.bin"
+bench "two 64 KiB files with a 512 MiB gap, $RUNS runs each"
