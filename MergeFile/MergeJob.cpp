@@ -106,7 +106,7 @@ struct MergeJob::Private
     bool checked = false;
 
     std::unique_ptr<char, FreeDeleter> image;
-    bool hashImage = false;
+    bool secondThread = false;
     QByteArray digest;
 
     bool fail(const QString &message)
@@ -239,26 +239,52 @@ bool MergeJob::write()
 
     if (d->layout.leadingFill > 0)
         std::memset(image, fillByte, size_t(d->layout.leadingFill));
-    for (int k = 0; k < d->layout.placements.size(); ++k) {
+    const int count = d->layout.placements.size();
+    // Places source k and the fill after it; touches nothing shared.
+    auto place = [this, image](int k) {
         const MergePlacement &p = d->layout.placements.at(k);
         char *dst = image + p.offset;
         QFile &source = *d->sources.at(size_t(k));
+        bool ok = true;
         if (source.isSequential()) {
             if (p.size > 0)
                 std::memcpy(dst, d->preread.at(k).constData(), size_t(p.size));
-            d->preread[k].clear();
-        } else if (!readExactly(source, dst, p.size)) {
-            return d->fail(tr("Error!!!Fail to read file%1!").arg(p.fileName));
+        } else {
+            ok = readExactly(source, dst, p.size);
         }
         source.close();
-        if (p.fillAfter > 0)
+        if (ok && p.fillAfter > 0)
             std::memset(dst + p.size, fillByte, size_t(p.fillAfter));
+        return ok;
+    };
+    std::vector<char> placed(size_t(count), 0);
+    int split = count; // placements from here on go to the second thread
+    if (d->secondThread && count > 1) {
+        // Halve the bytes, not the files.
+        qint64 bytes = 0;
+        for (split = 0; split < count - 1 && 2 * bytes < size; ++split)
+            bytes += d->layout.placements.at(split).size + d->layout.placements.at(split).fillAfter;
     }
+    std::thread helper;
+    if (split < count)
+        helper = std::thread([&] {
+            for (int k = split; k < count; ++k)
+                placed[size_t(k)] = place(k);
+        });
+    for (int k = 0; k < split; ++k)
+        placed[size_t(k)] = place(k);
+    if (helper.joinable())
+        helper.join();
     d->sources.clear();
+    d->preread.clear();
+    for (int k = 0; k < count; ++k) {
+        if (!placed[size_t(k)])
+            return d->fail(tr("Error!!!Fail to read file%1!").arg(d->layout.placements.at(k).fileName));
+    }
 
     QByteArray digest;
     std::thread hasher;
-    if (d->hashImage)
+    if (d->secondThread)
         hasher = std::thread([&digest, image, size] { digest = sha256(image, size); });
     const bool written = d->writeImage(image, size);
     if (hasher.joinable())
@@ -270,9 +296,9 @@ bool MergeJob::write()
     return true;
 }
 
-void MergeJob::setHashImage(bool on)
+void MergeJob::setUseSecondThread(bool on)
 {
-    d->hashImage = on;
+    d->secondThread = on;
 }
 
 bool MergeJob::Private::writeImage(const char *data, qint64 size)

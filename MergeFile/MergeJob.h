@@ -63,11 +63,12 @@ public:
     bool run() { return check() && write(); }
 
     const MergeLayout &layout() const;
-    // Asks write() to hash the image too, on a second thread while it goes to
-    // disk. Off by default: the window has no use for it.
-    void setHashImage(bool on);
-    // SHA-256 of the image that write() produced; empty unless hashing was
-    // asked for and the write succeeded.
+    // Lets write() use a second thread: the sources are read into their places
+    // in two halves at once, and the image is hashed while it goes to disk.
+    // Off by default: the window stays on its one thread and needs no hash.
+    void setUseSecondThread(bool on);
+    // SHA-256 of the image that write() produced; empty unless the second
+    // thread was allowed and the write succeeded.
     QByteArray imageSha256() const;
 
     // The address a row's text stands for: base-16 conversion, 0 when the text

@@ -3,12 +3,13 @@
 #   ours   MergeFileCli (the window's engine), which syncs the image to disk
 #   limit  cat of the inputs and the fill into one file, then sync of that file
 #   peer   srec_cat from Debian's srecord package, then sync
-# Each is run RUNS times (default 5) with warm caches; medians are reported with
+# Each is run RUNS times (default 9; srec_cat PEER_RUNS, default 3) with warm input caches, after a sync; medians are reported with
 # the peak resident memory, and every output is checked to be the same bytes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-RUNS=${RUNS:-5}
+RUNS=${RUNS:-9}
+PEER_RUNS=${PEER_RUNS:-3} # srec_cat takes seconds a run
 scripts/setup.sh time srecord bc
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build/bench -j"$(nproc)" >/dev/null
@@ -33,22 +34,27 @@ measure() {
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# bench NAME OUT-PREFIX: uses the arrays ours, limit, peer (commands) set by the caller.
+# bench TITLE: runs the commands in ours_cmd, limit_cmd and peer_cmd, set by the caller.
 bench() {
     local name=$1 label cmd times mems t m
     printf '\n%s\n' "$name"
-    printf '  %-6s %10s %12s\n' tool 'median s' 'peak MiB'
+    printf '  %-6s %10s %8s %8s %12s\n' tool 'median s' 'min s' 'max s' 'peak MiB'
     for label in ours limit peer; do
         cmd="${label}_cmd"
         times=() mems=()
-        for _ in $(seq "$RUNS"); do
+        runs=$RUNS
+        [ "$label" = peer ] && runs=$PEER_RUNS
+        for _ in $(seq "$runs"); do
             rm -f "out_$label.bin"
+            sync # the last run's write-back and deletion stay out of this one
             read -r t m < <(measure bash -c "${!cmd}")
             times+=("$t") mems+=("$m")
         done
         t=$(printf '%s\n' "${times[@]}" | median)
         m=$(printf '%s\n' "${mems[@]}" | median)
-        printf '  %-6s %10.3f %12.1f\n' "$label" "$t" "$(echo "$m / 1024" | bc -l)"
+        printf '  %-6s %10.3f %8.3f %8.3f %12.1f\n' "$label" "$t" \
+            "$(printf '%s\n' "${times[@]}" | sort -g | head -1)" "$(printf '%s\n' "${times[@]}" | sort -g | tail -1)" \
+            "$(echo "$m / 1024" | bc -l)"
         eval "${label}_time=$t; ${label}_mem=$m"
     done
     cmp out_ours.bin out_limit.bin
@@ -77,7 +83,7 @@ end=$((0x1000 + 7 * 32 * MiB + 30 * MiB))
 ours_cmd="$cli -o out_ours.bin ${pairs[*]}"
 limit_cmd="cat ${cats[*]} > out_limit.bin && sync out_limit.bin"
 peer_cmd="srec_cat '(' ${srec[*]} ')' -fill 0xFF 0x1000 $(hex "$end") -offset -0x1000 -o out_peer.bin -binary && sync out_peer.bin"
-bench "eight 30 MiB files at 32 MiB steps (254 MiB image), $RUNS runs each"
+bench "eight 30 MiB files at 32 MiB steps (254 MiB image)"
 
 # Layout 2: two 64 KiB files with a 512 MiB gap between them.
 head -c $((64 * 1024)) /dev/urandom > small1.bin
@@ -88,4 +94,4 @@ end=$((second + 64 * 1024))
 ours_cmd="$cli -o out_ours.bin 0x1000 small1.bin $(hex "$second") small2.bin"
 limit_cmd="cat small1.bin gap512.bin small2.bin > out_limit.bin && sync out_limit.bin"
 peer_cmd="srec_cat '(' small1.bin -binary -offset 0x1000 small2.bin -binary -offset $(hex "$second") ')' -fill 0xFF 0x1000 $(hex "$end") -offset -0x1000 -o out_peer.bin -binary && sync out_peer.bin"
-bench "two 64 KiB files with a 512 MiB gap, $RUNS runs each"
+bench "two 64 KiB files with a 512 MiB gap"

@@ -138,7 +138,7 @@ int main(int argc, char *argv[])
     }
 
     MergeJob job(rows, output, [](const QString &line) { print(stdout, line); });
-    job.setHashImage(true);
+    job.setUseSecondThread(true);
     if (!job.check())
         return Refused;
     const bool dryRun = parser.isSet(dryRunOption);

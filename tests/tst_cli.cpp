@@ -57,23 +57,19 @@ private slots:
     void failedWriteKeepsOldOutput();
 
 private:
-    QScopedPointer<QTemporaryDir> dir;
-    QString previousDir;
+    QScopedPointer<CurrentTempDir> dir;
 };
 
 void tst_Cli::init()
 {
-    dir.reset(new QTemporaryDir);
+    dir.reset(new CurrentTempDir);
     QVERIFY(dir->isValid());
-    previousDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir->path()));
     QVERIFY(writeFile(QStringLiteral("a.bin"), "AAAA"));
     QVERIFY(writeFile(QStringLiteral("b.bin"), "BB"));
 }
 
 void tst_Cli::cleanup()
 {
-    QDir::setCurrent(previousDir);
     dir.reset();
 }
 

@@ -23,7 +23,16 @@ private slots:
     void writeNeedsASuccessfulCheck();
     void hashOfTheWrittenImage_data();
     void hashOfTheWrittenImage();
+    void sourceChangedAfterTheCheck_data();
+    void sourceChangedAfterTheCheck();
+    void secondThreadGivesTheSameImage();
 };
+
+static bool writeBytes(const QString &name, const QByteArray &content, QIODevice::OpenMode mode = QIODevice::WriteOnly)
+{
+    QFile file(name);
+    return file.open(mode) && file.write(content) == content.size();
+}
 
 void tst_MergeJob::addressFromText_data()
 {
@@ -149,13 +158,80 @@ void tst_MergeJob::hashOfTheWrittenImage()
 
     const QString out = dir.filePath(QStringLiteral("out.bin"));
     MergeJob job({{true, source.fileName(), address}}, out, [](const QString &) {});
-    job.setHashImage(hash);
+    job.setUseSecondThread(hash);
     QVERIFY(job.run());
     QFile written(out);
     QVERIFY(written.open(QIODevice::ReadOnly));
     const QByteArray image = written.readAll();
     QCOMPARE(image.size(), int(MergeJob::addressFromText(address) - 0x1000) + fileSize);
     QCOMPARE(job.imageSha256(), hash ? QCryptographicHash::hash(image, QCryptographicHash::Sha256) : QByteArray());
+}
+
+void tst_MergeJob::sourceChangedAfterTheCheck_data()
+{
+    QTest::addColumn<bool>("secondThread");
+    QTest::addColumn<bool>("grow");
+
+    QTest::newRow("shrank, one thread") << false << false;
+    QTest::newRow("grew, one thread") << false << true;
+    QTest::newRow("shrank, two threads") << true << false;
+    QTest::newRow("grew, two threads") << true << true;
+}
+
+void tst_MergeJob::sourceChangedAfterTheCheck()
+{
+    QFETCH(bool, secondThread);
+    QFETCH(bool, grow);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString a = dir.filePath(QStringLiteral("a.bin"));
+    const QString b = dir.filePath(QStringLiteral("b.bin"));
+    const QString out = dir.filePath(QStringLiteral("out.bin"));
+    QVERIFY(writeBytes(a, QByteArray(1000, 'a')));
+    QVERIFY(writeBytes(b, QByteArray(3000, 'b')));
+    QVERIFY(writeBytes(out, "old"));
+
+    QStringList log;
+    MergeJob job({{true, a, QStringLiteral("1000")}, {true, b, QStringLiteral("2000")}}, out,
+                 [&log](const QString &line) { log << line; });
+    job.setUseSecondThread(secondThread);
+    QVERIFY(job.check());
+    // The later file changes between the check and the read: its bytes would
+    // no longer match the layout.
+    QVERIFY(grow ? writeBytes(b, "more", QIODevice::Append) : QFile(b).resize(10));
+    QVERIFY(!job.write());
+    QCOMPARE(log, QStringList() << QStringLiteral("Begin to merge...") << QStringLiteral("Error!!!Fail to read file%1!").arg(b));
+    QFile old(out);
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("old"));
+}
+
+void tst_MergeJob::secondThreadGivesTheSameImage()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVector<MergeRow> rows;
+    for (int k = 0; k < 7; ++k) {
+        const QString name = dir.filePath(QStringLiteral("%1.bin").arg(k));
+        QVERIFY(writeBytes(name, QByteArray((k + 1) * 5000, char('a' + k))));
+        rows.append({true, name, QString::number(0x1000 + 0x10000 * (6 - k), 16)});
+    }
+    QByteArray images[2];
+    for (int threads = 0; threads < 2; ++threads) {
+        const QString out = dir.filePath(QStringLiteral("out%1.bin").arg(threads));
+        MergeJob job(rows, out, [](const QString &) {});
+        job.setUseSecondThread(threads == 1);
+        QVERIFY(job.run());
+        QFile file(out);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        images[threads] = file.readAll();
+    }
+    QCOMPARE(images[0].size(), 6 * 0x10000 + 5000);
+    QCOMPARE(images[0].left(5000), QByteArray(5000, 'g'));
+    QCOMPARE(images[0].mid(0x10000, 30000), QByteArray(30000, 'f') );
+    QCOMPARE(images[0].mid(0x10000 + 30000, 0x10000 - 30000), QByteArray(0x10000 - 30000, char(0xFF)));
+    QVERIFY(images[1] == images[0]);
 }
 
 QTEST_GUILESS_MAIN(tst_MergeJob)

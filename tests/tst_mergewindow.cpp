@@ -59,17 +59,14 @@ private:
     void applyRows(const RowSpecs &rows);
     QStringList entries() const;
 
-    QScopedPointer<QTemporaryDir> dir;
+    QScopedPointer<CurrentTempDir> dir;
     QScopedPointer<MergeMainWindow> window;
-    QString previousDir;
 };
 
 void tst_MergeWindow::init()
 {
-    dir.reset(new QTemporaryDir);
+    dir.reset(new CurrentTempDir);
     QVERIFY(dir->isValid());
-    previousDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir->path()));
     window.reset(new MergeMainWindow);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.data()));
@@ -78,7 +75,6 @@ void tst_MergeWindow::init()
 void tst_MergeWindow::cleanup()
 {
     window.reset();
-    QDir::setCurrent(previousDir);
     dir.reset();
 }
 

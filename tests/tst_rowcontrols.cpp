@@ -75,9 +75,8 @@ private slots:
     void dropFiles();
 
 private:
-    QScopedPointer<QTemporaryDir> dir;
+    QScopedPointer<CurrentTempDir> dir;
     QScopedPointer<MergeMainWindow> window;
-    QString previousDir;
 };
 
 void tst_RowControls::initTestCase()
@@ -87,10 +86,8 @@ void tst_RowControls::initTestCase()
 
 void tst_RowControls::init()
 {
-    dir.reset(new QTemporaryDir);
+    dir.reset(new CurrentTempDir);
     QVERIFY(dir->isValid());
-    previousDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir->path()));
     window.reset(new MergeMainWindow);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.data()));
@@ -99,7 +96,6 @@ void tst_RowControls::init()
 void tst_RowControls::cleanup()
 {
     window.reset();
-    QDir::setCurrent(previousDir);
     dir.reset();
 }
 

@@ -35,9 +35,8 @@ private:
     static bool writeSettings(const QByteArray &content);
     static QStringList storedKeys();
 
-    QScopedPointer<QTemporaryDir> dir;
+    QScopedPointer<CurrentTempDir> dir;
     QScopedPointer<MergeMainWindow> window;
-    QString previousDir;
 };
 
 static const QString iniPath = QStringLiteral("cfg/MergeTool.ini");
@@ -55,16 +54,13 @@ static QStringList allKeys()
 
 void tst_Settings::init()
 {
-    dir.reset(new QTemporaryDir);
+    dir.reset(new CurrentTempDir);
     QVERIFY(dir->isValid());
-    previousDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir->path()));
 }
 
 void tst_Settings::cleanup()
 {
     window.reset();
-    QDir::setCurrent(previousDir);
     dir.reset();
 }
 
