@@ -11,6 +11,12 @@
 
 #include <limits>
 
+static bool writeBytes(const QString &name, const QByteArray &content, QIODevice::OpenMode mode = QIODevice::WriteOnly)
+{
+    QFile file(name);
+    return file.open(mode) && file.write(content) == content.size();
+}
+
 class tst_MergeJob : public QObject
 {
     Q_OBJECT
@@ -27,12 +33,6 @@ private slots:
     void sourceChangedAfterTheCheck();
     void secondThreadGivesTheSameImage();
 };
-
-static bool writeBytes(const QString &name, const QByteArray &content, QIODevice::OpenMode mode = QIODevice::WriteOnly)
-{
-    QFile file(name);
-    return file.open(mode) && file.write(content) == content.size();
-}
 
 void tst_MergeJob::addressFromText_data()
 {
@@ -88,9 +88,7 @@ void tst_MergeJob::layoutNearTheTopOfTheAddressRange()
     QVERIFY(dir.isValid());
     const QString first = dir.filePath(QStringLiteral("first.bin"));
     const QString last = dir.filePath(QStringLiteral("last.bin"));
-    QFile f(first);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("1234") == 4);
-    f.close();
+    QVERIFY(writeBytes(first, "1234"));
     QFile l(last);
     QVERIFY(l.open(QIODevice::WriteOnly) && l.resize(lastSize));
     l.close();
@@ -152,12 +150,11 @@ void tst_MergeJob::hashOfTheWrittenImage()
     QByteArray content(fileSize, Qt::Uninitialized);
     for (int i = 0; i < fileSize; ++i)
         content[i] = char((i * 131 + i / 977) & 0xFF);
-    QFile source(dir.filePath(QStringLiteral("in.bin")));
-    QVERIFY(source.open(QIODevice::WriteOnly) && source.write(content) == fileSize);
-    source.close();
+    const QString source = dir.filePath(QStringLiteral("in.bin"));
+    QVERIFY(writeBytes(source, content));
 
     const QString out = dir.filePath(QStringLiteral("out.bin"));
-    MergeJob job({{true, source.fileName(), address}}, out, [](const QString &) {});
+    MergeJob job({{true, source, address}}, out, [](const QString &) {});
     job.setUseSecondThread(hash);
     QVERIFY(job.run());
     QFile written(out);
