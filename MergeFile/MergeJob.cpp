@@ -1,23 +1,15 @@
 #include "MergeJob.h"
 
+#include "ImageWriter.h"
+#include "OutputFile.h"
+#include "SourceFile.h"
+
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QFile>
-#include <QFileInfo>
+#include <QDir>
 #include <QMap>
-#include <QSaveFile>
+#include <QTemporaryFile>
 
 #include <cstdlib>
-#include <cstring>
-#include <limits>
-#include <thread>
-
-#ifdef MERGEFILE_HAVE_OPENSSL
-#include <openssl/evp.h>
-#endif
-#ifdef Q_OS_LINUX
-#include <sys/mman.h>
-#endif
 
 namespace {
 
@@ -30,67 +22,27 @@ struct FreeDeleter
 {
     void operator()(char *p) const { std::free(p); }
 };
+using Buffer = std::unique_ptr<char, FreeDeleter>;
 
-// Reads exactly size bytes into dst and makes sure nothing follows them: a file
-// that shrank, grew or failed since it was sized must not give a wrong image.
-bool readExactly(QFile &file, char *dst, qint64 size)
-{
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 n = file.read(dst + done, size - done);
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    char extra;
-    return file.read(&extra, 1) == 0;
-}
+// Sources are read in chunks of this size: memory stays the same whatever
+// the size of the image.
+constexpr qint64 chunkSize = qint64(1) << 20;
 
-// Huge pages make the first touch of a large image far cheaper: a few hundred
-// faults instead of one per 4 KiB.
-void adviseHugePages(char *data, qint64 size)
+Buffer allocateChunk()
 {
-#ifdef Q_OS_LINUX
-    const quintptr page = 4096;
-    const quintptr begin = (quintptr(data) + page - 1) & ~(page - 1);
-    const quintptr end = (quintptr(data) + quintptr(size)) & ~(page - 1);
-    if (end > begin + (2u << 20))
-        madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    Q_UNUSED(data);
-    Q_UNUSED(size);
-#endif
-}
-
-QByteArray sha256(const char *data, qint64 size)
-{
-    const qint64 chunkLimit = 1 << 30;
-#ifdef MERGEFILE_HAVE_OPENSSL
-    // Several times faster than QCryptographicHash where the CPU has SHA instructions.
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_MD_CTX *context = EVP_MD_CTX_new();
-    bool ok = context && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
-    for (qint64 done = 0; ok && done < size; done += chunkLimit)
-        ok = EVP_DigestUpdate(context, data + done, size_t(qMin(size - done, chunkLimit))) == 1;
-    ok = ok && EVP_DigestFinal_ex(context, digest, &length) == 1;
-    EVP_MD_CTX_free(context);
-    if (ok)
-        return QByteArray(reinterpret_cast<const char *>(digest), int(length));
-#endif
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    for (qint64 done = 0; done < size; done += chunkLimit) {
-        const int chunk = int(qMin(size - done, chunkLimit));
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-        hash.addData(QByteArrayView(data + done, chunk));
-#else
-        hash.addData(data + done, chunk);
-#endif
-    }
-    return hash.result();
+    return Buffer(static_cast<char *>(std::malloc(size_t(chunkSize))));
 }
 
 } // namespace
+
+// What write() reads for one placement: the file itself, or the copy of a
+// stream that check() had to read to learn its size.
+struct PreparedSource
+{
+    QString readName;
+    FileIdentity identity;
+    std::unique_ptr<QTemporaryFile> copy;
+};
 
 struct MergeJob::Private
 {
@@ -99,14 +51,10 @@ struct MergeJob::Private
     LogSink log;
 
     MergeLayout layout;
-    // Open sources, one per placement, from check() until write() has read them.
-    std::vector<std::unique_ptr<QFile>> sources;
-    // Contents of sources that cannot be sized up front (pipes, terminals).
-    QVector<QByteArray> preread;
+    std::vector<PreparedSource> prepared; // one per placement
     bool checked = false;
-
-    std::unique_ptr<char, FreeDeleter> image;
     bool secondThread = false;
+    int idleTimeout = 30000;
     QByteArray digest;
 
     bool fail(const QString &message)
@@ -114,7 +62,9 @@ struct MergeJob::Private
         log(message);
         return false;
     }
-    bool writeImage(const char *data, qint64 size);
+    enum CopyResult { Copied, ReadFailed, StoreFailed };
+    CopyResult copyStream(SourceFile &source, qint64 limit, PreparedSource &target, qint64 &size, char *buffer);
+    bool failToOpenOutput(OutputFile::Status status);
 };
 
 MergeJob::MergeJob(QVector<MergeRow> rows, QString outputFileName, LogSink log)
@@ -139,17 +89,54 @@ qint32 MergeJob::addressFromText(const QString &text)
 
 qint64 MergeJob::maxImageSize()
 {
-    // The image is one malloc'd block, indexed with pointer arithmetic.
-    const auto limit = std::numeric_limits<std::ptrdiff_t>::max();
-    return limit < std::numeric_limits<qint64>::max() ? qint64(limit)
-                                                      : std::numeric_limits<qint64>::max();
+    return (qint64(1) << 32) - imageBase;
+}
+
+void MergeJob::setUseSecondThread(bool on)
+{
+    d->secondThread = on;
+}
+
+void MergeJob::setStreamIdleTimeout(int milliseconds)
+{
+    d->idleTimeout = milliseconds;
+}
+
+QByteArray MergeJob::imageSha256() const
+{
+    return d->digest;
+}
+
+// Reads a stream to its end, but never more than limit + 1 bytes: one byte
+// past the limit is enough to know that it does not fit.
+MergeJob::Private::CopyResult MergeJob::Private::copyStream(SourceFile &source, qint64 limit, PreparedSource &target,
+                                                          qint64 &size, char *buffer)
+{
+    target.copy.reset(new QTemporaryFile(QDir::tempPath() + QStringLiteral("/MergeFile-XXXXXX.part")));
+    if (!target.copy->open())
+        return StoreFailed;
+    size = 0;
+    while (size <= limit) {
+        const qint64 n = source.read(buffer, qMin(chunkSize, limit + 1 - size));
+        if (n < 0)
+            return ReadFailed;
+        if (n == 0)
+            break;
+        if (target.copy->write(buffer, n) != n)
+            return StoreFailed;
+        size += n;
+    }
+    if (!target.copy->flush())
+        return StoreFailed;
+    target.readName = target.copy->fileName();
+    target.copy->close(); // any number of streams, one open file at a time
+    return Copied;
 }
 
 bool MergeJob::check()
 {
     d->layout = MergeLayout();
-    d->sources.clear();
-    d->preread.clear();
+    d->prepared.clear();
     d->checked = false;
 
     if (d->outputFileName.isEmpty())
@@ -177,19 +164,14 @@ bool MergeJob::check()
     if (filesByAddress.isEmpty())
         return d->fail(tr("Error!!!No file to be merged!"));
 
+    Buffer buffer; // only for streams
     const auto end = filesByAddress.constEnd();
     for (auto it = filesByAddress.constBegin(); it != end; ++it) {
-        auto file = std::make_unique<QFile>(it->fileName);
-        if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        // One file open at a time, so any number of rows can be merged.
+        SourceFile source;
+        source.setIdleTimeout(d->idleTimeout);
+        if (!source.open(it->fileName))
             return d->fail(tr("Error!!!Cannot open file%1!").arg(it->fileName));
-        QByteArray content;
-        qint64 size = 0;
-        if (file->isSequential()) {
-            content = file->readAll();
-            size = content.size();
-        } else {
-            size = file->size();
-        }
 
         const qint32 address = it.key();
         if (it == filesByAddress.constBegin()) {
@@ -197,30 +179,77 @@ bool MergeJob::check()
                 return d->fail(tr("Error!!!Start address cannot less than 0x1000!"));
             d->layout.leadingFill = qint64(address) - imageBase;
         }
+        const qint64 offset = qint64(address) - imageBase;
+        const auto next = std::next(it);
+        // The most this file may hold: up to the next file, or to the end of
+        // the largest image.
+        const qint64 room = next != end ? qint64(next.key()) - address : maxImageSize() - offset;
+
+        PreparedSource prepared;
+        qint64 size = 0;
+        if (source.isStream()) {
+            if (!buffer)
+                buffer = allocateChunk();
+            if (!buffer)
+                return d->fail(tr("Error!!!Not enough memory to merge!"));
+            switch (d->copyStream(source, room, prepared, size, buffer.get())) {
+            case Private::ReadFailed:
+                return d->fail(tr("Error!!!Fail to read file%1!").arg(it->fileName));
+            case Private::StoreFailed:
+                return d->fail(tr("Error!!!Fail to store file%1 in a temporary file!").arg(it->fileName));
+            case Private::Copied:
+                break;
+            }
+            if (size > room) // it did not end where it had to
+                return d->fail(tr("Error!!!File size of %1 is out of range!").arg(it->fileName));
+        } else {
+            size = source.size();
+            prepared.readName = it->fileName;
+            prepared.identity = source.identity();
+        }
+        source.close();
+
         MergePlacement placement;
         placement.row = it->row;
         placement.address = address;
         placement.fileName = it->fileName;
-        placement.offset = qint64(address) - imageBase;
+        placement.offset = offset;
         placement.size = size;
-        const auto next = std::next(it);
         if (next != end) {
-            const qint64 gap = qint64(next.key()) - size - qint64(address);
+            const qint64 gap = room - size;
             if (gap < 0)
                 return d->fail(tr("Error!!!File size of %1 is out of range!").arg(it->fileName));
             placement.fillAfter = gap;
         } else {
-            if (size > maxImageSize() - placement.offset)
-                return d->fail(tr("Error!!!Merge image of %1 bytes is too large!")
-                                       .arg(quint64(placement.offset) + quint64(size)));
-            d->layout.imageSize = placement.offset + size;
+            if (size > room)
+                return d->fail(tr("Error!!!Merge image of %1 bytes is too large!").arg(offset + size));
+            d->layout.imageSize = offset + size;
         }
         d->layout.placements.append(placement);
-        d->sources.push_back(std::move(file));
-        d->preread.append(content);
+        d->prepared.push_back(std::move(prepared));
     }
     d->checked = true;
     return true;
+}
+
+bool MergeJob::Private::failToOpenOutput(OutputFile::Status status)
+{
+    switch (status) {
+    case OutputFile::Opened:
+        return true;
+    case OutputFile::CannotReserve:
+        return fail(tr("Error!!!Fail to write merge file%1").arg(outputFileName));
+    case OutputFile::Locked:
+        return fail(tr("Error!!!Merge file%1 is being written by another program!").arg(outputFileName));
+    case OutputFile::OutOfMemory:
+        return fail(tr("Error!!!Not enough memory to merge!"));
+    case OutputFile::IsASource:
+        return fail(tr("Error!!!Cannot replace merge file%1 in place: it is one of the files to merge!")
+                            .arg(outputFileName));
+    case OutputFile::CannotOpen:
+        break;
+    }
+    return fail(tr("Error!!!Fail to open merge file%1").arg(outputFileName));
 }
 
 bool MergeJob::write()
@@ -228,109 +257,54 @@ bool MergeJob::write()
     if (!d->checked)
         return false;
     d->checked = false;
+    d->digest.clear();
 
-    const qint64 size = d->layout.imageSize;
-    // Sized once; the sources are read straight into their places.
-    d->image.reset(size > 0 ? static_cast<char *>(std::malloc(size_t(size))) : nullptr);
-    if (size > 0 && !d->image)
-        return d->fail(tr("Error!!!Not enough memory for a merge image of %1 bytes!").arg(size));
-    char *image = d->image.get();
-    adviseHugePages(image, size);
-
-    if (d->layout.leadingFill > 0)
-        std::memset(image, fillByte, size_t(d->layout.leadingFill));
-    const int count = d->layout.placements.size();
-    // Places source k and the fill after it; touches nothing shared.
-    auto place = [this, image](int k) {
-        const MergePlacement &p = d->layout.placements.at(k);
-        char *dst = image + p.offset;
-        QFile &source = *d->sources.at(size_t(k));
-        bool ok = true;
-        if (source.isSequential()) {
-            if (p.size > 0)
-                std::memcpy(dst, d->preread.at(k).constData(), size_t(p.size));
-        } else {
-            ok = readExactly(source, dst, p.size);
-        }
-        source.close();
-        if (ok && p.fillAfter > 0)
-            std::memset(dst + p.size, fillByte, size_t(p.fillAfter));
-        return ok;
-    };
-    std::vector<char> placed(size_t(count), 0);
-    int split = count; // placements from here on go to the second thread
-    if (d->secondThread && count > 1) {
-        // Halve the bytes, not the files.
-        qint64 bytes = 0;
-        for (split = 0; split < count - 1 && 2 * bytes < size; ++split)
-            bytes += d->layout.placements.at(split).size + d->layout.placements.at(split).fillAfter;
-    }
-    std::thread helper;
-    if (split < count)
-        helper = std::thread([&] {
-            for (int k = split; k < count; ++k)
-                placed[size_t(k)] = place(k);
-        });
-    for (int k = 0; k < split; ++k)
-        placed[size_t(k)] = place(k);
-    if (helper.joinable())
-        helper.join();
-    d->sources.clear();
-    d->preread.clear();
-    for (int k = 0; k < count; ++k) {
-        if (!placed[size_t(k)])
-            return d->fail(tr("Error!!!Fail to read file%1!").arg(d->layout.placements.at(k).fileName));
-    }
-
-    QByteArray digest;
-    std::thread hasher;
-    if (d->secondThread)
-        hasher = std::thread([&digest, image, size] { digest = sha256(image, size); });
-    const bool written = d->writeImage(image, size);
-    if (hasher.joinable())
-        hasher.join();
-    if (!written)
+    Buffer buffer = allocateChunk();
+    if (!buffer)
+        return d->fail(tr("Error!!!Not enough memory to merge!"));
+    OutputFile output(d->outputFileName);
+    output.setHashing(d->secondThread, d->secondThread);
+    RawImageWriter writer(output);
+    QVector<FileIdentity> sources;
+    for (const PreparedSource &prepared : d->prepared)
+        sources.append(prepared.identity);
+    if (!d->failToOpenOutput(output.open(writer.outputSize(d->layout), sources)))
         return false;
-    d->digest = digest;
+
+    const QString failedWrite = tr("Error!!!Fail to write merge file%1").arg(d->outputFileName);
+    if (!writer.fill(imageBase, d->layout.leadingFill))
+        return d->fail(failedWrite);
+    for (int k = 0; k < d->layout.placements.size(); ++k) {
+        const MergePlacement &p = d->layout.placements.at(k);
+        const QString failedRead = tr("Error!!!Fail to read file%1!").arg(p.fileName);
+        // Read exactly the size that was checked, and make sure nothing
+        // follows: a file that changed since must not give a wrong image.
+        SourceFile source;
+        source.setIdleTimeout(d->idleTimeout);
+        if (!source.open(d->prepared[size_t(k)].readName))
+            return d->fail(failedRead);
+        qint64 address = p.address;
+        for (qint64 left = p.size; left > 0;) {
+            const qint64 n = source.read(buffer.get(), qMin(left, chunkSize));
+            if (n <= 0)
+                return d->fail(failedRead);
+            if (!writer.data(address, buffer.get(), n))
+                return d->fail(failedWrite);
+            left -= n;
+            address += n;
+        }
+        char extra;
+        if (source.read(&extra, 1) != 0)
+            return d->fail(failedRead);
+        source.close();
+        d->prepared[size_t(k)].copy.reset();
+        if (!writer.fill(p.address + p.size, p.fillAfter))
+            return d->fail(failedWrite);
+    }
+    if (!writer.finish() || !output.commit())
+        return d->fail(failedWrite);
+    d->digest = output.sha256();
+    d->prepared.clear();
     d->log(tr("Merge success!"));
     return true;
-}
-
-void MergeJob::setUseSecondThread(bool on)
-{
-    d->secondThread = on;
-}
-
-bool MergeJob::Private::writeImage(const char *data, qint64 size)
-{
-    const QString failedWrite = tr("Error!!!Fail to write merge file%1").arg(outputFileName);
-    const QFileInfo target(outputFileName);
-    if (target.exists() && !target.isFile() && !target.isDir()) {
-        // A device or pipe is written into; a temporary file renamed over it
-        // would replace the node itself.
-        QFile file(outputFileName);
-        if (!file.open(QIODevice::WriteOnly))
-            return fail(tr("Error!!!Fail to open merge file%1").arg(outputFileName));
-        if (file.write(data, size) != size || !file.flush())
-            return fail(failedWrite);
-        file.close();
-        if (file.error() != QFileDevice::NoError)
-            return fail(failedWrite);
-        return true;
-    }
-
-    // The old output stays as it is until the whole image is on disk beside it.
-    QSaveFile file(outputFileName);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(tr("Error!!!Fail to open merge file%1").arg(outputFileName));
-    // An unfinished QSaveFile is discarded when it goes out of scope.
-    if (file.write(data, size) != size || !file.commit())
-        return fail(failedWrite);
-    return true;
-}
-
-QByteArray MergeJob::imageSha256() const
-{
-    return d->digest;
 }

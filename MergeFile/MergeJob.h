@@ -37,10 +37,12 @@ struct MergeLayout
     qint64 imageSize = 0;
 };
 
-// The Merge button's work on plain data: checks the rows, lays the files out from
-// 0x1000 upwards with 0xFF in every gap and writes the image. Every outcome is
-// reported through the log sink as one line in the window's wording; nothing is
-// written unless the whole image was assembled.
+// The Merge button's work on plain data. check() runs every check and works
+// out the layout (which bytes go where) before anything is written; write()
+// streams the image in address order through a writer into the output, which
+// is replaced only once the whole image is on disk. Memory stays a few
+// buffers whatever the image's size. Every outcome is reported through the
+// log sink as one line in the window's wording.
 class MergeJob
 {
 public:
@@ -54,27 +56,32 @@ public:
     MergeJob(const MergeJob &) = delete;
     MergeJob &operator=(const MergeJob &) = delete;
 
-    // Runs every check, opening (not yet reading) the sources, and works out the
-    // layout. Logs "Begin to merge..." unless the output name is empty.
+    // Runs every check and works out the layout. Files are sized, not read;
+    // a pipe or device is read here (up to the most that can fit) into a
+    // temporary file, since only its end tells its size. Logs
+    // "Begin to merge..." unless the output name is empty.
     bool check();
-    // Assembles the image in memory and replaces the output with it. Needs a
-    // successful check().
+    // Writes the image and replaces the output with it. Needs a successful
+    // check().
     bool write();
     bool run() { return check() && write(); }
 
     const MergeLayout &layout() const;
-    // Lets write() use a second thread: the sources are read into their places
-    // in two halves at once, and the image is hashed while it goes to disk.
-    // Off by default: the window stays on its one thread and needs no hash.
+    // Lets write() hash the image, on a second thread that reads it back while
+    // it goes to disk (inline where that cannot be had). Off by default: the
+    // window stays on its one thread and needs no hash.
     void setUseSecondThread(bool on);
     // SHA-256 of the image that write() produced; empty unless the second
     // thread was allowed and the write succeeded.
     QByteArray imageSha256() const;
+    // How long a pipe or terminal may stay silent before it counts as failed.
+    void setStreamIdleTimeout(int milliseconds);
 
     // The address a row's text stands for: base-16 conversion, 0 when the text
     // does not convert in full or does not fit a signed 32-bit integer.
     static qint32 addressFromText(const QString &text);
-    // The largest image this build can hold in memory.
+    // The largest image: from 0x1000 to the end of the 32-bit address space.
+    // The same on every build, since the image is never held in memory.
     static qint64 maxImageSize();
 
 private:

@@ -12,6 +12,10 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
 namespace {
 
 enum ExitCode { Merged = 0, Refused = 1, UsageError = 2 };
@@ -64,6 +68,11 @@ QString settingsBaseFolder(const QString &settingsPath)
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_UNIX
+    // Past a file size limit a write fails and is reported, instead of
+    // killing the program half-way.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("MergeFileCli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MERGEFILE_VERSION_TEXT));

@@ -22,12 +22,20 @@ struct Run
     QString err;
 };
 
-Run runCli(const QStringList &args, const QString &workingDir = QString())
+// shellLimits: ulimit options for the program alone, such as "-v 2097152",
+// several separated by ';'.
+Run runCli(const QStringList &args, const QString &workingDir = QString(), const QString &shellLimits = QString())
 {
     QProcess process;
     if (!workingDir.isEmpty())
         process.setWorkingDirectory(workingDir);
-    process.start(QStringLiteral(MERGEFILECLI_PATH), args);
+    if (shellLimits.isEmpty())
+        process.start(QStringLiteral(MERGEFILECLI_PATH), args);
+    else
+        process.start(QStringLiteral("/bin/sh"),
+                      QStringList{"-c", QStringLiteral("ulimit %1 && exec \"$0\" \"$@\"")
+                                                  .arg(shellLimits.split(QLatin1Char(';')).join(QLatin1String(" && ulimit "))),
+                                  QStringLiteral(MERGEFILECLI_PATH)} + args);
     Run run;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return run;
@@ -55,6 +63,10 @@ private slots:
     void dryRunWritesNothing();
     void sameImageAsTheWindow();
     void failedWriteKeepsOldOutput();
+    void dryRunAgreesWithTheMerge_data();
+    void dryRunAgreesWithTheMerge();
+    void limitsGiveAnErrorLineNotACrash_data();
+    void limitsGiveAnErrorLineNotACrash();
 
 private:
     QScopedPointer<CurrentTempDir> dir;
@@ -258,6 +270,87 @@ void tst_Cli::failedWriteKeepsOldOutput()
     QCOMPARE(run.out, QStringList() << "Begin to merge..." << "Error!!!Fail to write merge fileold.bin");
     QCOMPARE(readFile(QStringLiteral("old.bin")), QByteArray("old"));
     QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList() << "a.bin" << "b.bin" << "big.bin" << "old.bin");
+#endif
+}
+
+void tst_Cli::dryRunAgreesWithTheMerge_data()
+{
+    QTest::addColumn<QStringList>("pairs");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("file that reports no size") << QStringList{"1000", "/proc/version"} << 0;
+    QTest::newRow("file that reports no size, running into the next")
+        << QStringList{"1000", "/proc/version", "1001", "a.bin"} << 1;
+    QTest::newRow("endless device before a file") << QStringList{"1000", "/dev/zero", "2000", "a.bin"} << 1;
+    QTest::newRow("empty file") << QStringList{"1000", "empty.bin", "1001", "a.bin"} << 0;
+}
+
+void tst_Cli::dryRunAgreesWithTheMerge()
+{
+    QFETCH(QStringList, pairs);
+    QFETCH(int, exitCode);
+
+    for (const QString &name : pairs) {
+        if (name.startsWith(QLatin1Char('/')) && !QFileInfo::exists(name))
+            QSKIP("no such file here");
+    }
+    QVERIFY(writeFile(QStringLiteral("empty.bin"), QByteArray()));
+    const Run dry = runCli(QStringList{"--dry-run", "-o", "out.bin"} + pairs);
+    const Run real = runCli(QStringList{"-o", "out.bin"} + pairs);
+    QCOMPARE(dry.exitCode, exitCode);
+    QCOMPARE(real.exitCode, exitCode);
+    if (exitCode == 0) {
+        QCOMPARE(dry.out.last(), QStringLiteral("Checks passed; nothing written."));
+        QVERIFY(real.out.contains(QStringLiteral("Merge success!")));
+    } else {
+        QCOMPARE(real.out, dry.out);
+        QVERIFY(real.out.last().startsWith(QLatin1String("Error!!!")));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("out.bin")));
+    }
+}
+
+void tst_Cli::limitsGiveAnErrorLineNotACrash_data()
+{
+    QTest::addColumn<QString>("limits");
+    QTest::addColumn<QStringList>("pairs");
+    QTest::addColumn<QString>("last"); // empty: it merges
+
+    // No room for a second thread's stack: the hash is made on the one thread.
+    QTest::newRow("no second thread") << "-s 1048576;-v 524288" << QStringList{"1000", "big.bin", "400000", "a.bin"}
+                                      << QString();
+    QTest::newRow("endless device at a low address, 2 GiB of memory")
+        << "-v 2097152" << QStringList{"0", "/dev/zero"} << "Error!!!Start address cannot less than 0x1000!";
+    QTest::newRow("endless device before a file, 2 GiB of memory")
+        << "-v 2097152" << QStringList{"1000", "/dev/zero", "2000", "a.bin"}
+        << "Error!!!File size of /dev/zero is out of range!";
+}
+
+void tst_Cli::limitsGiveAnErrorLineNotACrash()
+{
+#if !defined(Q_OS_UNIX) || defined(__SANITIZE_ADDRESS__)
+    QSKIP("needs a memory limit; AddressSanitizer reserves more address space than any such limit");
+#else
+    QFETCH(QString, limits);
+    QFETCH(QStringList, pairs);
+    QFETCH(QString, last);
+
+    QByteArray big(3 << 20, Qt::Uninitialized);
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char(i * 7 + i / 4099);
+    QVERIFY(writeFile(QStringLiteral("big.bin"), big));
+    QVERIFY(writeFile(QStringLiteral("out.bin"), "old"));
+    const Run run = runCli(QStringList{"-o", "out.bin"} + pairs, QString(), limits);
+    if (last.isEmpty()) {
+        const QByteArray image = big + fill(0x400000 - 0x1000 - big.size()) + "AAAA";
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(readFile(QStringLiteral("out.bin")), image);
+        QCOMPARE(run.out.last(), QStringLiteral("SHA-256: %1").arg(QString::fromLatin1(
+                                     QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex())));
+    } else {
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QStringList() << "Begin to merge..." << last);
+        QCOMPARE(readFile(QStringLiteral("out.bin")), QByteArray("old"));
+    }
 #endif
 }
 

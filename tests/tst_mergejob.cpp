@@ -1,15 +1,26 @@
-// The merge engine on its own: address texts and image sizes that the window
-// cannot show without allocating gigabytes.
+// The merge engine on its own: address texts, images of any size, and
+// sources and outputs that misbehave.
 
+#include "Limits.h"
 #include "MergeJob.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QMap>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <limits>
+#include <thread>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#endif
 
 static bool writeBytes(const QString &name, const QByteArray &content, QIODevice::OpenMode mode = QIODevice::WriteOnly)
 {
@@ -32,6 +43,15 @@ private slots:
     void sourceChangedAfterTheCheck_data();
     void sourceChangedAfterTheCheck();
     void secondThreadGivesTheSameImage();
+
+    void imageMatchesAReference_data();
+    void imageMatchesAReference();
+    void topAddressOnAnyBuild();
+    void streamSources_data();
+    void streamSources();
+    void anyNumberOfSources();
+    void inPlaceOutput_data();
+    void inPlaceOutput();
 };
 
 void tst_MergeJob::addressFromText_data()
@@ -229,6 +249,393 @@ void tst_MergeJob::secondThreadGivesTheSameImage()
     QCOMPARE(images[0].mid(0x10000, 30000), QByteArray(30000, 'f') );
     QCOMPARE(images[0].mid(0x10000 + 30000, 0x10000 - 30000), QByteArray(0x10000 - 30000, char(0xFF)));
     QVERIFY(images[1] == images[0]);
+}
+
+// Pieces of an image: where a file lies and how long it is; the bytes follow
+// from its index.
+struct Piece
+{
+    qint64 address;
+    int size;
+};
+using Pieces = QVector<Piece>;
+Q_DECLARE_METATYPE(Pieces)
+
+static QByteArray pieceContent(int index, int size)
+{
+    QByteArray content(size, Qt::Uninitialized);
+    quint32 x = 2654435761u * quint32(index + 1);
+    for (int i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        content[i] = char(x >> 24);
+    }
+    return content;
+}
+
+// The image built the plain way, all in memory.
+static QByteArray referenceImage(const Pieces &pieces)
+{
+    QMap<qint64, QByteArray> byAddress;
+    for (int i = 0; i < pieces.size(); ++i)
+        byAddress.insert(pieces[i].address, pieceContent(i, pieces[i].size));
+    QByteArray image("");
+    for (auto it = byAddress.cbegin(); it != byAddress.cend(); ++it) {
+        image += QByteArray(int(it.key() - 0x1000 - image.size()), char(0xFF));
+        image += it.value();
+    }
+    return image;
+}
+
+void tst_MergeJob::imageMatchesAReference_data()
+{
+    QTest::addColumn<Pieces>("pieces");
+    QTest::addColumn<bool>("outputIsASource");
+
+    const int MiB = 1 << 20;
+    QTest::newRow("no source") << Pieces{} << false;
+    QTest::newRow("one file at 0x1000") << Pieces{{0x1000, 100}} << false;
+    QTest::newRow("only fill before an empty file") << Pieces{{0x1010, 0}} << false;
+    QTest::newRow("gaps and touching files") << Pieces{{0x1100, 7}, {0x1000, 10}, {0x100A, 5}} << false;
+    QTest::newRow("empty files first, between and last")
+        << Pieces{{0x1000, 0}, {0x1001, 3}, {0x1004, 0}, {0x1008, 2}, {0x2000, 0}} << false;
+    QTest::newRow("sizes and gaps across chunk boundaries")
+        << Pieces{{0x1000, MiB + 1}, {0x1000 + MiB + 1 + 3 * MiB + 5, 2 * MiB - 1}} << false;
+    QTest::newRow("leading fill longer than a chunk") << Pieces{{0x1000 + 2 * MiB + 17, 100}} << false;
+    QTest::newRow("output is the first source") << Pieces{{0x1000, 5000}, {0x3000, 70}} << true;
+    QTest::newRow("output is a later source") << Pieces{{0x3000, 70}, {0x1000, 5000}} << true;
+    Pieces many;
+    for (int i = 0; i < 500; ++i)
+        many.append({0x1000 + 512 * qint64((i * 7) % 500), (i * 37) % 300});
+    QTest::newRow("500 sources") << many << false;
+}
+
+void tst_MergeJob::imageMatchesAReference()
+{
+    QFETCH(Pieces, pieces);
+    QFETCH(bool, outputIsASource);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray expected = referenceImage(pieces);
+    QVector<MergeRow> rows;
+    for (int i = 0; i < pieces.size(); ++i)
+        rows.append({true, dir.filePath(QStringLiteral("%1.bin").arg(i)), QString::number(pieces[i].address, 16)});
+    const QString out = outputIsASource ? rows.first().fileName : dir.filePath(QStringLiteral("out.bin"));
+
+    for (bool hash : {false, true}) {
+        for (int i = 0; i < pieces.size(); ++i)
+            QVERIFY(writeBytes(rows[i].fileName, pieceContent(i, pieces[i].size)));
+        const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+
+        QStringList log;
+        MergeJob job(rows, out, [&log](const QString &line) { log << line; });
+        job.setUseSecondThread(hash);
+        if (pieces.isEmpty()) {
+            QVERIFY(!job.run());
+            QCOMPARE(log, QStringList() << "Begin to merge..." << "Error!!!No file to be merged!");
+            QVERIFY(!QFile::exists(out));
+            return;
+        }
+        QVERIFY(job.run());
+        QCOMPARE(log, QStringList() << "Begin to merge..." << "Merge success!");
+        QFile written(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray image = written.readAll();
+        QCOMPARE(image.size(), expected.size());
+        QVERIFY2(image == expected, "the image differs from the reference");
+        QCOMPARE(job.imageSha256(), hash ? QCryptographicHash::hash(expected, QCryptographicHash::Sha256) : QByteArray());
+        QStringList after = before;
+        if (!after.contains(QStringLiteral("out.bin")) && !outputIsASource)
+            after << QStringLiteral("out.bin");
+        after.sort();
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), after); // nothing left behind
+    }
+}
+
+void tst_MergeJob::topAddressOnAnyBuild()
+{
+    // Nearly 2 GiB of image, more than a 32-bit build could ever hold at once.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    if (QStorageInfo(dir.path()).bytesAvailable() < (qint64(5) << 29))
+        QSKIP("needs 2.5 GiB of free disk");
+    const QString first = dir.filePath(QStringLiteral("first.bin"));
+    const QString last = dir.filePath(QStringLiteral("last.bin"));
+    const QByteArray top = pieceContent(1, 65536);
+    QVERIFY(writeBytes(first, "1234"));
+    QVERIFY(writeBytes(last, top));
+    const QString out = dir.filePath(QStringLiteral("out.bin"));
+
+    QStringList log;
+    MergeJob job({{true, last, QStringLiteral("7fffffff")}, {true, first, QStringLiteral("1000")}}, out,
+                 [&log](const QString &line) { log << line; });
+    QVERIFY(job.run());
+    QCOMPARE(log.last(), QStringLiteral("Merge success!"));
+    QFile image(out);
+    QVERIFY(image.open(QIODevice::ReadOnly));
+    const qint64 topOffset = qint64(0x7FFFFFFF) - 0x1000;
+    QCOMPARE(image.size(), topOffset + 65536);
+    QCOMPARE(image.read(4), QByteArray("1234"));
+    for (qint64 offset : {qint64(4), qint64(1) << 30, topOffset - 4096}) {
+        QVERIFY(image.seek(offset));
+        QCOMPARE(image.read(4096), QByteArray(4096, char(0xFF)));
+    }
+    QVERIFY(image.seek(topOffset));
+    QVERIFY(image.readAll() == top);
+    image.close();
+    QVERIFY(QFile::remove(out));
+}
+
+#ifdef Q_OS_UNIX
+static bool chownTree(const QString &path)
+{
+    // Only root needs the files to belong to the user it acts as.
+    return !ScopedUnprivileged::isRoot()
+           || chown(QFile::encodeName(path).constData(), ScopedUnprivileged::nobody, ScopedUnprivileged::nobody) == 0;
+}
+#endif
+
+void tst_MergeJob::streamSources_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("followed"); // by a file 128 KiB further up
+    QTest::addColumn<QString>("message"); // %1: the source; empty: it merges
+
+    const QString outOfRange = QStringLiteral("Error!!!File size of %1 is out of range!");
+    const QString failedRead = QStringLiteral("Error!!!Fail to read file%1!");
+    QTest::newRow("endless device, last, meets a file size limit")
+        << "/dev/zero" << "1000" << false << "Error!!!Fail to store file%1 in a temporary file!";
+    QTest::newRow("endless device at a low address is not read")
+        << "/dev/zero" << "0" << false << "Error!!!Start address cannot less than 0x1000!";
+    QTest::newRow("endless device before a file") << "/dev/zero" << "1000" << true << outOfRange;
+    QTest::newRow("endless random device before a file") << "/dev/urandom" << "1000" << true << outOfRange;
+    QTest::newRow("pipe that keeps writing, before a file") << "endless fifo" << "1000" << true << outOfRange;
+    QTest::newRow("pipe that writes and ends") << "fifo" << "1000" << true << QString();
+    QTest::newRow("pipe that writes and then stalls") << "stalled fifo" << "1000" << false << failedRead;
+    QTest::newRow("pipe that nobody writes") << "silent fifo" << "1000" << false << failedRead;
+    QTest::newRow("file that reports no size") << "/proc/version" << "1000" << false << QString();
+    QTest::newRow("file that fails to read") << "/proc/self/mem" << "1000" << false << failedRead;
+    QTest::newRow("empty file") << "empty" << "1000" << true << QString();
+}
+
+void tst_MergeJob::streamSources()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("pipes and devices by name are a Unix thing");
+#else
+    QFETCH(QString, kind);
+    QFETCH(QString, address);
+    QFETCH(bool, followed);
+    QFETCH(QString, message);
+
+    std::signal(SIGPIPE, SIG_IGN); // a writer whose reader has gone gets EPIPE
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString out = dir.filePath(QStringLiteral("out.bin"));
+    const QString after = dir.filePath(QStringLiteral("after.bin"));
+    QVERIFY(writeBytes(out, "old"));
+    QVERIFY(writeBytes(after, "after"));
+    QString source = kind;
+    QByteArray content;
+    if (kind.startsWith(QLatin1String("/"))) {
+        if (!QFile::exists(kind))
+            QSKIP("no such file here");
+        QFile file(kind);
+        if (message.isEmpty() && file.open(QIODevice::ReadOnly))
+            content = file.readAll();
+    } else if (kind == QLatin1String("empty")) {
+        source = dir.filePath(kind);
+        QVERIFY(writeBytes(source, QByteArray()));
+    } else {
+        source = dir.filePath(QStringLiteral("fifo"));
+        QCOMPARE(mkfifo(QFile::encodeName(source).constData(), 0600), 0);
+    }
+
+    int heldOpen = -1;
+    std::thread writer;
+    const QByteArray fifoPath = QFile::encodeName(source);
+    if (kind == QLatin1String("fifo")) {
+        content = pieceContent(3, 100 * 1024); // more than a pipe holds at once
+        writer = std::thread([fifoPath, content] {
+            const int fd = open(fifoPath.constData(), O_WRONLY);
+            for (qint64 done = 0; fd >= 0 && done < content.size();) {
+                const ssize_t n = ::write(fd, content.constData() + done, size_t(content.size() - done));
+                if (n <= 0)
+                    break;
+                done += n;
+            }
+            close(fd);
+        });
+    } else if (kind == QLatin1String("endless fifo")) {
+        writer = std::thread([fifoPath] {
+            const int fd = open(fifoPath.constData(), O_WRONLY);
+            const QByteArray block(65536, 'e');
+            while (fd >= 0 && ::write(fd, block.constData(), size_t(block.size())) > 0) {
+            }
+            close(fd);
+        });
+    } else if (kind == QLatin1String("stalled fifo")) {
+        // Held open for writing, with a little in it and then nothing more.
+        heldOpen = open(fifoPath.constData(), O_RDWR | O_NONBLOCK);
+        QVERIFY(heldOpen >= 0);
+        QCOMPARE(::write(heldOpen, "abc", 3), ssize_t(3));
+    }
+
+    QStringList log;
+    MergeRow last{true, after, QString::number(MergeJob::addressFromText(address) + 0x20000, 16)};
+    QVector<MergeRow> rows{{true, source, address}};
+    if (followed)
+        rows.append(last);
+    MergeJob job(rows, out, [&log](const QString &line) { log << line; });
+    job.setStreamIdleTimeout(300);
+    bool merged;
+    {
+        const bool limited = QTest::currentDataTag() == QLatin1String("endless device, last, meets a file size limit");
+        ScopedLimit limit(RLIMIT_FSIZE, limited ? 1 << 20 : RLIM_INFINITY);
+        QVERIFY(limit.isValid());
+        merged = job.run();
+    }
+
+    if (writer.joinable()) {
+        // A writer still waiting for a reader gets one, and then its EPIPE.
+        close(open(fifoPath.constData(), O_RDONLY | O_NONBLOCK));
+        writer.join();
+    }
+    if (heldOpen >= 0)
+        close(heldOpen);
+
+    QCOMPARE(log.first(), QStringLiteral("Begin to merge..."));
+    if (message.isEmpty()) {
+        QCOMPARE(log.last(), QStringLiteral("Merge success!"));
+        QVERIFY(merged);
+        QByteArray expected = content;
+        if (followed)
+            expected += QByteArray(0x20000 - content.size(), char(0xFF)) + "after";
+        QFile image(out);
+        QVERIFY(image.open(QIODevice::ReadOnly));
+        QVERIFY2(image.readAll() == expected, "the image differs");
+    } else {
+        QVERIFY(!merged);
+        QCOMPARE(log, QStringList() << "Begin to merge..." << QString(message).replace(QLatin1String("%1"), source));
+        QFile old(out);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("old"));
+    }
+    QCOMPARE(QDir(QDir::tempPath()).entryList({QStringLiteral("MergeFile-*")}, QDir::Files), QStringList());
+#endif
+}
+
+void tst_MergeJob::anyNumberOfSources()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs a limit on open files");
+#else
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVector<MergeRow> rows;
+    QByteArray expected;
+    for (int i = 0; i < 400; ++i) {
+        const QString name = dir.filePath(QStringLiteral("%1.bin").arg(i));
+        QVERIFY(writeBytes(name, pieceContent(i, 3)));
+        rows.append({true, name, QString::number(0x1000 + 4 * i, 16)});
+        expected += pieceContent(i, 3) + (i < 399 ? QByteArray(1, char(0xFF)) : QByteArray());
+    }
+    const QString out = dir.filePath(QStringLiteral("out.bin"));
+    // Far fewer files may be open than there are rows.
+    const int open = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size();
+    ScopedLimit limit(RLIMIT_NOFILE, rlim_t(qMax(open, 16) + 16));
+    QVERIFY(limit.isValid());
+    for (bool hash : {false, true}) {
+        QStringList log;
+        MergeJob job(rows, out, [&log](const QString &line) { log << line; });
+        job.setUseSecondThread(hash);
+        QVERIFY2(job.run(), qPrintable(log.join(QLatin1Char('\n'))));
+        QFile image(out);
+        QVERIFY(image.open(QIODevice::ReadOnly));
+        QCOMPARE(image.readAll(), expected);
+    }
+#endif
+}
+
+void tst_MergeJob::inPlaceOutput_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message"); // %1: the output; empty: it merges
+
+    QTest::newRow("shorter image over a longer output") << "shorter" << QString();
+    QTest::newRow("longer image over a shorter output") << "longer" << QString();
+    QTest::newRow("file size limit keeps the old output") << "size limit" << "Error!!!Fail to write merge file%1";
+    QTest::newRow("output locked by another writer")
+        << "locked" << "Error!!!Merge file%1 is being written by another program!";
+    QTest::newRow("output is one of the sources")
+        << "source" << "Error!!!Cannot replace merge file%1 in place: it is one of the files to merge!";
+    QTest::newRow("no output yet") << "missing" << "Error!!!Fail to open merge file%1";
+}
+
+// A read-only folder that holds a writable output: no temporary file can be
+// made beside it, so the output is written in place.
+void tst_MergeJob::inPlaceOutput()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("read-only folders are a matter of access rights on Windows");
+#else
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder = dir.filePath(QStringLiteral("ro"));
+    QVERIFY(QDir().mkdir(folder));
+    const QString out = folder + QStringLiteral("/out.bin");
+    const QString source = dir.filePath(QStringLiteral("src.bin"));
+    const QByteArray old(1000, 'o');
+    const QByteArray content = pieceContent(5, kind == QLatin1String("shorter") ? 10 : 300 * 1024);
+    QVERIFY(writeBytes(source, content));
+    if (kind != QLatin1String("missing"))
+        QVERIFY(writeBytes(out, old));
+    QVector<MergeRow> rows{{true, source, QStringLiteral("1000")}};
+    if (kind == QLatin1String("source"))
+        rows.append({true, out, QStringLiteral("100000")});
+    for (const QString &path : {dir.path(), folder, out, source})
+        QVERIFY(chownTree(path) || !QFile::exists(path));
+    QCOMPARE(chmod(QFile::encodeName(folder).constData(), 0555), 0);
+
+    int lockHolder = -1;
+    if (kind == QLatin1String("locked")) {
+        lockHolder = open(QFile::encodeName(out).constData(), O_RDONLY);
+        QCOMPARE(flock(lockHolder, LOCK_EX), 0);
+    }
+    QStringList log;
+    bool merged;
+    {
+        ScopedLimit limit(RLIMIT_FSIZE, kind == QLatin1String("size limit") ? 64 * 1024 : RLIM_INFINITY);
+        ScopedUnprivileged unprivileged;
+        QVERIFY(limit.isValid() && unprivileged.isValid());
+        MergeJob job(rows, out, [&log](const QString &line) { log << line; });
+        merged = job.run();
+    }
+    if (lockHolder >= 0)
+        close(lockHolder);
+    QCOMPARE(chmod(QFile::encodeName(folder).constData(), 0755), 0);
+
+    QFile written(out);
+    if (message.isEmpty()) {
+        QCOMPARE(log, QStringList() << "Begin to merge..." << "Merge success!");
+        QVERIFY(merged);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QVERIFY2(written.readAll() == content, "the image differs");
+    } else {
+        QCOMPARE(log, QStringList() << "Begin to merge..." << message.arg(out));
+        QVERIFY(!merged);
+        if (kind != QLatin1String("missing")) {
+            QVERIFY(written.open(QIODevice::ReadOnly));
+            QCOMPARE(written.readAll(), old);
+        }
+    }
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+             kind == QLatin1String("missing") ? QStringList() : QStringList{"out.bin"});
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_MergeJob)

@@ -1,0 +1,118 @@
+#include "SourceFile.h"
+
+#include <QDir>
+#include <QFile>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+SourceFile::~SourceFile()
+{
+    close();
+}
+
+#ifdef Q_OS_WIN
+
+bool SourceFile::open(const QString &name)
+{
+    close();
+    const QString native = QDir::toNativeSeparators(name);
+    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t *>(native.utf16()), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false; // folders too: they open only with backup semantics
+    handle = h;
+    LARGE_INTEGER size;
+    stream = GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size) || size.QuadPart == 0;
+    fileSize = stream ? 0 : qint64(size.QuadPart);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!stream && GetFileInformationByHandle(h, &info)) {
+        id.volume = info.dwVolumeSerialNumber;
+        id.node = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+        id.valid = true;
+    }
+    return true;
+}
+
+void SourceFile::close()
+{
+    if (handle)
+        CloseHandle(handle);
+    handle = nullptr;
+    stream = false;
+    fileSize = 0;
+    id = FileIdentity();
+}
+
+qint64 SourceFile::read(char *buffer, qint64 max)
+{
+    DWORD done = 0;
+    const DWORD want = DWORD(qMin<qint64>(max, 1 << 30));
+    if (ReadFile(handle, buffer, want, &done, nullptr))
+        return qint64(done);
+    return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1; // a pipe's writer has finished
+}
+
+#else
+
+bool SourceFile::open(const QString &name)
+{
+    close();
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close();
+        return false;
+    }
+    stream = !S_ISREG(st.st_mode) || st.st_size == 0;
+    fileSize = stream ? 0 : qint64(st.st_size);
+    id.volume = quint64(st.st_dev);
+    id.node = quint64(st.st_ino);
+    id.valid = !stream;
+    return true;
+}
+
+void SourceFile::close()
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+    stream = false;
+    fileSize = 0;
+    id = FileIdentity();
+}
+
+qint64 SourceFile::read(char *buffer, qint64 max)
+{
+    const size_t want = size_t(qMin<qint64>(max, 1 << 30));
+    for (;;) {
+        if (stream) {
+            // Wait for data or the writer's end, but not for ever. Reading
+            // first would take a FIFO whose writer has not come yet as empty.
+            struct pollfd p = {fd, POLLIN, 0};
+            const int ready = poll(&p, 1, idleTimeout);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
+                return -1;
+        }
+        const ssize_t n = ::read(fd, buffer, want);
+        if (n >= 0)
+            return qint64(n);
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+            return -1;
+    }
+}
+
+#endif
