@@ -301,8 +301,14 @@ bool MergeJob::write()
         if (!writer.fill(p.address + p.size, p.fillAfter))
             return d->fail(failedWrite);
     }
-    if (!writer.finish() || !output.commit())
+    if (!writer.finish())
         return d->fail(failedWrite);
+    if (!output.commit()) {
+        if (output.replaceFailed())
+            return d->fail(tr("Error!!!Cannot replace merge file%1: it is open in another program!")
+                                   .arg(d->outputFileName));
+        return d->fail(failedWrite);
+    }
     d->digest = output.sha256();
     d->prepared.clear();
     d->log(tr("Merge success!"));

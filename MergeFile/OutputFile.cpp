@@ -135,6 +135,12 @@ OutputFile::Status OutputFile::open(qint64 size, const QVector<FileIdentity> &so
     length = size;
     Status status = CannotOpen;
     const QFileInfo target(name);
+#ifdef Q_OS_WIN
+    // Windows users mark a file read-only to keep it: never replace one.
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(name).utf16()));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return CannotOpen;
+#endif
     if (target.exists() && !target.isFile() && !target.isDir()) {
         status = openDevice(); // a temporary file renamed over it would replace the node itself
     } else {
@@ -291,6 +297,7 @@ bool OutputFile::commit()
     bool ok = false;
     if (mode == Replace) {
         ok = finishHashing() && save->commit();
+        renameFailed = !ok && save->error() == QFileDevice::RenameError;
     } else if (mode == InPlace) {
         ok = setLength(handle, length) && FlushFileBuffers(handle) && finishHashing();
         closeHandle();

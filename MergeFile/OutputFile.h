@@ -49,6 +49,9 @@ public:
     Status open(qint64 size, const QVector<FileIdentity> &sources);
     bool write(const char *data, qint64 size);
     bool commit();
+    // After a failed commit(): the new image was complete, but the old output
+    // could not be replaced (on Windows: another program holds it open).
+    bool replaceFailed() const { return renameFailed; }
     QByteArray sha256() const { return digest; }
 
 private:
@@ -73,6 +76,7 @@ private:
 #else
     int fd = -1;
 #endif
+    bool renameFailed = false;
     bool hashing = false;
     bool hashOnSecondThread = false;
     std::unique_ptr<Sha256> sha;

@@ -15,18 +15,33 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #endif
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
 
 namespace {
 
 enum ExitCode { Merged = 0, Refused = 1, UsageError = 2 };
 
+// One line of text: UTF-8 with a plain \n for scripts and files; on a Windows
+// console the console's own Unicode call, so that names outside the ANSI code
+// page show as they are.
 void print(FILE *stream, const QString &line)
 {
 #ifdef Q_OS_WIN
-    const QByteArray bytes = line.toLocal8Bit() + '\n';
-#else
-    const QByteArray bytes = line.toUtf8() + '\n';
+    HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode;
+    if (console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode)) {
+        const QString text = line + QLatin1Char('\n');
+        DWORD done;
+        std::fflush(stream);
+        WriteConsoleW(console, text.utf16(), DWORD(text.size()), &done, nullptr);
+        return;
+    }
 #endif
+    const QByteArray bytes = line.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
 }
 
@@ -73,6 +88,11 @@ int main(int argc, char *argv[])
     // killing the program half-way.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
+#ifdef Q_OS_WIN
+    // Lines end in \n alone, as on every other system.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("MergeFileCli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MERGEFILE_VERSION_TEXT));
@@ -106,10 +126,16 @@ int main(int argc, char *argv[])
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
-    if (parser.isSet(helpOption))
-        parser.showHelp(Merged);
-    if (parser.isSet(versionOption))
-        parser.showVersion();
+    // Printed here, not by the parser, which on Windows shows a message box
+    // when it finds no console.
+    if (parser.isSet(helpOption)) {
+        print(stdout, parser.helpText().trimmed());
+        return Merged;
+    }
+    if (parser.isSet(versionOption)) {
+        print(stdout, QStringLiteral("MergeFileCli %1").arg(QCoreApplication::applicationVersion()));
+        return Merged;
+    }
 
     const QStringList pairs = parser.positionalArguments();
     QVector<MergeRow> rows;

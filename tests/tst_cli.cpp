@@ -29,13 +29,14 @@ Run runCli(const QStringList &args, const QString &workingDir = QString(), const
     QProcess process;
     if (!workingDir.isEmpty())
         process.setWorkingDirectory(workingDir);
+    const QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(MERGEFILECLI_PATH));
     if (shellLimits.isEmpty())
-        process.start(QStringLiteral(MERGEFILECLI_PATH), args);
+        process.start(program, args);
     else
         process.start(QStringLiteral("/bin/sh"),
                       QStringList{"-c", QStringLiteral("ulimit %1 && exec \"$0\" \"$@\"")
                                                   .arg(shellLimits.split(QLatin1Char(';')).join(QLatin1String(" && ulimit "))),
-                                  QStringLiteral(MERGEFILECLI_PATH)} + args);
+                                  program} + args);
     Run run;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return run;
@@ -253,7 +254,7 @@ void tst_Cli::sameImageAsTheWindow()
 void tst_Cli::failedWriteKeepsOldOutput()
 {
 #ifndef Q_OS_UNIX
-    QSKIP("needs a file size limit");
+    QSKIP("Windows has no file size limit for a process");
 #else
     QVERIFY(writeFile(QStringLiteral("big.bin"), QByteArray(1 << 20, 'x')));
     QVERIFY(writeFile(QStringLiteral("old.bin"), "old"));
@@ -292,7 +293,7 @@ void tst_Cli::dryRunAgreesWithTheMerge()
 
     for (const QString &name : pairs) {
         if (name.startsWith(QLatin1Char('/')) && !QFileInfo::exists(name))
-            QSKIP("no such file here");
+            QSKIP("no /proc or /dev here (Windows has neither)");
     }
     QVERIFY(writeFile(QStringLiteral("empty.bin"), QByteArray()));
     const Run dry = runCli(QStringList{"--dry-run", "-o", "out.bin"} + pairs);
@@ -327,8 +328,10 @@ void tst_Cli::limitsGiveAnErrorLineNotACrash_data()
 
 void tst_Cli::limitsGiveAnErrorLineNotACrash()
 {
-#if !defined(Q_OS_UNIX) || defined(__SANITIZE_ADDRESS__)
-    QSKIP("needs a memory limit; AddressSanitizer reserves more address space than any such limit");
+#if !defined(Q_OS_UNIX)
+    QSKIP("Windows has no ulimit to start a program under");
+#elif defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer reserves more address space than any such limit");
 #else
     QFETCH(QString, limits);
     QFETCH(QStringList, pairs);

@@ -421,15 +421,18 @@ void tst_MergeJob::streamSources_data()
 
 void tst_MergeJob::streamSources()
 {
-#ifndef Q_OS_UNIX
-    QSKIP("pipes and devices by name are a Unix thing");
-#else
     QFETCH(QString, kind);
+#ifndef Q_OS_UNIX
+    if (kind != QLatin1String("empty"))
+        QSKIP("Windows has no FIFOs, devices or /proc files to name as a source");
+#endif
     QFETCH(QString, address);
     QFETCH(bool, followed);
     QFETCH(QString, message);
 
+#ifdef Q_OS_UNIX
     std::signal(SIGPIPE, SIG_IGN); // a writer whose reader has gone gets EPIPE
+#endif
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString out = dir.filePath(QStringLiteral("out.bin"));
@@ -447,7 +450,9 @@ void tst_MergeJob::streamSources()
     } else if (kind == QLatin1String("empty")) {
         source = dir.filePath(kind);
         QVERIFY(writeBytes(source, QByteArray()));
-    } else {
+    }
+#ifdef Q_OS_UNIX
+    else {
         source = dir.filePath(QStringLiteral("fifo"));
         QCOMPARE(mkfifo(QFile::encodeName(source).constData(), 0600), 0);
     }
@@ -482,6 +487,8 @@ void tst_MergeJob::streamSources()
         QCOMPARE(::write(heldOpen, "abc", 3), ssize_t(3));
     }
 
+#endif
+
     QStringList log;
     MergeRow last{true, after, QString::number(MergeJob::addressFromText(address) + 0x20000, 16)};
     QVector<MergeRow> rows{{true, source, address}};
@@ -490,6 +497,7 @@ void tst_MergeJob::streamSources()
     MergeJob job(rows, out, [&log](const QString &line) { log << line; });
     job.setStreamIdleTimeout(300);
     bool merged;
+#ifdef Q_OS_UNIX
     {
         const bool limited = QTest::currentDataTag() == QLatin1String("endless device, last, meets a file size limit");
         ScopedLimit limit(RLIMIT_FSIZE, limited ? 1 << 20 : RLIM_INFINITY);
@@ -504,6 +512,9 @@ void tst_MergeJob::streamSources()
     }
     if (heldOpen >= 0)
         close(heldOpen);
+#else
+    merged = job.run();
+#endif
 
     QCOMPARE(log.first(), QStringLiteral("Begin to merge..."));
     if (message.isEmpty()) {
@@ -523,14 +534,10 @@ void tst_MergeJob::streamSources()
         QCOMPARE(old.readAll(), QByteArray("old"));
     }
     QCOMPARE(QDir(QDir::tempPath()).entryList({QStringLiteral("MergeFile-*")}, QDir::Files), QStringList());
-#endif
 }
 
 void tst_MergeJob::anyNumberOfSources()
 {
-#ifndef Q_OS_UNIX
-    QSKIP("needs a limit on open files");
-#else
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVector<MergeRow> rows;
@@ -542,10 +549,12 @@ void tst_MergeJob::anyNumberOfSources()
         expected += pieceContent(i, 3) + (i < 399 ? QByteArray(1, char(0xFF)) : QByteArray());
     }
     const QString out = dir.filePath(QStringLiteral("out.bin"));
+#ifdef Q_OS_UNIX
     // Far fewer files may be open than there are rows.
     const int open = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size();
     ScopedLimit limit(RLIMIT_NOFILE, rlim_t(qMax(open, 16) + 16));
     QVERIFY(limit.isValid());
+#endif
     for (bool hash : {false, true}) {
         QStringList log;
         MergeJob job(rows, out, [&log](const QString &line) { log << line; });
@@ -555,7 +564,6 @@ void tst_MergeJob::anyNumberOfSources()
         QVERIFY(image.open(QIODevice::ReadOnly));
         QCOMPARE(image.readAll(), expected);
     }
-#endif
 }
 
 void tst_MergeJob::inPlaceOutput_data()
@@ -578,7 +586,7 @@ void tst_MergeJob::inPlaceOutput_data()
 void tst_MergeJob::inPlaceOutput()
 {
 #ifndef Q_OS_UNIX
-    QSKIP("read-only folders are a matter of access rights on Windows");
+    QSKIP("Windows ignores the read-only mark of a folder; only access rights keep files out of it");
 #else
     QFETCH(QString, kind);
     QFETCH(QString, message);

@@ -390,6 +390,7 @@ void tst_MergeWindow::fileSystemFaults()
     log = merge(*window);
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
 #else
+    Q_UNUSED(fileSizeLimit);
     log = merge(*window);
 #endif
 
@@ -444,6 +445,10 @@ void tst_MergeWindow::logShowsNamesLiterally()
     QCOMPARE(merge(*window), QStringList() << "Begin to merge..." << expected);
     QCOMPARE(logView(*window)->document()->blockCount(), 2);
 
+#ifdef Q_OS_WIN
+    if (name.contains(QLatin1Char('<')))
+        return; // Windows allows no < > or " in a file name: such a row can only be refused
+#endif
     QVERIFY(writeFile(name, "x"));
     QCOMPARE(merge(*window), QStringList() << "Begin to merge..." << "Merge success!");
 }

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds MergeFile.exe and MergeFileCli.exe for 32-bit Windows
+# (statically linked against Qt 5.15, which it builds once from Debian's source package),
+# runs the whole test suite's Windows build under Wine, headless, and leaves the two
+# programs and a zip of them in one folder, which it prints at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export MERGEFILE_CACHE=${MERGEFILE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/mergefile}
+build=${BUILD_DIR:-build/win32}
+jobs=$(nproc)
+start=$SECONDS
+
+# Wine's 32-bit half is an i386 package.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+    $sudo apt-get update
+fi
+scripts/setup.sh g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32 wine64 fonts-wine \
+                 dpkg-dev xz-utils zip
+# The engine's std::thread needs the POSIX thread model.
+for tool in gcc g++; do
+    $sudo update-alternatives --set i686-w64-mingw32-$tool /usr/bin/i686-w64-mingw32-$tool-posix >/dev/null
+done
+
+# Some kernels (virtual machines among them) run no 32-bit programs at all, so
+# 32-bit Wine cannot start. There, qemu-user from Debian's backports runs them,
+# registered with binfmt_misc; the older qemu of bookworm itself is too slow
+# with Wine (a minute per program start) to be of use.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "This kernel does not run 32-bit programs: running them through qemu-user."
+    if [ ! -x /usr/bin/qemu-i386 ] || ! /usr/bin/qemu-i386 --version | grep -qE 'version ([89]|[1-9][0-9])\.'; then
+        list=/etc/apt/sources.list.d/mergefile-backports.sources
+        if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+            printf '%s\n' 'Types: deb' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm-backports' \
+                'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' | $sudo tee "$list" >/dev/null
+        fi
+        $sudo apt-get update
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends -t bookworm-backports qemu-user
+    fi
+    binfmt=/proc/sys/fs/binfmt_misc
+    [ -e "$binfmt/register" ] || $sudo mount -t binfmt_misc binfmt_misc "$binfmt"
+    if [ ! -e "$binfmt/mergefile-i386" ]; then
+        # Any 32-bit x86 ELF program; F: the interpreter is opened now, so it also
+        # works inside other mount namespaces.
+        printf '%s' ':mergefile-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F' \
+            | $sudo tee "$binfmt/register" >/dev/null
+    fi
+    /usr/lib/wine/wine --version >/dev/null
+fi
+
+qt=$(scripts/win32-qt.sh)
+echo "Qt for Windows: $qt"
+
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-i686.cmake" -DCMAKE_PREFIX_PATH="$qt" \
+      -DCMAKE_BUILD_TYPE=Release -DMERGEFILE_QT_MAJOR=5 -DMERGEFILE_USE_OPENSSL=OFF -DMERGEFILE_WERROR=ON
+cmake --build "$build" -j"$jobs"
+
+# A 32-bit Wine prefix of our own, made once.
+export WINEPREFIX=$MERGEFILE_CACHE/wine-win32 WINEARCH=win32 WINEDEBUG=-all QEMU_CPU=${QEMU_CPU:-Nehalem}
+if [ ! -f "$WINEPREFIX/.mergefile-ready" ]; then
+    echo "Making the Wine prefix $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+    wineboot --init >/dev/null 2>&1
+    # Windows without a display: the window tests draw offscreen, but Windows
+    # itself still makes a few hidden windows.
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    wineserver --wait
+    touch "$WINEPREFIX/.mergefile-ready"
+fi
+# One server and one set of Wine's own services for all the tests, started here
+# with nothing of CTest's: a service started by a test would inherit the test's
+# output pipe and hold CTest up until the server ends.
+wineserver --kill 2>/dev/null || true
+wineserver --persistent
+wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1
+status=0
+(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs") || status=1
+wineserver --kill || true
+
+dist=$build/dist
+rm -rf "$dist"
+mkdir -p "$dist"
+cp "$build/MergeFile/MergeFile.exe" "$build/cli/MergeFileCli.exe" "$dist/"
+cp packaging/windows-readme.txt "$dist/README.txt"
+(cd "$dist" && zip -q -X MergeFile-v01.00.01-win32.zip MergeFile.exe MergeFileCli.exe README.txt)
+echo "Windows build and tests took $(( (SECONDS - start) / 60 )) min $(( (SECONDS - start) % 60 )) s."
+[ "$status" -eq 0 ] && echo "All Windows tests passed." || echo "Some Windows tests FAILED."
+echo "Programs and zip: $(cd "$dist" && pwd)"
+exit "$status"
