@@ -15,7 +15,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# No runtime DLLs beside the programs: libgcc, libstdc++ and winpthread go in too.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# No runtime DLLs beside the programs: libgcc, libstdc++ and winpthread go in too;
+# what nothing calls stays out (Qt is built with a section per function).
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--gc-sections")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)

@@ -84,6 +84,7 @@ dist=$build/dist
 rm -rf "$dist"
 mkdir -p "$dist"
 cp "$build/MergeFile/MergeFile.exe" "$build/cli/MergeFileCli.exe" "$dist/"
+i686-w64-mingw32-strip "$dist/MergeFile.exe" "$dist/MergeFileCli.exe"
 cp packaging/windows-readme.txt "$dist/README.txt"
 (cd "$dist" && zip -q -X MergeFile-v01.00.01-win32.zip MergeFile.exe MergeFileCli.exe README.txt)
 echo "Windows build and tests took $(( (SECONDS - start) / 60 )) min $(( (SECONDS - start) % 60 )) s."
