@@ -2,6 +2,9 @@
 
 #include <QCryptographicHash>
 
+#include <array>
+#include <cstring>
+
 #ifdef MERGEFILE_HAVE_OPENSSL
 #include <openssl/evp.h>
 #endif
@@ -65,4 +68,51 @@ QByteArray Sha256::result()
     }
 #endif
     return d->fallback.result();
+}
+
+namespace {
+
+// Eight tables, so that eight bytes are folded in per step.
+using CrcTables = std::array<std::array<quint32, 256>, 8>;
+
+const CrcTables &crcTables()
+{
+    static const CrcTables tables = [] {
+        CrcTables t;
+        for (quint32 i = 0; i < 256; ++i) {
+            quint32 c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[0][i] = c;
+        }
+        for (quint32 i = 0; i < 256; ++i) {
+            for (size_t k = 1; k < 8; ++k)
+                t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+        }
+        return t;
+    }();
+    return tables;
+}
+
+} // namespace
+
+void Crc32::add(const char *data, qint64 size)
+{
+    const CrcTables &t = crcTables();
+    const auto *p = reinterpret_cast<const unsigned char *>(data);
+    quint32 c = state;
+    for (; size >= 8; size -= 8, p += 8) {
+        const quint32 low = c ^ (quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24);
+        const quint32 high = quint32(p[4]) | quint32(p[5]) << 8 | quint32(p[6]) << 16 | quint32(p[7]) << 24;
+        c = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^ t[4][low >> 24]
+            ^ t[3][high & 0xFF] ^ t[2][(high >> 8) & 0xFF] ^ t[1][(high >> 16) & 0xFF] ^ t[0][high >> 24];
+    }
+    for (; size > 0; --size, ++p)
+        c = t[0][(c ^ *p) & 0xFF] ^ (c >> 8);
+    state = c;
+}
+
+QByteArray Crc32::hex() const
+{
+    return QByteArray::number(result(), 16).rightJustified(8, '0');
 }

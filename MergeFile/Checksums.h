@@ -24,4 +24,18 @@ private:
     std::unique_ptr<Private> d;
 };
 
+// CRC-32 as zlib, PNG and the crc32 tools compute it (reflected polynomial
+// 0xEDB88320, initial and final XOR with all ones).
+class Crc32
+{
+public:
+    void add(const char *data, qint64 size);
+    quint32 result() const { return ~state; }
+    // The eight hexadecimal digits that crc32 tools print.
+    QByteArray hex() const;
+
+private:
+    quint32 state = 0xFFFFFFFFu;
+};
+
 #endif // CHECKSUMS_H

@@ -1,7 +1,10 @@
 #ifndef IMAGEWRITER_H
 #define IMAGEWRITER_H
 
+#include <QByteArray>
 #include <QtGlobal>
+
+#include <memory>
 
 class OutputFile;
 struct MergeLayout;
@@ -46,6 +49,91 @@ public:
     bool fill(qint64 address, qint64 count) override;
     bool data(qint64 address, const char *bytes, qint64 count) override;
     bool finish() override { return true; }
+};
+
+// Records for device programmers: each file's bytes at its own address (0x1000
+// stays 0x1000), in records of at most recordSize bytes, and nothing at all for
+// the gaps, so that a programmer leaves what lies between the files alone.
+// Text goes out through a fixed buffer; a record that a chunk of the image cuts
+// in two is finished with the next chunk. Records never span two files.
+class RecordWriter : public ImageWriter
+{
+public:
+    RecordWriter(OutputFile &output, int recordSize);
+    ~RecordWriter() override;
+
+    qint64 outputSize(const MergeLayout &layout) const override;
+    bool fill(qint64 address, qint64 count) override;
+    bool data(qint64 address, const char *bytes, qint64 count) override;
+    bool finish() override;
+
+protected:
+    // The most bytes one record may hold from this address on.
+    virtual qint64 recordLimit(qint64 address) const = 0;
+    // Lengths of the text, worked out without the bytes so that outputSize()
+    // is exact: the records for one file, split at recordLimit(); state
+    // carries what one file's records leave for the next (-1 at first).
+    virtual qint64 headerSize() const = 0;
+    virtual qint64 trailerSize() const = 0;
+    virtual qint64 dataSize(qint64 address, qint64 count, qint64 &state) const = 0;
+    virtual void header() = 0;
+    virtual void record(qint64 address, const unsigned char *bytes, int count) = 0;
+    virtual void trailer() = 0;
+
+    // Room in the text buffer; flushed to the output when it runs short.
+    char *reserve(int length);
+    int recordSize;
+
+private:
+    bool flushPending();
+    bool flushText();
+
+    std::unique_ptr<char[]> text;
+    qint64 textUsed = 0;
+    bool failed = false;
+    bool started = false;
+    unsigned char pending[256];
+    int pendingCount = 0;
+    qint64 pendingAddress = 0;
+};
+
+// Intel HEX with 32-bit addresses: an extended linear address record wherever
+// the upper 16 bits change, data records that never cross a 64 KiB boundary,
+// one end-of-file record.
+class IntelHexWriter : public RecordWriter
+{
+public:
+    IntelHexWriter(OutputFile &output, int recordSize);
+
+protected:
+    qint64 recordLimit(qint64 address) const override;
+    qint64 headerSize() const override { return 0; }
+    qint64 trailerSize() const override { return 12; }
+    qint64 dataSize(qint64 address, qint64 count, qint64 &lastUpper) const override;
+    void header() override {}
+    void record(qint64 address, const unsigned char *bytes, int count) override;
+    void trailer() override;
+
+private:
+    qint64 upper = -1; // upper 16 address bits of the last extended address record
+};
+
+// Motorola S-records: an S0 header, S3 data records with 32-bit addresses,
+// an S7 end record.
+class SRecordWriter : public RecordWriter
+{
+public:
+    static constexpr int maxRecordSize = 250; // a record counts at most 255 bytes
+    SRecordWriter(OutputFile &output, int recordSize);
+
+protected:
+    qint64 recordLimit(qint64 address) const override;
+    qint64 headerSize() const override;
+    qint64 trailerSize() const override { return 15; }
+    qint64 dataSize(qint64 address, qint64 count, qint64 &state) const override;
+    void header() override;
+    void record(qint64 address, const unsigned char *bytes, int count) override;
+    void trailer() override;
 };
 
 #endif // IMAGEWRITER_H

@@ -1,5 +1,6 @@
 #include "MergeJob.h"
 
+#include "Checksums.h"
 #include "ImageWriter.h"
 #include "OutputFile.h"
 #include "SourceFile.h"
@@ -54,8 +55,15 @@ struct MergeJob::Private
     std::vector<PreparedSource> prepared; // one per placement
     bool checked = false;
     bool secondThread = false;
+    bool toStandardOutput = false;
+    bool computeDigests = false;
+    OutputFormat format = OutputFormat::Raw;
+    int recordSize = 16;
+    qint64 padTo = 0;
     int idleTimeout = 30000;
-    QByteArray digest;
+    QByteArray outputDigest;
+    qint64 outputLength = 0;
+    MergeDigests digests;
 
     bool fail(const QString &message)
     {
@@ -65,6 +73,7 @@ struct MergeJob::Private
     enum CopyResult { Copied, ReadFailed, StoreFailed };
     CopyResult copyStream(SourceFile &source, qint64 limit, PreparedSource &target, qint64 &size, char *buffer);
     bool failToOpenOutput(OutputFile::Status status);
+    bool stream(ImageWriter *writer);
 };
 
 MergeJob::MergeJob(QVector<MergeRow> rows, QString outputFileName, LogSink log)
@@ -102,9 +111,40 @@ void MergeJob::setStreamIdleTimeout(int milliseconds)
     d->idleTimeout = milliseconds;
 }
 
-QByteArray MergeJob::imageSha256() const
+void MergeJob::setFormat(OutputFormat format, int recordSize)
 {
-    return d->digest;
+    d->format = format;
+    d->recordSize = recordSize;
+}
+
+void MergeJob::setPadTo(qint64 size)
+{
+    d->padTo = size;
+}
+
+void MergeJob::setOutputToStandardOutput(bool on)
+{
+    d->toStandardOutput = on;
+}
+
+void MergeJob::setComputeDigests(bool on)
+{
+    d->computeDigests = on;
+}
+
+const MergeDigests &MergeJob::digests() const
+{
+    return d->digests;
+}
+
+QByteArray MergeJob::outputSha256() const
+{
+    return d->outputDigest;
+}
+
+qint64 MergeJob::outputSize() const
+{
+    return d->outputLength;
 }
 
 // Reads a stream to its end, but never more than limit + 1 bytes: one byte
@@ -228,6 +268,14 @@ bool MergeJob::check()
         d->layout.placements.append(placement);
         d->prepared.push_back(std::move(prepared));
     }
+    if (d->padTo > 0) {
+        if (d->layout.imageSize > d->padTo)
+            return d->fail(tr("Error!!!Merge image of %1 bytes is longer than the pad size of %2 bytes!")
+                                   .arg(d->layout.imageSize)
+                                   .arg(d->padTo));
+        d->layout.trailingFill = d->padTo - d->layout.imageSize;
+        d->layout.imageSize = d->padTo;
+    }
     d->checked = true;
     return true;
 }
@@ -257,60 +305,118 @@ bool MergeJob::write()
     if (!d->checked)
         return false;
     d->checked = false;
-    d->digest.clear();
+    d->outputDigest.clear();
 
-    Buffer buffer = allocateChunk();
-    if (!buffer)
-        return d->fail(tr("Error!!!Not enough memory to merge!"));
     OutputFile output(d->outputFileName);
     output.setHashing(d->secondThread, d->secondThread);
-    RawImageWriter writer(output);
+    output.setStandardOutput(d->toStandardOutput);
+    std::unique_ptr<ImageWriter> writer;
+    switch (d->format) {
+    case OutputFormat::Raw:
+        writer.reset(new RawImageWriter(output));
+        break;
+    case OutputFormat::IntelHex:
+        writer.reset(new IntelHexWriter(output, d->recordSize));
+        break;
+    case OutputFormat::SRecord:
+        writer.reset(new SRecordWriter(output, d->recordSize));
+        break;
+    }
     QVector<FileIdentity> sources;
     for (const PreparedSource &prepared : d->prepared)
         sources.append(prepared.identity);
-    if (!d->failToOpenOutput(output.open(writer.outputSize(d->layout), sources)))
+    d->outputLength = writer->outputSize(d->layout);
+    if (!d->failToOpenOutput(output.open(d->outputLength, sources)))
         return false;
+    if (!d->stream(writer.get()))
+        return false;
+    if (!writer->finish())
+        return d->fail(tr("Error!!!Fail to write merge file%1").arg(d->outputFileName));
+    if (!output.commit()) {
+        if (output.replaceFailed())
+            return d->fail(tr("Error!!!Cannot replace merge file%1: it is open in another program!")
+                                   .arg(d->outputFileName));
+        return d->fail(tr("Error!!!Fail to write merge file%1").arg(d->outputFileName));
+    }
+    d->outputDigest = output.sha256();
+    d->prepared.clear();
+    d->log(tr("Merge success!"));
+    return true;
+}
 
-    const QString failedWrite = tr("Error!!!Fail to write merge file%1").arg(d->outputFileName);
-    if (!writer.fill(imageBase, d->layout.leadingFill))
-        return d->fail(failedWrite);
-    for (int k = 0; k < d->layout.placements.size(); ++k) {
-        const MergePlacement &p = d->layout.placements.at(k);
+bool MergeJob::measure()
+{
+    if (!d->checked)
+        return false;
+    d->checked = false;
+    return d->stream(nullptr);
+}
+
+// Reads the image in address order and hands it to the writer (none: only the
+// digests are wanted), chunk by chunk.
+bool MergeJob::Private::stream(ImageWriter *writer)
+{
+    Buffer buffer = allocateChunk();
+    if (!buffer)
+        return fail(tr("Error!!!Not enough memory to merge!"));
+    const QString failedWrite = tr("Error!!!Fail to write merge file%1").arg(outputFileName);
+
+    digests = MergeDigests();
+    Crc32 imageCrc;
+    std::unique_ptr<Sha256> imageSha(computeDigests ? new Sha256 : nullptr);
+    auto fill = [&](qint64 address, qint64 count) {
+        if (writer && !writer->fill(address, count))
+            return false;
+        for (qint64 left = count; imageSha && left > 0; left -= fillBlockSize) {
+            imageCrc.add(fillBlock(), qMin(left, fillBlockSize));
+            imageSha->add(fillBlock(), qMin(left, fillBlockSize));
+        }
+        return true;
+    };
+
+    if (!fill(imageBase, layout.leadingFill))
+        return fail(failedWrite);
+    for (int k = 0; k < layout.placements.size(); ++k) {
+        const MergePlacement &p = layout.placements.at(k);
         const QString failedRead = tr("Error!!!Fail to read file%1!").arg(p.fileName);
         // Read exactly the size that was checked, and make sure nothing
         // follows: a file that changed since must not give a wrong image.
         SourceFile source;
-        source.setIdleTimeout(d->idleTimeout);
-        if (!source.open(d->prepared[size_t(k)].readName))
-            return d->fail(failedRead);
+        source.setIdleTimeout(idleTimeout);
+        if (!source.open(prepared[size_t(k)].readName))
+            return fail(failedRead);
+        Crc32 fileCrc;
+        std::unique_ptr<Sha256> fileSha(computeDigests ? new Sha256 : nullptr);
         qint64 address = p.address;
         for (qint64 left = p.size; left > 0;) {
             const qint64 n = source.read(buffer.get(), qMin(left, chunkSize));
             if (n <= 0)
-                return d->fail(failedRead);
-            if (!writer.data(address, buffer.get(), n))
-                return d->fail(failedWrite);
+                return fail(failedRead);
+            if (writer && !writer->data(address, buffer.get(), n))
+                return fail(failedWrite);
+            if (fileSha) {
+                fileCrc.add(buffer.get(), n);
+                fileSha->add(buffer.get(), n);
+                imageCrc.add(buffer.get(), n);
+                imageSha->add(buffer.get(), n);
+            }
             left -= n;
             address += n;
         }
         char extra;
         if (source.read(&extra, 1) != 0)
-            return d->fail(failedRead);
+            return fail(failedRead);
         source.close();
-        d->prepared[size_t(k)].copy.reset();
-        if (!writer.fill(p.address + p.size, p.fillAfter))
-            return d->fail(failedWrite);
+        prepared[size_t(k)].copy.reset();
+        if (fileSha)
+            digests.files.append({fileCrc.hex(), fileSha->result().toHex()});
+        if (!fill(p.address + p.size, p.fillAfter))
+            return fail(failedWrite);
     }
-    if (!writer.finish())
-        return d->fail(failedWrite);
-    if (!output.commit()) {
-        if (output.replaceFailed())
-            return d->fail(tr("Error!!!Cannot replace merge file%1: it is open in another program!")
-                                   .arg(d->outputFileName));
-        return d->fail(failedWrite);
-    }
-    d->digest = output.sha256();
-    d->prepared.clear();
-    d->log(tr("Merge success!"));
+    const qint64 end = layout.placements.isEmpty() ? imageBase : qint64(layout.placements.last().address) + layout.placements.last().size;
+    if (!fill(end, layout.trailingFill))
+        return fail(failedWrite);
+    if (imageSha)
+        digests.image = {imageCrc.hex(), imageSha->result().toHex()};
     return true;
 }

@@ -34,8 +34,29 @@ struct MergeLayout
 {
     qint64 leadingFill = 0; // 0xFF bytes between 0x1000 and the first file
     QVector<MergePlacement> placements; // ascending address order
-    qint64 imageSize = 0;
+    qint64 trailingFill = 0; // 0xFF bytes after the last file, up to the pad size
+    qint64 imageSize = 0;    // from 0x1000 to the end, trailing fill included
 };
+
+// Checksums as tools print them: CRC-32 in 8 and SHA-256 in 64 lower-case
+// hexadecimal digits.
+struct MergeDigest
+{
+    QByteArray crc32;
+    QByteArray sha256;
+};
+
+// The flat image's checksums (fill included, whatever the output format) and
+// each file's, in layout order.
+struct MergeDigests
+{
+    MergeDigest image;
+    QVector<MergeDigest> files;
+};
+
+// How the image is written: the flat image, or records that leave the gaps
+// out.
+enum class OutputFormat { Raw, IntelHex, SRecord };
 
 // The Merge button's work on plain data. check() runs every check and works
 // out the layout (which bytes go where) before anything is written; write()
@@ -65,15 +86,33 @@ public:
     // check().
     bool write();
     bool run() { return check() && write(); }
+    // Reads every file as write() would and works out the digests, but writes
+    // nothing. Needs a successful check().
+    bool measure();
 
     const MergeLayout &layout() const;
-    // Lets write() hash the image, on a second thread that reads it back while
+
+    // The output format (the flat image by default) and the most data bytes
+    // in one record of the record formats.
+    void setFormat(OutputFormat format, int recordSize = 16);
+    // Fills the flat image with 0xFF up to this many bytes; an image that is
+    // already longer is refused. 0: no padding.
+    void setPadTo(qint64 size);
+    // Writes to the process's standard output instead of a named file; the
+    // output name is then only what messages call it.
+    void setOutputToStandardOutput(bool on);
+    // Lets write() hash the output, on a second thread that reads it back while
     // it goes to disk (inline where that cannot be had). Off by default: the
     // window stays on its one thread and needs no hash.
     void setUseSecondThread(bool on);
-    // SHA-256 of the image that write() produced; empty unless the second
-    // thread was allowed and the write succeeded.
-    QByteArray imageSha256() const;
+    // SHA-256 of what write() wrote (for the flat image: of the image) and its
+    // length; the hash is empty unless the second thread was allowed.
+    QByteArray outputSha256() const;
+    qint64 outputSize() const;
+    // Makes write() and measure() work out the digests of the image and of
+    // every file.
+    void setComputeDigests(bool on);
+    const MergeDigests &digests() const;
     // How long a pipe or terminal may stay silent before it counts as failed.
     void setStreamIdleTimeout(int milliseconds);
 

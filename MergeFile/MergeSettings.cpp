@@ -1,22 +1,80 @@
 #include "MergeSettings.h"
 
+#include <QFile>
+#include <QTemporaryFile>
+#include <QTextStream>
+
+static void useUtf8(QSettings &settings);
+
 SettingsFile::SettingsFile(bool loading, const QString &path)
     : loading(loading)
     , settings(path, QSettings::IniFormat)
+{
+    useUtf8(settings);
+}
+
+static void useUtf8(QSettings &settings)
 {
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     // Qt 6 reads and writes UTF-8; the same file must mean the same on Qt 5.
     // Older files with \x escapes read back either way.
     settings.setIniCodec("UTF-8");
+#else
+    Q_UNUSED(settings);
 #endif
+}
+
+// A hand-written value with a comma outside quotes (File1Name=a,b.bin) reads
+// as a list; what the user meant is the text of the line. Its escapes and
+// quotes still mean what they mean to the settings file: the text is read
+// once more, quoted, by the settings file itself.
+static QString textOfLine(const QString &path, const QString &group, const QString &key, const QStringList &list)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return list.join(QLatin1Char(','));
+    QTextStream in(&file);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    in.setCodec("UTF-8");
+#endif
+    bool inGroup = false;
+    QString raw;
+    bool found = false;
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            inGroup = line.compare(QLatin1Char('[') + group + QLatin1Char(']'), Qt::CaseInsensitive) == 0;
+        } else if (inGroup) {
+            const int equals = line.indexOf(QLatin1Char('='));
+            if (equals > 0 && line.left(equals).trimmed() == key) {
+                raw = line.mid(equals + 1).trimmed();
+                found = true;
+            }
+        }
+    }
+    if (!found || raw.contains(QLatin1Char('"')))
+        return list.join(QLatin1Char(','));
+    QTemporaryFile quoted;
+    if (!quoted.open())
+        return list.join(QLatin1Char(','));
+    quoted.write("[g]\nk=\"" + raw.toUtf8() + "\"\n");
+    quoted.close();
+    QSettings reader(quoted.fileName(), QSettings::IniFormat);
+    useUtf8(reader);
+    return reader.value(QStringLiteral("g/k")).toString();
 }
 
 void SettingsFile::exchangeString(const QString &key, QString &value)
 {
-    if (!loading)
+    if (!loading) {
         settings.setValue(key, value);
-    else if (settings.contains(key))
-        value = settings.value(key).toString();
+    } else if (settings.contains(key)) {
+        const QVariant stored = settings.value(key);
+        if (stored.userType() == QMetaType::QStringList)
+            value = textOfLine(settings.fileName(), settings.group(), key, stored.toStringList());
+        else
+            value = stored.toString();
+    }
 }
 
 // Only a value that reads as the decimal integer 1 means checked.

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <mutex>
@@ -134,6 +135,12 @@ OutputFile::Status OutputFile::open(qint64 size, const QVector<FileIdentity> &so
 {
     length = size;
     Status status = CannotOpen;
+    if (standardOutput) {
+        status = openStandardOutput();
+        if (status == Opened && hashing && !startHashing())
+            status = OutOfMemory;
+        return status;
+    }
     const QFileInfo target(name);
 #ifdef Q_OS_WIN
     // Windows users mark a file read-only to keep it: never replace one.
@@ -279,6 +286,20 @@ OutputFile::Status OutputFile::openDevice()
     return Opened;
 }
 
+OutputFile::Status OutputFile::openStandardOutput()
+{
+    std::fflush(stdout); // nothing of ours may follow the image's first bytes
+    HANDLE process = GetCurrentProcess();
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE h = nullptr;
+    if (out == nullptr || out == INVALID_HANDLE_VALUE
+        || !DuplicateHandle(process, out, process, &h, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return CannotOpen;
+    handle = h;
+    mode = Device;
+    return Opened;
+}
+
 bool OutputFile::writeHandle(const char *data, qint64 size)
 {
     while (size > 0) {
@@ -377,6 +398,16 @@ OutputFile::Status OutputFile::openDevice()
         closeHandle();
         return CannotOpen;
     }
+    mode = Device;
+    return Opened;
+}
+
+OutputFile::Status OutputFile::openStandardOutput()
+{
+    std::fflush(stdout); // nothing of ours may follow the image's first bytes
+    fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return CannotOpen;
     mode = Device;
     return Opened;
 }

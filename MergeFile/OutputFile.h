@@ -44,6 +44,8 @@ public:
     // hashing overlaps both the writing and the final sync; where the output
     // cannot be read back or no thread can be started, write() hashes inline.
     void setHashing(bool on, bool secondThread);
+    // Writes to the process's standard output; the name is only for messages.
+    void setStandardOutput(bool on) { standardOutput = on; }
 
     // size: the exact length that will be written.
     Status open(qint64 size, const QVector<FileIdentity> &sources);
@@ -57,6 +59,7 @@ public:
 private:
     Status openInPlace(qint64 size, const QVector<FileIdentity> &sources);
     Status openDevice();
+    Status openStandardOutput();
     bool startHashing();
     bool finishHashing();
     bool writeHandle(const char *data, qint64 size);
@@ -77,6 +80,7 @@ private:
     int fd = -1;
 #endif
     bool renameFailed = false;
+    bool standardOutput = false;
     bool hashing = false;
     bool hashOnSecondThread = false;
     std::unique_ptr<Sha256> sha;

@@ -3,6 +3,8 @@
 #   ours   MergeFileCli (the window's engine), which syncs the image to disk
 #   limit  cat of the inputs and the fill into one file, then sync of that file
 #   peer   srec_cat from Debian's srecord package, then sync
+# and, for the first layout as Intel HEX, ours against srec_cat -intel and
+# objcopy -O ihex of the same image.
 # Each is run RUNS times (default 9; srec_cat PEER_RUNS, default 3; the
 # gigabyte layouts BIG_RUNS, default 3) with warm input caches, after a sync;
 # medians are reported with the peak resident memory, and every output is
@@ -94,6 +96,45 @@ ours_cmd="$cli -o out_ours.bin ${pairs[*]}"
 limit_cmd="cat ${cats[*]} > out_limit.bin && sync out_limit.bin"
 peer_cmd="srec_cat '(' ${srec[*]} ')' -fill 0xFF 0x1000 $(hex "$end") -offset -0x1000 -o out_peer.bin -binary && sync out_peer.bin"
 bench "eight 30 MiB files at 32 MiB steps (254 MiB image)" "$RUNS" "$PEER_RUNS"
+
+# The same layout as Intel HEX: ours straight from the files (gaps left out),
+# srec_cat and objcopy from the flat image; each output is read back by
+# srec_cat and must give the flat image again (gaps filled with 0xFF).
+"$cli" -o image.bin "${pairs[@]}" >/dev/null
+bench_hex() {
+    local label cmd times mems t m
+    printf '\n%s\n' "the same layout as Intel HEX"
+    printf '  %-7s %10s %8s %8s %12s %10s\n' tool 'median s' 'min s' 'max s' 'peak MiB' 'output MiB'
+    for label in ours srec objcopy; do
+        cmd="${label}_hex_cmd"
+        times=() mems=()
+        runs=$RUNS
+        [ "$label" = ours ] || runs=$PEER_RUNS
+        for _ in $(seq "$runs"); do
+            rm -f "out_$label.hex"
+            sync
+            read -r t m < <(measure bash -c "${!cmd}")
+            times+=("$t") mems+=("$m")
+        done
+        t=$(printf '%s\n' "${times[@]}" | median)
+        m=$(printf '%s\n' "${mems[@]}" | median)
+        printf '  %-7s %10.3f %8.3f %8.3f %12.1f %10.1f\n' "$label" "$t" \
+            "$(printf '%s\n' "${times[@]}" | sort -g | head -1)" "$(printf '%s\n' "${times[@]}" | sort -g | tail -1)" \
+            "$(echo "$m / 1024" | bc -l)" "$(echo "$(stat -c %s "out_$label.hex") / $MiB" | bc -l)"
+        eval "${label}_hex_time=$t"
+        srec_cat "out_$label.hex" -intel -fill 0xFF 0x1000 "$(hex "$end")" -offset -0x1000 -o back.bin -binary
+        cmp back.bin image.bin
+    done
+    printf '  all three read back to the same image\n'
+    printf '  srec_cat/ours %.1fx   objcopy/ours %.1fx\n' \
+        "$(echo "$srec_hex_time / $ours_hex_time" | bc -l)" "$(echo "$objcopy_hex_time / $ours_hex_time" | bc -l)"
+    rm -f out_*.hex back.bin
+}
+ours_hex_cmd="$cli --format hex -o out_ours.hex ${pairs[*]}"
+srec_hex_cmd="srec_cat image.bin -binary -offset 0x1000 -o out_srec.hex -intel && sync out_srec.hex"
+objcopy_hex_cmd="objcopy -I binary -O ihex --change-addresses 0x1000 image.bin out_objcopy.hex && sync out_objcopy.hex"
+bench_hex
+rm -f image.bin
 
 # Layout 2: two 64 KiB files with a 512 MiB gap between them.
 head -c $((64 * 1024)) /dev/urandom > small1.bin

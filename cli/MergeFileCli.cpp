@@ -2,6 +2,7 @@
 // Same engine, same checks, same messages, same settings file; no display.
 
 #include "MergeJob.h"
+#include "MergeMap.h"
 #include "MergeSettings.h"
 #include "Version.h"
 
@@ -9,11 +10,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <cstdio>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 #ifdef Q_OS_WIN
 #include <fcntl.h>
@@ -25,9 +29,14 @@ namespace {
 
 enum ExitCode { Merged = 0, Refused = 1, UsageError = 2 };
 
-// One line of text: UTF-8 with a plain \n for scripts and files; on a Windows
-// console the console's own Unicode call, so that names outside the ANSI code
-// page show as they are.
+// Where the log goes: standard output, unless the image or the map does.
+FILE *logStream = stdout;
+// A reader closed standard output or standard error early.
+bool streamBroken = false;
+
+// One line of text, flushed at once: UTF-8 with a plain \n for scripts and
+// files; on a Windows console the console's own Unicode call, so that names
+// outside the ANSI code page show as they are.
 void print(FILE *stream, const QString &line)
 {
 #ifdef Q_OS_WIN
@@ -37,17 +46,50 @@ void print(FILE *stream, const QString &line)
         const QString text = line + QLatin1Char('\n');
         DWORD done;
         std::fflush(stream);
-        WriteConsoleW(console, text.utf16(), DWORD(text.size()), &done, nullptr);
+        if (!WriteConsoleW(console, text.utf16(), DWORD(text.size()), &done, nullptr))
+            streamBroken = true;
         return;
     }
 #endif
     const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size())
+        || std::fflush(stream) != 0)
+        streamBroken = true;
+}
+
+// File names may hold control characters; shown as escapes, a name cannot
+// print a line of its own that a script could take for the tool's.
+QString escaped(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u >= 0x20 && u != 0x7F && !(u >= 0x80 && u <= 0x9F) && u != 0x2028 && u != 0x2029) {
+            out += c;
+        } else if (u == '\n') {
+            out += QLatin1String("\\n");
+        } else if (u == '\r') {
+            out += QLatin1String("\\r");
+        } else if (u == '\t') {
+            out += QLatin1String("\\t");
+        } else if (u < 0x100) {
+            out += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        } else {
+            out += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        }
+    }
+    return out;
+}
+
+void logLine(const QString &line)
+{
+    print(logStream, escaped(line));
 }
 
 int usageError(const QString &message)
 {
-    print(stderr, QStringLiteral("MergeFileCli: %1").arg(message));
+    print(stderr, escaped(QStringLiteral("MergeFileCli: %1").arg(message)));
     print(stderr, QStringLiteral("Try 'MergeFileCli --help' for more information."));
     return UsageError;
 }
@@ -59,14 +101,13 @@ QString hex(qint64 value)
 
 void printLayout(const MergeLayout &layout)
 {
-    print(stdout, QStringLiteral("file       start      offset        size         end  fill after"));
+    logLine(QStringLiteral("file       start      offset        size         end  fill after"));
     for (const MergePlacement &p : layout.placements) {
-        print(stdout, QStringLiteral("%1  %2  %3  %4  %5  %6")
-                          .arg(p.row, 4)
-                          .arg(hex(p.address), hex(p.offset), hex(p.size), hex(qint64(p.address) + p.size),
-                               hex(p.fillAfter)));
+        logLine(QStringLiteral("%1  %2  %3  %4  %5  %6")
+                .arg(p.row, 4)
+                .arg(hex(p.address), hex(p.offset), hex(p.size), hex(qint64(p.address) + p.size), hex(p.fillAfter)));
     }
-    print(stdout, QStringLiteral("image length %1 (%2 bytes)").arg(hex(layout.imageSize)).arg(layout.imageSize));
+    logLine(QStringLiteral("image length %1 (%2 bytes)").arg(hex(layout.imageSize)).arg(layout.imageSize));
 }
 
 // Relative names in a saved settings file mean what they mean to the window:
@@ -79,17 +120,69 @@ QString settingsBaseFolder(const QString &settingsPath)
     return folder.absolutePath();
 }
 
+// An argument whose bytes the system's encoding (UTF-8) cannot carry would be
+// opened or written under another name; shown with its odd bytes escaped.
+QString undecodableArgument(int argc, char *argv[])
+{
+#ifdef Q_OS_UNIX
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray raw(argv[i]);
+        if (QFile::encodeName(QFile::decodeName(raw)) == raw)
+            continue;
+        QString shown;
+        for (const char byte : raw) {
+            const auto b = uchar(byte);
+            shown += b >= 0x20 && b < 0x7F ? QString(QLatin1Char(char(b)))
+                                          : QStringLiteral("\\x%1").arg(b, 2, 16, QLatin1Char('0'));
+        }
+        return shown;
+    }
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+#endif
+    return QString();
+}
+
+// True when the file named is the one standard output already writes to
+// (/dev/stdout, /proc/self/fd/1, or the file a shell redirected into).
+bool isStandardOutput(const QString &name)
+{
+#ifdef Q_OS_UNIX
+    struct stat file, out;
+    return stat(QFile::encodeName(name).constData(), &file) == 0 && fstat(STDOUT_FILENO, &out) == 0
+           && file.st_dev == out.st_dev && file.st_ino == out.st_ino;
+#else
+    Q_UNUSED(name);
+    return false;
+#endif
+}
+
+bool writeMap(const QString &name, const QByteArray &json)
+{
+    if (name == QLatin1String("-")) {
+        const bool ok = std::fwrite(json.constData(), 1, size_t(json.size()), stdout) == size_t(json.size())
+                        && std::fflush(stdout) == 0;
+        streamBroken = streamBroken || !ok;
+        return ok;
+    }
+    QSaveFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
 #ifdef Q_OS_UNIX
-    // Past a file size limit a write fails and is reported, instead of
-    // killing the program half-way.
+    // Past a file size limit, or with a reader that went away, a write fails
+    // and is reported, instead of killing the program half-way.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
 #ifdef Q_OS_WIN
-    // Lines end in \n alone, as on every other system.
+    // Lines end in \n alone, as on every other system, and an image on
+    // standard output goes out byte for byte.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
@@ -112,13 +205,35 @@ int main(int argc, char *argv[])
         QStringLiteral("path"));
     const QCommandLineOption outputOption(
         {QStringLiteral("o"), QStringLiteral("output")},
-        QStringLiteral("The output file. With --settings it replaces the saved output name."),
+        QStringLiteral("The output file, - for standard output. With --settings it replaces the saved "
+                       "output name."),
+        QStringLiteral("file"));
+    const QCommandLineOption formatOption(
+        QStringLiteral("format"),
+        QStringLiteral("bin (the flat image, the default), hex (Intel HEX, 32-bit addresses) or srec "
+                       "(Motorola S-records, S3). hex and srec put each file at its own address and "
+                       "write nothing for the gaps."),
+        QStringLiteral("format"), QStringLiteral("bin"));
+    const QCommandLineOption recordSizeOption(
+        QStringLiteral("record-size"),
+        QStringLiteral("Data bytes per hex or srec record: 1 to 255 for hex, 1 to 250 for srec (16)."),
+        QStringLiteral("n"));
+    const QCommandLineOption padToOption(
+        QStringLiteral("pad-to"),
+        QStringLiteral("Fill the bin image with 0xFF up to this many bytes (hexadecimal, such as a "
+                       "flash size: 0x400000); a longer image is refused."),
+        QStringLiteral("size"));
+    const QCommandLineOption mapOption(
+        QStringLiteral("map"),
+        QStringLiteral("Write a JSON map of the merge (image and files with CRC-32 and SHA-256) to "
+                       "this file, - for standard output."),
         QStringLiteral("file"));
     const QCommandLineOption layoutOption(QStringLiteral("layout"),
                                           QStringLiteral("Print the image map before merging."));
     const QCommandLineOption dryRunOption(QStringLiteral("dry-run"),
-                                          QStringLiteral("Print the map and the checks' outcome; write nothing."));
-    parser.addOptions({settingsOption, outputOption, layoutOption, dryRunOption});
+                                          QStringLiteral("Print the map and the checks' outcome; write no image."));
+    parser.addOptions({settingsOption, outputOption, formatOption, recordSizeOption, padToOption, mapOption,
+                       layoutOption, dryRunOption});
     parser.addPositionalArgument(QStringLiteral("pairs"),
                                  QStringLiteral("Start address and file, as often as needed. Put -- before "
                                                 "them if an address starts with a minus sign."),
@@ -136,6 +251,47 @@ int main(int argc, char *argv[])
         print(stdout, QStringLiteral("MergeFileCli %1").arg(QCoreApplication::applicationVersion()));
         return Merged;
     }
+    const QString undecodable = undecodableArgument(argc, argv);
+    if (!undecodable.isEmpty())
+        return usageError(QStringLiteral("%1 is not valid UTF-8, the encoding of this system's file names, "
+                                         "so it cannot be used under its own name")
+                              .arg(undecodable));
+
+    OutputFormat format = OutputFormat::Raw;
+    const QString formatText = parser.value(formatOption);
+    if (formatText == QLatin1String("hex"))
+        format = OutputFormat::IntelHex;
+    else if (formatText == QLatin1String("srec"))
+        format = OutputFormat::SRecord;
+    else if (formatText != QLatin1String("bin"))
+        return usageError(QStringLiteral("unknown format %1: bin, hex or srec").arg(formatText));
+    int recordSize = 16;
+    if (parser.isSet(recordSizeOption)) {
+        if (format == OutputFormat::Raw)
+            return usageError(QStringLiteral("--record-size needs --format hex or srec"));
+        bool ok = false;
+        recordSize = parser.value(recordSizeOption).toInt(&ok, 10);
+        const int most = format == OutputFormat::IntelHex ? 255 : 250;
+        if (!ok || recordSize < 1 || recordSize > most)
+            return usageError(QStringLiteral("record size %1: give 1 to %2 for --format %3")
+                                  .arg(parser.value(recordSizeOption))
+                                  .arg(most)
+                                  .arg(formatText));
+    }
+    qint64 padTo = 0;
+    if (parser.isSet(padToOption)) {
+        if (format != OutputFormat::Raw)
+            return usageError(QStringLiteral("--pad-to is for --format bin: hex and srec leave the gaps out"));
+        bool ok = false;
+        padTo = parser.value(padToOption).toLongLong(&ok, 16);
+        if (!ok || padTo < 1 || padTo > MergeJob::maxImageSize())
+            return usageError(QStringLiteral("pad size %1: give a hexadecimal size from 1 to %2")
+                                  .arg(parser.value(padToOption), QString::number(MergeJob::maxImageSize(), 16)));
+    }
+    const QString mapName = parser.value(mapOption);
+    const bool wantMap = parser.isSet(mapOption);
+    if (wantMap && mapName.isEmpty())
+        return usageError(QStringLiteral("--map needs a file name, or - for standard output"));
 
     const QStringList pairs = parser.positionalArguments();
     QVector<MergeRow> rows;
@@ -154,7 +310,7 @@ int main(int argc, char *argv[])
             rows.append(MergeRow{settings.enables[k], settings.fileNames[k], settings.addresses[k]});
         }
         if (parser.isSet(outputOption)) {
-            if (!output.isEmpty())
+            if (!output.isEmpty() && output != QLatin1String("-"))
                 output = QFileInfo(output).absoluteFilePath(); // relative to where we were started
         } else {
             output = settings.mergeFileName;
@@ -168,24 +324,69 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("odd number of arguments: the address %1 has no file").arg(pairs.last()));
         if (!parser.isSet(outputOption))
             return usageError(QStringLiteral("missing -o OUT: name the output file"));
-        for (int i = 0; i < pairs.size(); i += 2)
+        // Checked before anything is read; the window's own rule (an address
+        // that does not convert counts as 0) stays the window's.
+        for (int i = 0; i < pairs.size(); i += 2) {
+            bool ok = false;
+            pairs.at(i).toInt(&ok, 16);
+            if (!ok)
+                return usageError(QStringLiteral("pair %1 (\"%2\" %3): \"%2\" is not a hexadecimal address "
+                                                 "from -80000000 to 7FFFFFFF")
+                                      .arg(i / 2 + 1)
+                                      .arg(pairs.at(i), pairs.at(i + 1)));
             rows.append(MergeRow{true, pairs.at(i + 1), pairs.at(i)});
+        }
     }
 
-    MergeJob job(rows, output, [](const QString &line) { print(stdout, line); });
+    const bool toStandardOutput = output == QLatin1String("-") || (!output.isEmpty() && isStandardOutput(output));
+    const bool mapToStandardOutput = wantMap && mapName == QLatin1String("-");
+    if (toStandardOutput && mapToStandardOutput)
+        return usageError(QStringLiteral("the image and the map cannot both go to standard output"));
+    if (toStandardOutput || mapToStandardOutput)
+        logStream = stderr;
+
+    MergeJob job(rows, output, logLine);
+    job.setFormat(format, recordSize);
+    job.setPadTo(padTo);
+    job.setOutputToStandardOutput(toStandardOutput);
     job.setUseSecondThread(true);
-    if (!job.check())
-        return Refused;
+    job.setComputeDigests(wantMap);
     const bool dryRun = parser.isSet(dryRunOption);
-    if (dryRun || parser.isSet(layoutOption))
-        printLayout(job.layout());
-    if (dryRun) {
-        print(stdout, QStringLiteral("Checks passed; nothing written."));
-        return Merged;
+
+    int result = Merged;
+    if (!job.check()) {
+        result = Refused;
+    } else {
+        if (dryRun || parser.isSet(layoutOption))
+            printLayout(job.layout());
+        MergeMapOutput written;
+        written.name = output;
+        if (dryRun) {
+            if (wantMap && !job.measure())
+                result = Refused;
+        } else if (!job.write()) {
+            result = Refused;
+        } else {
+            written.length = job.outputSize();
+            written.sha256 = job.outputSha256().toHex();
+            logLine(QStringLiteral("Image length: %1 bytes").arg(job.layout().imageSize));
+            if (format != OutputFormat::Raw)
+                logLine(QStringLiteral("Output length: %1 bytes").arg(written.length));
+            logLine(QStringLiteral("SHA-256: %1").arg(QString::fromLatin1(written.sha256)));
+        }
+        if (result == Merged && wantMap
+            && !writeMap(mapName, mergeMapJson(format, job.layout(), job.digests(), written))) {
+            logLine(QStringLiteral("Error!!!Fail to write map file%1").arg(mapName));
+            result = Refused;
+        }
+        if (result == Merged && dryRun)
+            logLine(wantMap ? QStringLiteral("Checks passed; map written, no image.")
+                        : QStringLiteral("Checks passed; nothing written."));
     }
-    if (!job.write())
-        return Refused;
-    print(stdout, QStringLiteral("Image length: %1 bytes").arg(job.layout().imageSize));
-    print(stdout, QStringLiteral("SHA-256: %1").arg(QString::fromLatin1(job.imageSha256().toHex())));
-    return Merged;
+    if (streamBroken) {
+        // Not all that was asked for reached its reader.
+        print(stderr, QStringLiteral("Error!!!Fail to write to standard output!"));
+        result = Refused;
+    }
+    return result;
 }

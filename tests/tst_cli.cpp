@@ -1,6 +1,7 @@
 // MergeFileCli as a build script sees it: exit codes, usage errors, the map,
 // --dry-run, the hash, and the same image as the window for the same rows.
 
+#include "CliRunner.h"
 #include "WindowDriver.h"
 
 #include <QCryptographicHash>
@@ -13,40 +14,6 @@
 #include <sys/resource.h>
 #endif
 
-namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QStringList out;
-    QString err;
-};
-
-// shellLimits: ulimit options for the program alone, such as "-v 2097152",
-// several separated by ';'.
-Run runCli(const QStringList &args, const QString &workingDir = QString(), const QString &shellLimits = QString())
-{
-    QProcess process;
-    if (!workingDir.isEmpty())
-        process.setWorkingDirectory(workingDir);
-    const QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(MERGEFILECLI_PATH));
-    if (shellLimits.isEmpty())
-        process.start(program, args);
-    else
-        process.start(QStringLiteral("/bin/sh"),
-                      QStringList{"-c", QStringLiteral("ulimit %1 && exec \"$0\" \"$@\"")
-                                                  .arg(shellLimits.split(QLatin1Char(';')).join(QLatin1String(" && ulimit "))),
-                                  program} + args);
-    Run run;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-} // namespace
 
 class tst_Cli : public QObject
 {

@@ -143,7 +143,7 @@ void tst_MergeJob::writeNeedsASuccessfulCheck()
     QVERIFY(!job.write());
     QVERIFY(!QFile::exists(out));
     QCOMPARE(log.size(), 2);
-    QVERIFY(job.imageSha256().isEmpty());
+    QVERIFY(job.outputSha256().isEmpty());
 }
 
 void tst_MergeJob::hashOfTheWrittenImage_data()
@@ -181,7 +181,7 @@ void tst_MergeJob::hashOfTheWrittenImage()
     QVERIFY(written.open(QIODevice::ReadOnly));
     const QByteArray image = written.readAll();
     QCOMPARE(image.size(), int(MergeJob::addressFromText(address) - 0x1000) + fileSize);
-    QCOMPARE(job.imageSha256(), hash ? QCryptographicHash::hash(image, QCryptographicHash::Sha256) : QByteArray());
+    QCOMPARE(job.outputSha256(), hash ? QCryptographicHash::hash(image, QCryptographicHash::Sha256) : QByteArray());
 }
 
 void tst_MergeJob::sourceChangedAfterTheCheck_data()
@@ -343,7 +343,7 @@ void tst_MergeJob::imageMatchesAReference()
         const QByteArray image = written.readAll();
         QCOMPARE(image.size(), expected.size());
         QVERIFY2(image == expected, "the image differs from the reference");
-        QCOMPARE(job.imageSha256(), hash ? QCryptographicHash::hash(expected, QCryptographicHash::Sha256) : QByteArray());
+        QCOMPARE(job.outputSha256(), hash ? QCryptographicHash::hash(expected, QCryptographicHash::Sha256) : QByteArray());
         QStringList after = before;
         if (!after.contains(QStringLiteral("out.bin")) && !outputIsASource)
             after << QStringLiteral("out.bin");

@@ -28,6 +28,8 @@ private slots:
     void unwritableFileIsLeftAlone();
     void escapedAndPlainForms_data();
     void escapedAndPlainForms();
+    void handWrittenCommas_data();
+    void handWrittenCommas();
 
 private:
     void start();
@@ -320,6 +322,36 @@ void tst_Settings::escapedAndPlainForms()
     QCOMPARE(nameEdit(*window, 1)->text(), name);
     window.reset();
     QVERIFY(readFile(iniPath).contains("[MergeTool]"));
+}
+
+void tst_Settings::handWrittenCommas_data()
+{
+    QTest::addColumn<QByteArray>("stored"); // as typed into the file by hand
+    QTest::addColumn<QString>("text");      // what the row shows
+
+    QTest::newRow("comma") << QByteArray("a,b.bin") << "a,b.bin";
+    QTest::newRow("comma and blank") << QByteArray("c, d.bin") << "c, d.bin";
+    QTest::newRow("blank before the comma") << QByteArray("e ,f.bin") << "e ,f.bin";
+    QTest::newRow("two commas in a row") << QByteArray("g,,h.bin") << "g,,h.bin";
+    QTest::newRow("trailing comma") << QByteArray("i,") << "i,";
+    QTest::newRow("escaped backslash and a comma") << QByteArray("C:\\\\fw\\\\j,k.bin") << "C:\\fw\\j,k.bin";
+    QTest::newRow("quoted, as the program writes it") << QByteArray("\"l,m.bin\"") << "l,m.bin";
+    QTest::newRow("non-ASCII") << QByteArray("\xd1\x84\xd0\xb0,\xe6\x96\x87.bin") << QStringLiteral("фа,文.bin");
+}
+
+// A value with a comma outside quotes reads as a list in an INI file; a row
+// that a user typed that way is the text of the line, not an empty row.
+void tst_Settings::handWrittenCommas()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, text);
+
+    QVERIFY(writeSettings("[MergeTool]\nFile3Name=" + stored + "\nFile3Enable=1\nFile3Addr=1000\nMergeFileName="
+                          + stored + "\n"));
+    start();
+    QCOMPARE(nameEdit(*window, 3)->text(), text);
+    QCOMPARE(outputEdit(*window)->text(), text);
+    QVERIFY(nameEdit(*window, 3)->isEnabled());
 }
 
 QTEST_MAIN(tst_Settings)

@@ -1,0 +1,49 @@
+#ifndef CLIRUNNER_H
+#define CLIRUNNER_H
+
+// Runs MergeFileCli, found beside the tests, as a build script would.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QStringList>
+
+struct Run
+{
+    int exitCode = -1;
+    QStringList out; // standard output, line by line
+    QByteArray rawOut;
+    QString err;
+};
+
+inline QString cliProgram()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(MERGEFILECLI_PATH));
+}
+
+// shellLimits: ulimit options for the program alone, such as "-v 2097152",
+// several separated by ';'.
+inline Run runCli(const QStringList &args, const QString &workingDir = QString(), const QString &shellLimits = QString())
+{
+    QProcess process;
+    if (!workingDir.isEmpty())
+        process.setWorkingDirectory(workingDir);
+    const QString program = cliProgram();
+    if (shellLimits.isEmpty())
+        process.start(program, args);
+    else
+        process.start(QStringLiteral("/bin/sh"),
+                      QStringList{"-c", QStringLiteral("ulimit %1 && exec \"$0\" \"$@\"")
+                                                  .arg(shellLimits.split(QLatin1Char(';')).join(QLatin1String(" && ulimit "))),
+                                  program} + args);
+    Run run;
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.rawOut = process.readAllStandardOutput();
+    run.out = QString::fromUtf8(run.rawOut).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+#endif // CLIRUNNER_H
