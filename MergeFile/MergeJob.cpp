@@ -289,8 +289,6 @@ bool MergeJob::Private::failToOpenOutput(OutputFile::Status status)
         return fail(tr("Error!!!Fail to write merge file%1").arg(outputFileName));
     case OutputFile::Locked:
         return fail(tr("Error!!!Merge file%1 is being written by another program!").arg(outputFileName));
-    case OutputFile::OutOfMemory:
-        return fail(tr("Error!!!Not enough memory to merge!"));
     case OutputFile::IsASource:
         return fail(tr("Error!!!Cannot replace merge file%1 in place: it is one of the files to merge!")
                             .arg(outputFileName));

@@ -137,8 +137,8 @@ OutputFile::Status OutputFile::open(qint64 size, const QVector<FileIdentity> &so
     Status status = CannotOpen;
     if (standardOutput) {
         status = openStandardOutput();
-        if (status == Opened && hashing && !startHashing())
-            status = OutOfMemory;
+        if (status == Opened && hashing)
+            startHashing();
         return status;
     }
     const QFileInfo target(name);
@@ -162,28 +162,28 @@ OutputFile::Status OutputFile::open(qint64 size, const QVector<FileIdentity> &so
                 status = openInPlace(size, sources);
         }
     }
-    if (status == Opened && hashing && !startHashing())
-        status = OutOfMemory;
+    if (status == Opened && hashing)
+        startHashing();
     return status;
 }
 
-bool OutputFile::startHashing()
+void OutputFile::startHashing()
 {
     sha.reset(new Sha256);
     if (!hashOnSecondThread)
-        return true;
+        return;
 #ifdef Q_OS_LINUX
     // The temporary file is open for writing only; /proc gives a second,
     // reading handle on the very same file.
     const int writeFd = mode == Replace ? save->handle() : mode == InPlace ? fd : -1;
     if (writeFd < 0)
-        return true;
+        return;
     std::unique_ptr<Trailer> t(new Trailer);
     t->readFd = ::open(QByteArray("/proc/self/fd/" + QByteArray::number(writeFd)).constData(), O_RDONLY | O_CLOEXEC);
     t->buffer = static_cast<char *>(std::malloc(size_t(readBackChunk)));
     t->sha = sha.get();
     if (t->readFd < 0 || !t->buffer)
-        return true; // hashed inline instead
+        return; // hashed inline instead
     try {
         t->thread = std::thread([raw = t.get()] { raw->run(); });
         trailer = std::move(t);
@@ -191,7 +191,6 @@ bool OutputFile::startHashing()
         // No thread to be had (a process or memory limit): hashed inline.
     }
 #endif
-    return true;
 }
 
 bool OutputFile::finishHashing()

@@ -31,7 +31,6 @@ public:
         CannotReserve, // the disk or a size limit cannot take the new length
         Locked,        // another merge or program is writing it
         IsASource,     // in place would overwrite a file still to be read
-        OutOfMemory,
     };
 
     explicit OutputFile(const QString &name);
@@ -60,7 +59,7 @@ private:
     Status openInPlace(qint64 size, const QVector<FileIdentity> &sources);
     Status openDevice();
     Status openStandardOutput();
-    bool startHashing();
+    void startHashing();
     bool finishHashing();
     bool writeHandle(const char *data, qint64 size);
     bool syncHandle();
