@@ -49,21 +49,28 @@ inline char *putHex(char *at, quint32 value, int digits)
     return at + digits;
 }
 
-inline char *putBytes(char *at, const unsigned char *bytes, int count)
+// The two digits of every byte value, side by side: one copy per byte.
+struct HexPairs
+{
+    HexPairs()
+    {
+        for (int b = 0; b < 256; ++b) {
+            text[2 * b] = hexDigits[b >> 4];
+            text[2 * b + 1] = hexDigits[b & 0xF];
+        }
+    }
+    char text[512];
+};
+const HexPairs hexPairs;
+
+// Writes the bytes as digits and adds them to sum.
+inline char *putBytes(char *at, const unsigned char *bytes, int count, unsigned &sum)
 {
     for (int i = 0; i < count; ++i) {
-        *at++ = hexDigits[bytes[i] >> 4];
-        *at++ = hexDigits[bytes[i] & 0xF];
-    }
-    return at;
-}
-
-inline unsigned byteSum(const unsigned char *bytes, int count)
-{
-    unsigned sum = 0;
-    for (int i = 0; i < count; ++i)
+        std::memcpy(at + 2 * i, hexPairs.text + 2 * bytes[i], 2);
         sum += bytes[i];
-    return sum;
+    }
+    return at + 2 * count;
 }
 
 const char sRecordHeader[] = "MergeFile";
@@ -208,8 +215,8 @@ void IntelHexWriter::record(qint64 address, const unsigned char *bytes, int coun
     at = putHex(at, offset, 4);
     *at++ = '0';
     *at++ = '0';
-    at = putBytes(at, bytes, count);
-    const unsigned sum = unsigned(count) + (offset >> 8) + (offset & 0xFF) + byteSum(bytes, count);
+    unsigned sum = unsigned(count) + (offset >> 8) + (offset & 0xFF);
+    at = putBytes(at, bytes, count, sum);
     at = putHex(at, (0x100 - (sum & 0xFF)) & 0xFF, 2);
     *at = '\n';
 }
@@ -249,8 +256,8 @@ void SRecordWriter::header()
     *at++ = '0';
     at = putHex(at, quint32(length + 3), 2);
     at = putHex(at, 0, 4);
-    at = putBytes(at, bytes, length);
-    const unsigned sum = unsigned(length + 3) + byteSum(bytes, length);
+    unsigned sum = unsigned(length + 3);
+    at = putBytes(at, bytes, length, sum);
     at = putHex(at, ~sum & 0xFF, 2);
     *at = '\n';
 }
@@ -263,9 +270,8 @@ void SRecordWriter::record(qint64 address, const unsigned char *bytes, int count
     *at++ = '3';
     at = putHex(at, quint32(count + 5), 2);
     at = putHex(at, a, 8);
-    at = putBytes(at, bytes, count);
-    const unsigned sum = unsigned(count + 5) + (a >> 24) + ((a >> 16) & 0xFF) + ((a >> 8) & 0xFF) + (a & 0xFF)
-                         + byteSum(bytes, count);
+    unsigned sum = unsigned(count + 5) + (a >> 24) + ((a >> 16) & 0xFF) + ((a >> 8) & 0xFF) + (a & 0xFF);
+    at = putBytes(at, bytes, count, sum);
     at = putHex(at, ~sum & 0xFF, 2);
     *at = '\n';
 }
