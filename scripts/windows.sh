@@ -19,7 +19,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo apt-get update
 fi
 scripts/setup.sh g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32 wine64 fonts-wine \
-                 dpkg-dev xz-utils zip
+                 dpkg-dev xz-utils zip srecord
 # The engine's std::thread needs the POSIX thread model.
 for tool in gcc g++; do
     $sudo update-alternatives --set i686-w64-mingw32-$tool /usr/bin/i686-w64-mingw32-$tool-posix >/dev/null

@@ -1,0 +1,58 @@
+cmake_minimum_required(VERSION 3.16)
+# The Windows MergeFileCli writes Intel HEX and S-records that srec_cat, a
+# reader that runs only here, turns back into the very image the same program
+# writes as bin. The layout has gaps, a file across a 64 KiB boundary and one
+# at an odd address; the record size is odd too.
+set(work ${WORK})
+file(REMOVE_RECURSE ${work})
+file(MAKE_DIRECTORY ${work})
+
+set(layout)
+foreach(piece "a.bin;1000;0x1000" "b.bin;70000;0x1FFF0" "c.bin;5;0x40001")
+    list(GET piece 0 name)
+    list(GET piece 1 size)
+    list(GET piece 2 address)
+    execute_process(COMMAND head -c ${size} /dev/urandom OUTPUT_FILE ${work}/${name} RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "cannot make ${name}")
+    endif()
+    list(APPEND layout ${address} ${name})
+endforeach()
+
+# Paths relative to the work folder: an absolute Linux path means nothing to Windows.
+function(merge format)
+    set(options --format ${format})
+    if(NOT format STREQUAL "bin")
+        list(APPEND options --record-size 7)
+    endif()
+    execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${options} -o out.${format} ${layout}
+                    WORKING_DIRECTORY ${work} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0 OR NOT out MATCHES "Merge success!")
+        message(FATAL_ERROR "${PROGRAM} --format ${format} failed (${rc}): ${out}${err}")
+    endif()
+endfunction()
+
+merge(bin)
+file(SIZE ${work}/out.bin imageSize)
+math(EXPR end "0x1000 + ${imageSize}")
+foreach(format hex srec)
+    merge(${format})
+    if(format STREQUAL "hex")
+        set(type -intel)
+    else()
+        set(type -motorola)
+    endif()
+    execute_process(COMMAND ${SREC_CAT} out.${format} ${type} -fill 0xFF 0x1000 ${end} -offset -0x1000
+                            -o back.${format}.bin -binary
+                    WORKING_DIRECTORY ${work} RESULT_VARIABLE rc ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "srec_cat cannot read the ${format} output: ${err}")
+    endif()
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${work}/out.bin ${work}/back.${format}.bin
+                    RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "the ${format} output does not read back as the bin image")
+    endif()
+endforeach()
+message(STATUS "hex and srec read back as the ${imageSize}-byte image")
+file(REMOVE_RECURSE ${work})
