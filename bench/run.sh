@@ -4,7 +4,8 @@
 #   limit  cat of the inputs and the fill into one file, then sync of that file
 #   peer   srec_cat from Debian's srecord package, then sync
 # and, for the first layout as Intel HEX, ours against srec_cat -intel and
-# objcopy -O ihex of the same image.
+# objcopy -O ihex of the same image, and against the copy limit of a text of
+# ours' size (cat of one made before, then sync).
 # Each is run RUNS times (default 9; srec_cat PEER_RUNS, default 3; the
 # gigabyte layouts BIG_RUNS, default 3) with warm input caches, after a sync;
 # medians are reported with the peak resident memory, and every output is
@@ -101,15 +102,16 @@ bench "eight 30 MiB files at 32 MiB steps (254 MiB image)" "$RUNS" "$PEER_RUNS"
 # srec_cat and objcopy from the flat image; each output is read back by
 # srec_cat and must give the flat image again (gaps filled with 0xFF).
 "$cli" -o image.bin "${pairs[@]}" >/dev/null
+"$cli" --format hex -o made.hex "${pairs[@]}" >/dev/null
 bench_hex() {
     local label cmd times mems t m
     printf '\n%s\n' "the same layout as Intel HEX"
     printf '  %-7s %10s %8s %8s %12s %10s\n' tool 'median s' 'min s' 'max s' 'peak MiB' 'output MiB'
-    for label in ours srec objcopy; do
+    for label in ours copy srec objcopy; do
         cmd="${label}_hex_cmd"
         times=() mems=()
         runs=$RUNS
-        [ "$label" = ours ] || runs=$PEER_RUNS
+        [ "$label" = ours ] || [ "$label" = copy ] || runs=$PEER_RUNS
         for _ in $(seq "$runs"); do
             rm -f "out_$label.hex"
             sync
@@ -125,12 +127,14 @@ bench_hex() {
         srec_cat "out_$label.hex" -intel -fill 0xFF 0x1000 "$(hex "$end")" -offset -0x1000 -o back.bin -binary
         cmp back.bin image.bin
     done
-    printf '  all three read back to the same image\n'
-    printf '  srec_cat/ours %.1fx   objcopy/ours %.1fx\n' \
+    printf '  all read back to the same image\n'
+    printf '  ours/copy %.2f   srec_cat/ours %.1fx   objcopy/ours %.1fx\n' \
+        "$(echo "$ours_hex_time / $copy_hex_time" | bc -l)" \
         "$(echo "$srec_hex_time / $ours_hex_time" | bc -l)" "$(echo "$objcopy_hex_time / $ours_hex_time" | bc -l)"
-    rm -f out_*.hex back.bin
+    rm -f out_*.hex back.bin made.hex
 }
 ours_hex_cmd="$cli --format hex -o out_ours.hex ${pairs[*]}"
+copy_hex_cmd="cat made.hex > out_copy.hex && sync out_copy.hex"
 srec_hex_cmd="srec_cat image.bin -binary -offset 0x1000 -o out_srec.hex -intel && sync out_srec.hex"
 objcopy_hex_cmd="objcopy -I binary -O ihex --change-addresses 0x1000 image.bin out_objcopy.hex && sync out_objcopy.hex"
 bench_hex
