@@ -16,6 +16,19 @@ struct Run
     QString err;
 };
 
+// Waits for a started process; a crash or a hang leaves exitCode at -1.
+inline Run finishRun(QProcess &process, int timeoutMs)
+{
+    Run run;
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.rawOut = process.readAllStandardOutput();
+    run.out = QString::fromUtf8(run.rawOut).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
 inline QString cliProgram()
 {
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(MERGEFILECLI_PATH));
@@ -36,14 +49,7 @@ inline Run runCli(const QStringList &args, const QString &workingDir = QString()
                       QStringList{"-c", QStringLiteral("ulimit %1 && exec \"$0\" \"$@\"")
                                                   .arg(shellLimits.split(QLatin1Char(';')).join(QLatin1String(" && ulimit "))),
                                   program} + args);
-    Run run;
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.rawOut = process.readAllStandardOutput();
-    run.out = QString::fromUtf8(run.rawOut).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return finishRun(process, 120000);
 }
 
 #endif // CLIRUNNER_H

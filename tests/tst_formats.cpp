@@ -110,14 +110,7 @@ Run runShell(const QString &line)
 {
     QProcess process;
     process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), line, cliProgram()});
-    Run run;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.rawOut = process.readAllStandardOutput();
-    run.out = QString::fromUtf8(run.rawOut).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return finishRun(process, 60000);
 }
 
 const QString python = QStringLiteral("/usr/bin/python3");
