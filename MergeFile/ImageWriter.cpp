@@ -120,12 +120,18 @@ bool RecordWriter::flushPending()
     return !failed;
 }
 
-bool RecordWriter::fill(qint64, qint64)
+// The header goes first, whether the image starts with fill or not.
+void RecordWriter::start()
 {
     if (!started) {
         header();
         started = true;
     }
+}
+
+bool RecordWriter::fill(qint64, qint64)
+{
+    start();
     return flushPending(); // the gap itself is not written
 }
 
@@ -160,10 +166,7 @@ bool RecordWriter::data(qint64 address, const char *bytes, qint64 count)
 
 bool RecordWriter::finish()
 {
-    if (!started) {
-        header();
-        started = true;
-    }
+    start();
     flushPending();
     trailer();
     return flushText();

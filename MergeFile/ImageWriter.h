@@ -85,6 +85,7 @@ protected:
     int recordSize;
 
 private:
+    void start();
     bool flushPending();
     bool flushText();
 
@@ -103,6 +104,7 @@ private:
 class IntelHexWriter : public RecordWriter
 {
 public:
+    static constexpr int maxRecordSize = 255; // a record counts its bytes in one byte
     IntelHexWriter(OutputFile &output, int recordSize);
 
 protected:

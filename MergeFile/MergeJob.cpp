@@ -70,6 +70,7 @@ struct MergeJob::Private
         log(message);
         return false;
     }
+    bool failToWrite() { return fail(tr("Error!!!Fail to write merge file%1").arg(outputFileName)); }
     enum CopyResult { Copied, ReadFailed, StoreFailed };
     CopyResult copyStream(SourceFile &source, qint64 limit, PreparedSource &target, qint64 &size, char *buffer);
     bool failToOpenOutput(OutputFile::Status status);
@@ -91,9 +92,14 @@ const MergeLayout &MergeJob::layout() const
     return d->layout;
 }
 
-qint32 MergeJob::addressFromText(const QString &text)
+qint32 MergeJob::addressFromText(const QString &text, bool *ok)
 {
-    return text.toInt(nullptr, 16);
+    return text.toInt(ok, 16);
+}
+
+int MergeJob::maxRecordSize(OutputFormat format)
+{
+    return format == OutputFormat::SRecord ? SRecordWriter::maxRecordSize : IntelHexWriter::maxRecordSize;
 }
 
 qint64 MergeJob::maxImageSize()
@@ -286,7 +292,7 @@ bool MergeJob::Private::failToOpenOutput(OutputFile::Status status)
     case OutputFile::Opened:
         return true;
     case OutputFile::CannotReserve:
-        return fail(tr("Error!!!Fail to write merge file%1").arg(outputFileName));
+        return failToWrite();
     case OutputFile::Locked:
         return fail(tr("Error!!!Merge file%1 is being written by another program!").arg(outputFileName));
     case OutputFile::IsASource:
@@ -329,12 +335,12 @@ bool MergeJob::write()
     if (!d->stream(writer.get()))
         return false;
     if (!writer->finish())
-        return d->fail(tr("Error!!!Fail to write merge file%1").arg(d->outputFileName));
+        return d->failToWrite();
     if (!output.commit()) {
         if (output.replaceFailed())
             return d->fail(tr("Error!!!Cannot replace merge file%1: it is open in another program!")
                                    .arg(d->outputFileName));
-        return d->fail(tr("Error!!!Fail to write merge file%1").arg(d->outputFileName));
+        return d->failToWrite();
     }
     d->outputDigest = output.sha256();
     d->prepared.clear();
@@ -357,7 +363,6 @@ bool MergeJob::Private::stream(ImageWriter *writer)
     Buffer buffer = allocateChunk();
     if (!buffer)
         return fail(tr("Error!!!Not enough memory to merge!"));
-    const QString failedWrite = tr("Error!!!Fail to write merge file%1").arg(outputFileName);
 
     digests = MergeDigests();
     Crc32 imageCrc;
@@ -373,7 +378,7 @@ bool MergeJob::Private::stream(ImageWriter *writer)
     };
 
     if (!fill(imageBase, layout.leadingFill))
-        return fail(failedWrite);
+        return failToWrite();
     for (int k = 0; k < layout.placements.size(); ++k) {
         const MergePlacement &p = layout.placements.at(k);
         const QString failedRead = tr("Error!!!Fail to read file%1!").arg(p.fileName);
@@ -391,7 +396,7 @@ bool MergeJob::Private::stream(ImageWriter *writer)
             if (n <= 0)
                 return fail(failedRead);
             if (writer && !writer->data(address, buffer.get(), n))
-                return fail(failedWrite);
+                return failToWrite();
             if (fileSha) {
                 fileCrc.add(buffer.get(), n);
                 fileSha->add(buffer.get(), n);
@@ -409,11 +414,11 @@ bool MergeJob::Private::stream(ImageWriter *writer)
         if (fileSha)
             digests.files.append({fileCrc.hex(), fileSha->result().toHex()});
         if (!fill(p.address + p.size, p.fillAfter))
-            return fail(failedWrite);
+            return failToWrite();
     }
     const qint64 end = layout.placements.isEmpty() ? imageBase : qint64(layout.placements.last().address) + layout.placements.last().size;
     if (!fill(end, layout.trailingFill))
-        return fail(failedWrite);
+        return failToWrite();
     if (imageSha)
         digests.image = {imageCrc.hex(), imageSha->result().toHex()};
     return true;

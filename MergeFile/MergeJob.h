@@ -117,8 +117,11 @@ public:
     void setStreamIdleTimeout(int milliseconds);
 
     // The address a row's text stands for: base-16 conversion, 0 when the text
-    // does not convert in full or does not fit a signed 32-bit integer.
-    static qint32 addressFromText(const QString &text);
+    // does not convert in full or does not fit a signed 32-bit integer (ok
+    // then says false).
+    static qint32 addressFromText(const QString &text, bool *ok = nullptr);
+    // The most data bytes one record of the format can hold.
+    static int maxRecordSize(OutputFormat format);
     // The largest image: from 0x1000 to the end of the 32-bit address space.
     // The same on every build, since the image is never held in memory.
     static qint64 maxImageSize();

@@ -134,13 +134,14 @@ void OutputFile::setHashing(bool on, bool secondThread)
 OutputFile::Status OutputFile::open(qint64 size, const QVector<FileIdentity> &sources)
 {
     length = size;
-    Status status = CannotOpen;
-    if (standardOutput) {
-        status = openStandardOutput();
-        if (status == Opened && hashing)
-            startHashing();
-        return status;
-    }
+    const Status status = standardOutput ? openStandardOutput() : openNamed(size, sources);
+    if (status == Opened && hashing)
+        startHashing();
+    return status;
+}
+
+OutputFile::Status OutputFile::openNamed(qint64 size, const QVector<FileIdentity> &sources)
+{
     const QFileInfo target(name);
 #ifdef Q_OS_WIN
     // Windows users mark a file read-only to keep it: never replace one.
@@ -148,23 +149,16 @@ OutputFile::Status OutputFile::open(qint64 size, const QVector<FileIdentity> &so
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         return CannotOpen;
 #endif
-    if (target.exists() && !target.isFile() && !target.isDir()) {
-        status = openDevice(); // a temporary file renamed over it would replace the node itself
-    } else {
-        save.reset(new QSaveFile(name));
-        save->setDirectWriteFallback(false);
-        if (save->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-            mode = Replace;
-            status = Opened;
-        } else {
-            save.reset();
-            if (target.isFile())
-                status = openInPlace(size, sources);
-        }
+    if (target.exists() && !target.isFile() && !target.isDir())
+        return openDevice(); // a temporary file renamed over it would replace the node itself
+    save.reset(new QSaveFile(name));
+    save->setDirectWriteFallback(false);
+    if (save->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        mode = Replace;
+        return Opened;
     }
-    if (status == Opened && hashing)
-        startHashing();
-    return status;
+    save.reset();
+    return target.isFile() ? openInPlace(size, sources) : CannotOpen;
 }
 
 void OutputFile::startHashing()

@@ -56,6 +56,7 @@ public:
     QByteArray sha256() const { return digest; }
 
 private:
+    Status openNamed(qint64 size, const QVector<FileIdentity> &sources);
     Status openInPlace(qint64 size, const QVector<FileIdentity> &sources);
     Status openDevice();
     Status openStandardOutput();

@@ -41,28 +41,34 @@ measure() {
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
+# time_runs CMD OUT RUNS: runs CMD RUNS times, each after removing OUT and a
+# sync; sets t (median seconds), t_min, t_max and m (median peak KiB).
+time_runs() {
+    local times=() mems=() tt mm
+    for _ in $(seq "$3"); do
+        rm -f "$2"
+        sync # the last run's write-back and deletion stay out of this one
+        read -r tt mm < <(measure bash -c "$1")
+        times+=("$tt") mems+=("$mm")
+    done
+    t=$(printf '%s\n' "${times[@]}" | median)
+    t_min=$(printf '%s\n' "${times[@]}" | sort -g | head -1)
+    t_max=$(printf '%s\n' "${times[@]}" | sort -g | tail -1)
+    m=$(printf '%s\n' "${mems[@]}" | median)
+}
+
 # bench TITLE RUNS PEER_RUNS: runs the commands in ours_cmd, limit_cmd and peer_cmd, set by the caller.
 bench() {
-    local name=$1 label cmd times mems t m labels=(ours limit)
+    local name=$1 label cmd runs t t_min t_max m labels=(ours limit)
     [ "$3" -gt 0 ] && labels+=(peer)
     printf '\n%s\n' "$name"
     printf '  %-6s %10s %8s %8s %12s\n' tool 'median s' 'min s' 'max s' 'peak MiB'
     for label in "${labels[@]}"; do
         cmd="${label}_cmd"
-        times=() mems=()
         runs=$2
         [ "$label" = peer ] && runs=$3
-        for _ in $(seq "$runs"); do
-            rm -f "out_$label.bin"
-            sync # the last run's write-back and deletion stay out of this one
-            read -r t m < <(measure bash -c "${!cmd}")
-            times+=("$t") mems+=("$m")
-        done
-        t=$(printf '%s\n' "${times[@]}" | median)
-        m=$(printf '%s\n' "${mems[@]}" | median)
-        printf '  %-6s %10.3f %8.3f %8.3f %12.1f\n' "$label" "$t" \
-            "$(printf '%s\n' "${times[@]}" | sort -g | head -1)" "$(printf '%s\n' "${times[@]}" | sort -g | tail -1)" \
-            "$(echo "$m / 1024" | bc -l)"
+        time_runs "${!cmd}" "out_$label.bin" "$runs"
+        printf '  %-6s %10.3f %8.3f %8.3f %12.1f\n' "$label" "$t" "$t_min" "$t_max" "$(echo "$m / 1024" | bc -l)"
         eval "${label}_time=$t; ${label}_mem=$m"
     done
     cmp out_ours.bin out_limit.bin
@@ -104,24 +110,15 @@ bench "eight 30 MiB files at 32 MiB steps (254 MiB image)" "$RUNS" "$PEER_RUNS"
 "$cli" -o image.bin "${pairs[@]}" >/dev/null
 "$cli" --format hex -o made.hex "${pairs[@]}" >/dev/null
 bench_hex() {
-    local label cmd times mems t m
+    local label cmd runs t t_min t_max m
     printf '\n%s\n' "the same layout as Intel HEX"
     printf '  %-7s %10s %8s %8s %12s %10s\n' tool 'median s' 'min s' 'max s' 'peak MiB' 'output MiB'
     for label in ours copy srec objcopy; do
         cmd="${label}_hex_cmd"
-        times=() mems=()
         runs=$RUNS
         [ "$label" = ours ] || [ "$label" = copy ] || runs=$PEER_RUNS
-        for _ in $(seq "$runs"); do
-            rm -f "out_$label.hex"
-            sync
-            read -r t m < <(measure bash -c "${!cmd}")
-            times+=("$t") mems+=("$m")
-        done
-        t=$(printf '%s\n' "${times[@]}" | median)
-        m=$(printf '%s\n' "${mems[@]}" | median)
-        printf '  %-7s %10.3f %8.3f %8.3f %12.1f %10.1f\n' "$label" "$t" \
-            "$(printf '%s\n' "${times[@]}" | sort -g | head -1)" "$(printf '%s\n' "${times[@]}" | sort -g | tail -1)" \
+        time_runs "${!cmd}" "out_$label.hex" "$runs"
+        printf '  %-7s %10.3f %8.3f %8.3f %12.1f %10.1f\n' "$label" "$t" "$t_min" "$t_max" \
             "$(echo "$m / 1024" | bc -l)" "$(echo "$(stat -c %s "out_$label.hex") / $MiB" | bc -l)"
         eval "${label}_hex_time=$t"
         srec_cat "out_$label.hex" -intel -fill 0xFF 0x1000 "$(hex "$end")" -offset -0x1000 -o back.bin -binary

@@ -271,7 +271,7 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("--record-size needs --format hex or srec"));
         bool ok = false;
         recordSize = parser.value(recordSizeOption).toInt(&ok, 10);
-        const int most = format == OutputFormat::IntelHex ? 255 : 250;
+        const int most = MergeJob::maxRecordSize(format);
         if (!ok || recordSize < 1 || recordSize > most)
             return usageError(QStringLiteral("record size %1: give 1 to %2 for --format %3")
                                   .arg(parser.value(recordSizeOption))
@@ -328,7 +328,7 @@ int main(int argc, char *argv[])
         // that does not convert counts as 0) stays the window's.
         for (int i = 0; i < pairs.size(); i += 2) {
             bool ok = false;
-            pairs.at(i).toInt(&ok, 16);
+            MergeJob::addressFromText(pairs.at(i), &ok);
             if (!ok)
                 return usageError(QStringLiteral("pair %1 (\"%2\" %3): \"%2\" is not a hexadecimal address "
                                                  "from -80000000 to 7FFFFFFF")

@@ -4,6 +4,7 @@
 // cannot misread.
 
 #include "CliRunner.h"
+#include "Pieces.h"
 #include "WindowDriver.h"
 
 #include <QCryptographicHash>
@@ -16,48 +17,16 @@
 
 namespace {
 
-struct Piece
-{
-    qint64 address;
-    int size;
-};
-using Pieces = QVector<Piece>;
-
-QByteArray content(int index, int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 x = 0x9E3779B9u * quint32(index + 7);
-    for (int i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        bytes[i] = char(x);
-    }
-    return bytes;
-}
-
 // Writes piece k as "k.bin" and gives the ADDR FILE pairs.
 QStringList writePieces(const Pieces &pieces)
 {
     QStringList pairs;
     for (int k = 0; k < pieces.size(); ++k) {
         const QString name = QStringLiteral("%1.bin").arg(k);
-        writeFile(name, content(k, pieces[k].size));
+        writeFile(name, pieceContent(k, pieces[k].size));
         pairs << QString::number(pieces[k].address, 16) << name;
     }
     return pairs;
-}
-
-// The flat image the plain way, padded to padTo bytes.
-QByteArray flatImage(const Pieces &pieces, qint64 padTo = 0)
-{
-    QMap<qint64, QByteArray> byAddress;
-    for (int k = 0; k < pieces.size(); ++k)
-        byAddress.insert(pieces[k].address, content(k, pieces[k].size));
-    QByteArray image;
-    for (auto it = byAddress.cbegin(); it != byAddress.cend(); ++it)
-        image += fill(int(it.key() - 0x1000 - image.size())) + it.value();
-    return image + fill(int(qMax<qint64>(0, padTo - image.size())));
 }
 
 // The address ranges that hold data, touching files joined, with their bytes.
@@ -66,7 +35,7 @@ QMap<qint64, QByteArray> dataRanges(const Pieces &pieces)
     QMap<qint64, QByteArray> byAddress;
     for (int k = 0; k < pieces.size(); ++k) {
         if (pieces[k].size > 0)
-            byAddress.insert(pieces[k].address, content(k, pieces[k].size));
+            byAddress.insert(pieces[k].address, pieceContent(k, pieces[k].size));
     }
     QMap<qint64, QByteArray> ranges;
     for (auto it = byAddress.cbegin(); it != byAddress.cend(); ++it) {
@@ -116,8 +85,6 @@ Run runShell(const QString &line)
 const QString python = QStringLiteral("/usr/bin/python3");
 
 } // namespace
-
-Q_DECLARE_METATYPE(Pieces)
 
 class tst_Formats : public QObject
 {
@@ -289,7 +256,7 @@ void tst_Formats::mapNumbers()
 
     const QJsonObject map = QJsonDocument::fromJson(readFile(QStringLiteral("map.json"))).object();
     QCOMPARE(map.value(QStringLiteral("format")).toString(), format);
-    const QByteArray image = flatImage(pieces, padTo);
+    const QByteArray image = referenceImage(pieces, padTo);
     const QJsonObject i = map.value(QStringLiteral("image")).toObject();
     QCOMPARE(i.value(QStringLiteral("start")).toDouble(), 4096.0);
     QCOMPARE(qint64(i.value(QStringLiteral("length")).toDouble()), qint64(image.size()));
@@ -305,7 +272,7 @@ void tst_Formats::mapNumbers()
     for (int n = 0; n < 3; ++n) {
         const QJsonObject f = files.at(n).toObject();
         const int k = order[n];
-        const QByteArray bytes = content(k, pieces[k].size);
+        const QByteArray bytes = pieceContent(k, pieces[k].size);
         QCOMPARE(f.value(QStringLiteral("row")).toInt(), k + 1);
         QCOMPARE(f.value(QStringLiteral("name")).toString(), QStringLiteral("%1.bin").arg(k));
         QCOMPARE(qint64(f.value(QStringLiteral("start")).toDouble()), pieces[k].address);
@@ -355,7 +322,7 @@ void tst_Formats::padTo()
     QVERIFY2(run.out.last().startsWith(last), qPrintable(run.out.last()));
     if (exitCode == 0) {
         const qint64 length = size.toLongLong(nullptr, 16);
-        QCOMPARE(readFile(QStringLiteral("out.bin")), flatImage(pieces, length));
+        QCOMPARE(readFile(QStringLiteral("out.bin")), referenceImage(pieces, length));
         QVERIFY(run.out.contains(QStringLiteral("Image length: %1 bytes").arg(length)));
     } else {
         QCOMPARE(readFile(QStringLiteral("out.bin")), QByteArray("old"));

@@ -3,6 +3,7 @@
 
 #include "Limits.h"
 #include "MergeJob.h"
+#include "Pieces.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -249,41 +250,6 @@ void tst_MergeJob::secondThreadGivesTheSameImage()
     QCOMPARE(images[0].mid(0x10000, 30000), QByteArray(30000, 'f') );
     QCOMPARE(images[0].mid(0x10000 + 30000, 0x10000 - 30000), QByteArray(0x10000 - 30000, char(0xFF)));
     QVERIFY(images[1] == images[0]);
-}
-
-// Pieces of an image: where a file lies and how long it is; the bytes follow
-// from its index.
-struct Piece
-{
-    qint64 address;
-    int size;
-};
-using Pieces = QVector<Piece>;
-Q_DECLARE_METATYPE(Pieces)
-
-static QByteArray pieceContent(int index, int size)
-{
-    QByteArray content(size, Qt::Uninitialized);
-    quint32 x = 2654435761u * quint32(index + 1);
-    for (int i = 0; i < size; ++i) {
-        x = x * 1103515245u + 12345u;
-        content[i] = char(x >> 24);
-    }
-    return content;
-}
-
-// The image built the plain way, all in memory.
-static QByteArray referenceImage(const Pieces &pieces)
-{
-    QMap<qint64, QByteArray> byAddress;
-    for (int i = 0; i < pieces.size(); ++i)
-        byAddress.insert(pieces[i].address, pieceContent(i, pieces[i].size));
-    QByteArray image("");
-    for (auto it = byAddress.cbegin(); it != byAddress.cend(); ++it) {
-        image += QByteArray(int(it.key() - 0x1000 - image.size()), char(0xFF));
-        image += it.value();
-    }
-    return image;
 }
 
 void tst_MergeJob::imageMatchesAReference_data()

@@ -2,6 +2,7 @@
 // backslashes, names outside the ANSI code page, the read-only attribute,
 // outputs that another program holds open, and the program's own folder.
 
+#include "CliRunner.h"
 #include "WindowDriver.h"
 
 #include <QCoreApplication>
@@ -143,18 +144,14 @@ void tst_Windows::commandLineKeepsUnicodeNames()
 {
     const QString source = QStringLiteral("файл_文件.bin");
     QVERIFY(writeFile(source, "AB"));
-    QProcess cli;
-    cli.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(MERGEFILECLI_PATH)),
-              {QStringLiteral("-o"), QStringLiteral("выход_出力.bin"), QStringLiteral("1000"), source,
-               QStringLiteral("1004"), QStringLiteral("нет_无.bin")});
-    QVERIFY(cli.waitForFinished(60000));
-    QCOMPARE(cli.exitCode(), 1);
-    QCOMPARE(QString::fromUtf8(cli.readAllStandardOutput()),
+    const Run missing = runCli({QStringLiteral("-o"), QStringLiteral("выход_出力.bin"), QStringLiteral("1000"), source,
+                                QStringLiteral("1004"), QStringLiteral("нет_无.bin")});
+    QCOMPARE(missing.exitCode, 1);
+    QCOMPARE(QString::fromUtf8(missing.rawOut),
              QStringLiteral("Begin to merge...\nError!!!Cannot open fileнет_无.bin!\n"));
 
-    cli.start(cli.program(), {QStringLiteral("-o"), QStringLiteral("выход_出力.bin"), QStringLiteral("1000"), source});
-    QVERIFY(cli.waitForFinished(60000));
-    QCOMPARE(cli.exitCode(), 0);
+    const Run merged = runCli({QStringLiteral("-o"), QStringLiteral("выход_出力.bin"), QStringLiteral("1000"), source});
+    QCOMPARE(merged.exitCode, 0);
     QCOMPARE(readFile(QStringLiteral("выход_出力.bin")), QByteArray("AB"));
 }
 
