@@ -19,13 +19,10 @@ mkdir -p "$cache/src"
 sources=$cache/src
 # Debian's source package: the deb-src entry is ours, in a file of its own.
 if ! ls "$sources"/qtbase-opensource-src_5.15.*.dsc >/dev/null 2>&1; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    list=/etc/apt/sources.list.d/mergefile-debian-src.sources
+    . "$(dirname "$0")/apt.sh"
     if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
-        printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm' \
-            'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' | $sudo tee "$list" >/dev/null
-        $sudo apt-get update >&2
+        add_debian_source mergefile-debian-src.sources deb-src bookworm >&2
+        apt_get update >&2
     fi
     (cd "$sources" && apt-get source --download-only qtbase-opensource-src >&2)
 fi

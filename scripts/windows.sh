@@ -6,8 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
+. scripts/apt.sh
 export MERGEFILE_CACHE=${MERGEFILE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/mergefile}
 build=${BUILD_DIR:-build/win32}
 jobs=$(nproc)
@@ -15,14 +14,14 @@ start=$SECONDS
 
 # Wine's 32-bit half is an i386 package.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
-    $sudo apt-get update
+    $apt_sudo dpkg --add-architecture i386
+    apt_get update
 fi
 scripts/setup.sh g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32 wine64 fonts-wine \
                  dpkg-dev xz-utils zip srecord
 # The engine's std::thread needs the POSIX thread model.
 for tool in gcc g++; do
-    $sudo update-alternatives --set i686-w64-mingw32-$tool /usr/bin/i686-w64-mingw32-$tool-posix >/dev/null
+    $apt_sudo update-alternatives --set i686-w64-mingw32-$tool /usr/bin/i686-w64-mingw32-$tool-posix >/dev/null
 done
 
 # Some kernels (virtual machines among them) run no 32-bit programs at all, so
@@ -32,21 +31,19 @@ done
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     echo "This kernel does not run 32-bit programs: running them through qemu-user."
     if [ ! -x /usr/bin/qemu-i386 ] || ! /usr/bin/qemu-i386 --version | grep -qE 'version ([89]|[1-9][0-9])\.'; then
-        list=/etc/apt/sources.list.d/mergefile-backports.sources
         if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-            printf '%s\n' 'Types: deb' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm-backports' \
-                'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' | $sudo tee "$list" >/dev/null
+            add_debian_source mergefile-backports.sources deb bookworm-backports
         fi
-        $sudo apt-get update
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends -t bookworm-backports qemu-user
+        apt_get update
+        apt_get install -y --no-install-recommends -t bookworm-backports qemu-user
     fi
     binfmt=/proc/sys/fs/binfmt_misc
-    [ -e "$binfmt/register" ] || $sudo mount -t binfmt_misc binfmt_misc "$binfmt"
+    [ -e "$binfmt/register" ] || $apt_sudo mount -t binfmt_misc binfmt_misc "$binfmt"
     if [ ! -e "$binfmt/mergefile-i386" ]; then
         # Any 32-bit x86 ELF program; F: the interpreter is opened now, so it also
         # works inside other mount namespaces.
         printf '%s' ':mergefile-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F' \
-            | $sudo tee "$binfmt/register" >/dev/null
+            | $apt_sudo tee "$binfmt/register" >/dev/null
     fi
     /usr/lib/wine/wine --version >/dev/null
 fi
