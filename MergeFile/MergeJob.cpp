@@ -1,6 +1,7 @@
 #include "MergeJob.h"
 
 #include "Checksums.h"
+#include "FileHandle.h"
 #include "ImageWriter.h"
 #include "OutputFile.h"
 #include "SourceFile.h"
@@ -8,7 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QMap>
-#include <QTemporaryFile>
+#include <QFileInfo>
 
 #include <cstdlib>
 
@@ -42,7 +43,7 @@ struct PreparedSource
 {
     QString readName;
     FileIdentity identity;
-    std::unique_ptr<QTemporaryFile> copy;
+    qint64 copyOffset = -1; // where its copy starts in the job's scratch file
 };
 
 struct MergeJob::Private
@@ -53,6 +54,10 @@ struct MergeJob::Private
 
     MergeLayout layout;
     std::vector<PreparedSource> prepared; // one per placement
+    // Copies of streams, one after another, in a file without a name: nothing
+    // of them is left behind, however the process ends.
+    FileHandle scratch;
+    qint64 scratchEnd = 0;
     bool checked = false;
     bool secondThread = false;
     bool toStandardOutput = false;
@@ -74,6 +79,9 @@ struct MergeJob::Private
     enum CopyResult { Copied, ReadFailed, StoreFailed };
     CopyResult copyStream(SourceFile &source, qint64 limit, PreparedSource &target, qint64 &size, char *buffer);
     bool failToOpenOutput(OutputFile::Status status);
+    std::unique_ptr<ImageWriter> makeWriter(OutputFile &output) const;
+    void setUpOutput(OutputFile &output) const;
+    QVector<FileIdentity> sourceIdentities() const;
     bool stream(ImageWriter *writer);
 };
 
@@ -158,9 +166,14 @@ qint64 MergeJob::outputSize() const
 MergeJob::Private::CopyResult MergeJob::Private::copyStream(SourceFile &source, qint64 limit, PreparedSource &target,
                                                           qint64 &size, char *buffer)
 {
-    target.copy.reset(new QTemporaryFile(QDir::tempPath() + QStringLiteral("/MergeFile-XXXXXX.part")));
-    if (!target.copy->open())
-        return StoreFailed;
+    if (!scratch.isOpen()) {
+        // An unusable temporary folder is a failure, never another folder.
+        const QString folder = QDir::tempPath();
+        if (folder.isEmpty() || !QFileInfo(folder).isDir() || !scratch.createUnnamed(folder))
+            return StoreFailed;
+        scratchEnd = 0;
+    }
+    target.copyOffset = scratchEnd;
     size = 0;
     while (size <= limit) {
         const qint64 n = source.read(buffer, qMin(chunkSize, limit + 1 - size));
@@ -168,14 +181,11 @@ MergeJob::Private::CopyResult MergeJob::Private::copyStream(SourceFile &source, 
             return ReadFailed;
         if (n == 0)
             break;
-        if (target.copy->write(buffer, n) != n)
+        if (!scratch.write(buffer, n))
             return StoreFailed;
         size += n;
     }
-    if (!target.copy->flush())
-        return StoreFailed;
-    target.readName = target.copy->fileName();
-    target.copy->close(); // any number of streams, one open file at a time
+    scratchEnd += size;
     return Copied;
 }
 
@@ -183,6 +193,7 @@ bool MergeJob::check()
 {
     d->layout = MergeLayout();
     d->prepared.clear();
+    d->scratch.close();
     d->checked = false;
 
     if (d->outputFileName.isEmpty())
@@ -296,12 +307,59 @@ bool MergeJob::Private::failToOpenOutput(OutputFile::Status status)
     case OutputFile::Locked:
         return fail(tr("Error!!!Merge file%1 is being written by another program!").arg(outputFileName));
     case OutputFile::IsASource:
+        if (toStandardOutput)
+            return fail(tr("Error!!!Merge file%1 is one of the files to merge!").arg(outputFileName));
         return fail(tr("Error!!!Cannot replace merge file%1 in place: it is one of the files to merge!")
                             .arg(outputFileName));
+    case OutputFile::LinkRefused:
+        return fail(tr("Error!!!Merge file%1 is a link that another user made in a shared folder!")
+                            .arg(outputFileName));
+    case OutputFile::LinkLoop:
+        return fail(tr("Error!!!Merge file%1 is a link that leads round in a loop!").arg(outputFileName));
+    case OutputFile::NoRoomToStage:
+        return fail(tr("Error!!!No room in the temporary folder for merge file%1!").arg(outputFileName));
     case OutputFile::CannotOpen:
         break;
     }
     return fail(tr("Error!!!Fail to open merge file%1").arg(outputFileName));
+}
+
+std::unique_ptr<ImageWriter> MergeJob::Private::makeWriter(OutputFile &output) const
+{
+    switch (format) {
+    case OutputFormat::IntelHex:
+        return std::unique_ptr<ImageWriter>(new IntelHexWriter(output, recordSize));
+    case OutputFormat::SRecord:
+        return std::unique_ptr<ImageWriter>(new SRecordWriter(output, recordSize));
+    case OutputFormat::Raw:
+        break;
+    }
+    return std::unique_ptr<ImageWriter>(new RawImageWriter(output));
+}
+
+void MergeJob::Private::setUpOutput(OutputFile &output) const
+{
+    output.setHashing(secondThread, secondThread);
+    output.setStandardOutput(toStandardOutput);
+    output.setIdleTimeout(idleTimeout);
+}
+
+QVector<FileIdentity> MergeJob::Private::sourceIdentities() const
+{
+    QVector<FileIdentity> sources;
+    for (const PreparedSource &source : prepared)
+        sources.append(source.identity);
+    return sources;
+}
+
+bool MergeJob::checkOutput()
+{
+    if (!d->checked)
+        return false;
+    OutputFile output(d->outputFileName);
+    d->setUpOutput(output);
+    const std::unique_ptr<ImageWriter> writer = d->makeWriter(output);
+    return d->failToOpenOutput(output.probe(writer->outputSize(d->layout), d->sourceIdentities()));
 }
 
 bool MergeJob::write()
@@ -312,25 +370,10 @@ bool MergeJob::write()
     d->outputDigest.clear();
 
     OutputFile output(d->outputFileName);
-    output.setHashing(d->secondThread, d->secondThread);
-    output.setStandardOutput(d->toStandardOutput);
-    std::unique_ptr<ImageWriter> writer;
-    switch (d->format) {
-    case OutputFormat::Raw:
-        writer.reset(new RawImageWriter(output));
-        break;
-    case OutputFormat::IntelHex:
-        writer.reset(new IntelHexWriter(output, d->recordSize));
-        break;
-    case OutputFormat::SRecord:
-        writer.reset(new SRecordWriter(output, d->recordSize));
-        break;
-    }
-    QVector<FileIdentity> sources;
-    for (const PreparedSource &prepared : d->prepared)
-        sources.append(prepared.identity);
+    d->setUpOutput(output);
+    const std::unique_ptr<ImageWriter> writer = d->makeWriter(output);
     d->outputLength = writer->outputSize(d->layout);
-    if (!d->failToOpenOutput(output.open(d->outputLength, sources)))
+    if (!d->failToOpenOutput(output.open(d->outputLength, d->sourceIdentities())))
         return false;
     if (!d->stream(writer.get()))
         return false;
@@ -344,6 +387,7 @@ bool MergeJob::write()
     }
     d->outputDigest = output.sha256();
     d->prepared.clear();
+    d->scratch.close();
     d->log(tr("Merge success!"));
     return true;
 }
@@ -384,15 +428,19 @@ bool MergeJob::Private::stream(ImageWriter *writer)
         const QString failedRead = tr("Error!!!Fail to read file%1!").arg(p.fileName);
         // Read exactly the size that was checked, and make sure nothing
         // follows: a file that changed since must not give a wrong image.
+        const PreparedSource &from = prepared[size_t(k)];
         SourceFile source;
         source.setIdleTimeout(idleTimeout);
-        if (!source.open(prepared[size_t(k)].readName))
+        if (from.copyOffset < 0 && !source.open(from.readName))
             return fail(failedRead);
+        auto read = [&](char *into, qint64 at, qint64 most) {
+            return from.copyOffset >= 0 ? scratch.readAt(from.copyOffset + at, into, most) : source.read(into, most);
+        };
         Crc32 fileCrc;
         std::unique_ptr<Sha256> fileSha(computeDigests ? new Sha256 : nullptr);
         qint64 address = p.address;
-        for (qint64 left = p.size; left > 0;) {
-            const qint64 n = source.read(buffer.get(), qMin(left, chunkSize));
+        for (qint64 done = 0; done < p.size;) {
+            const qint64 n = read(buffer.get(), done, qMin(p.size - done, chunkSize));
             if (n <= 0)
                 return fail(failedRead);
             if (writer && !writer->data(address, buffer.get(), n))
@@ -403,14 +451,13 @@ bool MergeJob::Private::stream(ImageWriter *writer)
                 imageCrc.add(buffer.get(), n);
                 imageSha->add(buffer.get(), n);
             }
-            left -= n;
+            done += n;
             address += n;
         }
         char extra;
-        if (source.read(&extra, 1) != 0)
+        if (from.copyOffset < 0 && source.read(&extra, 1) != 0)
             return fail(failedRead);
         source.close();
-        prepared[size_t(k)].copy.reset();
         if (fileSha)
             digests.files.append({fileCrc.hex(), fileSha->result().toHex()});
         if (!fill(p.address + p.size, p.fillAfter))

@@ -86,6 +86,10 @@ public:
     // check().
     bool write();
     bool run() { return check() && write(); }
+    // What write() would find of the output, for a merge that writes nothing:
+    // its folder, links, locks and room, checked and reported as write()
+    // would, but nothing made or opened. Needs a successful check().
+    bool checkOutput();
     // Reads every file as write() would and works out the digests, but writes
     // nothing. Needs a successful check().
     bool measure();

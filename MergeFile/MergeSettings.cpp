@@ -1,6 +1,9 @@
 #include "MergeSettings.h"
 
+#include "FileHandle.h"
+
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryFile>
 #include <QTextStream>
 
@@ -88,6 +91,9 @@ void SettingsFile::exchangeFlag(const QString &key, bool &value)
 
 void MergeSettings::load(const QString &path)
 {
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return;
     SettingsFile file(true, path);
     settingsFile = &file;
     exchange();
@@ -96,6 +102,14 @@ void MergeSettings::load(const QString &path)
 
 void MergeSettings::save(const QString &path)
 {
+    // Through a link only where following it is safe (not another user's
+    // link in a shared folder), and only onto a regular file or none.
+    QString resolved;
+    if (followLinks(path, &resolved) != LinkCheck::Followed)
+        return;
+    const QFileInfo info(resolved);
+    if (info.exists() && !info.isFile())
+        return;
     SettingsFile file(false, path);
     settingsFile = &file;
     exchange();
@@ -114,4 +128,28 @@ void MergeSettings::exchange()
         file.exchangeFlag(QStringLiteral("File%1Enable").arg(i + 1), enables[size_t(i)]);
     file.exchangeString(QStringLiteral("MergeFileName"), mergeFileName);
     file.settings.endGroup();
+}
+
+QStringList MergeSettings::keysNotInUtf8(const QString &path)
+{
+    QStringList keys;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return keys;
+    bool inGroup = false;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &raw : lines) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith('[')) {
+            inGroup = line.toLower() == "[mergetool]";
+            continue;
+        }
+        const int equals = line.indexOf('=');
+        if (!inGroup || equals <= 0)
+            continue;
+        const QByteArray value = line.mid(equals + 1);
+        if (QString::fromUtf8(value).toUtf8() != value)
+            keys << QString::fromUtf8(line.left(equals).trimmed());
+    }
+    return keys;
 }

@@ -26,8 +26,14 @@ struct MergeSettings
 
     // A missing or unreadable file leaves every field as it was; a file that
     // cannot be written is left alone. Neither is an error worth showing.
+    // Only a regular file is read or written: a FIFO there would hold the
+    // window for ever, and a device, socket or folder is not ours to replace.
     void load(const QString &path = defaultPath());
     void save(const QString &path = defaultPath());
+
+    // The keys of the file's section whose values hold bytes that are not
+    // UTF-8: they are read as other text than what the bytes meant.
+    static QStringList keysNotInUtf8(const QString &path);
 
 private:
     void exchange();

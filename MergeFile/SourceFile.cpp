@@ -11,6 +11,9 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/vfs.h>
+#endif
 #endif
 
 SourceFile::~SourceFile()
@@ -63,6 +66,37 @@ qint64 SourceFile::read(char *buffer, qint64 max)
 
 #else
 
+// Files of the kernel's own file systems (/proc, /sys and the like) report a
+// size that is not their content (0 or 4096): only reading them to their end
+// tells.
+static bool reportsNoTrueSize(int fd)
+{
+#ifdef Q_OS_LINUX
+    static const unsigned long kernelFileSystems[] = {
+        0x9fa0,     // proc
+        0x62656572, // sysfs
+        0x64626720, // debugfs
+        0x74726163, // tracefs
+        0x62656570, // configfs
+        0x73636673, // securityfs
+        0x27e0eb,   // cgroup
+        0x63677270, // cgroup2
+        0x6165676c, // pstore
+        0xcafe4a11, // bpf
+    };
+    struct statfs fs;
+    if (fstatfs(fd, &fs) != 0)
+        return false;
+    for (unsigned long type : kernelFileSystems) {
+        if ((unsigned long)fs.f_type == type)
+            return true;
+    }
+#else
+    Q_UNUSED(fd);
+#endif
+    return false;
+}
+
 bool SourceFile::open(const QString &name)
 {
     close();
@@ -75,7 +109,7 @@ bool SourceFile::open(const QString &name)
         close();
         return false;
     }
-    stream = !S_ISREG(st.st_mode) || st.st_size == 0;
+    stream = !S_ISREG(st.st_mode) || st.st_size == 0 || reportsNoTrueSize(fd);
     fileSize = stream ? 0 : qint64(st.st_size);
     id.volume = quint64(st.st_dev);
     id.node = quint64(st.st_ino);

@@ -19,7 +19,7 @@ struct FileIdentity
 
 // A file to merge, read in chunks. Opening never waits: a FIFO without a
 // writer or a terminal cannot block the merge. Pipes, devices, terminals and
-// files that report no size (such as those in /proc) are streams: their
+// files that report no true size (such as those in /proc and /sys) are streams: their
 // length is known only once they end, and a stream that gives nothing for
 // the idle timeout counts as a read error.
 class SourceFile
