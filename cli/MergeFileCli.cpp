@@ -4,13 +4,13 @@
 #include "MergeJob.h"
 #include "MergeMap.h"
 #include "MergeSettings.h"
+#include "OutputFile.h"
 #include "Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstdio>
 
@@ -31,8 +31,14 @@ enum ExitCode { Merged = 0, Refused = 1, UsageError = 2 };
 
 // Where the log goes: standard output, unless the image or the map does.
 FILE *logStream = stdout;
-// A reader closed standard output or standard error early.
-bool streamBroken = false;
+// A reader closed standard output or standard error early, or it is full.
+bool stdoutBroken = false;
+bool stderrBroken = false;
+
+void markBroken(FILE *stream)
+{
+    (stream == stdout ? stdoutBroken : stderrBroken) = true;
+}
 
 // One line of text, flushed at once: UTF-8 with a plain \n for scripts and
 // files; on a Windows console the console's own Unicode call, so that names
@@ -47,14 +53,14 @@ void print(FILE *stream, const QString &line)
         DWORD done;
         std::fflush(stream);
         if (!WriteConsoleW(console, text.utf16(), DWORD(text.size()), &done, nullptr))
-            streamBroken = true;
+            markBroken(stream);
         return;
     }
 #endif
     const QByteArray bytes = line.toUtf8() + '\n';
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size())
         || std::fflush(stream) != 0)
-        streamBroken = true;
+        markBroken(stream);
 }
 
 // File names may hold control characters; shown as escapes, a name cannot
@@ -158,16 +164,92 @@ bool isStandardOutput(const QString &name)
 #endif
 }
 
-bool writeMap(const QString &name, const QByteArray &json)
+// Two names for one file: the same file on disk, or, for files still to be
+// made, the same place.
+bool sameFile(const QString &a, const QString &b)
 {
-    if (name == QLatin1String("-")) {
-        const bool ok = std::fwrite(json.constData(), 1, size_t(json.size()), stdout) == size_t(json.size())
-                        && std::fflush(stdout) == 0;
-        streamBroken = streamBroken || !ok;
+    const QFileInfo first(a), second(b);
+#ifdef Q_OS_UNIX
+    struct stat x, y;
+    if (stat(QFile::encodeName(a).constData(), &x) == 0 && stat(QFile::encodeName(b).constData(), &y) == 0)
+        return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+#endif
+    if (first.exists() && second.exists())
+        return first.canonicalFilePath().compare(second.canonicalFilePath(), Qt::CaseInsensitive) == 0;
+    return first.absoluteFilePath() == second.absoluteFilePath();
+}
+
+// The map is written like the output, through a file of its own that takes
+// the old one's place at the end; opened before the image replaces anything,
+// so that a map that cannot be written stops the merge first.
+class MapFile
+{
+public:
+    explicit MapFile(const QString &name)
+        : name(name)
+        , file(name)
+    {
+    }
+
+    bool open()
+    {
+        if (name == QLatin1String("-"))
+            return true;
+        const OutputFile::Status status = file.open(-1, {});
+        switch (status) {
+        case OutputFile::Opened:
+            return true;
+        case OutputFile::LinkRefused:
+            logLine(QStringLiteral("Error!!!Map file%1 is a link that another user made in a shared folder!").arg(name));
+            break;
+        case OutputFile::LinkLoop:
+            logLine(QStringLiteral("Error!!!Map file%1 is a link that leads round in a loop!").arg(name));
+            break;
+        default:
+            logLine(QStringLiteral("Error!!!Fail to open map file%1").arg(name));
+            break;
+        }
+        return false;
+    }
+
+    bool write(const QByteArray &json)
+    {
+        bool ok;
+        if (name == QLatin1String("-")) {
+            ok = std::fwrite(json.constData(), 1, size_t(json.size()), stdout) == size_t(json.size())
+                 && std::fflush(stdout) == 0;
+            if (!ok)
+                markBroken(stdout);
+        } else {
+            ok = file.write(json.constData(), json.size()) && file.commit();
+        }
+        if (!ok)
+            logLine(QStringLiteral("Error!!!Fail to write map file%1").arg(name));
         return ok;
     }
-    QSaveFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit();
+
+private:
+    QString name;
+    OutputFile file;
+};
+
+// Bytes in a settings value that are not UTF-8 would be read as another
+// name; the keys that hold such bytes, among those the merge uses.
+QStringList undecodableKeys(const QString &path, const MergeSettings &settings, bool outputUsed)
+{
+    QStringList used;
+    for (int i = 0; i < MergeSettings::rowCount; ++i) {
+        if (settings.enables[size_t(i)])
+            used << QStringLiteral("File%1Name").arg(i + 1);
+    }
+    if (outputUsed)
+        used << QStringLiteral("MergeFileName");
+    QStringList found;
+    for (const QString &key : MergeSettings::keysNotInUtf8(path)) {
+        if (used.contains(key))
+            found << key;
+    }
+    return found;
 }
 
 } // namespace
@@ -288,10 +370,13 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("pad size %1: give a hexadecimal size from 1 to %2")
                                   .arg(parser.value(padToOption), QString::number(MergeJob::maxImageSize(), 16)));
     }
-    const QString mapName = parser.value(mapOption);
+    QString mapName = parser.value(mapOption);
     const bool wantMap = parser.isSet(mapOption);
     if (wantMap && mapName.isEmpty())
         return usageError(QStringLiteral("--map needs a file name, or - for standard output"));
+    // Like -o: relative to where the script runs, and /dev/stdout is "-".
+    if (wantMap && mapName != QLatin1String("-"))
+        mapName = isStandardOutput(mapName) ? QStringLiteral("-") : QFileInfo(mapName).absoluteFilePath();
 
     const QStringList pairs = parser.positionalArguments();
     QVector<MergeRow> rows;
@@ -303,8 +388,16 @@ int main(int argc, char *argv[])
         const QString path = parser.value(settingsOption);
         if (!QFileInfo(path).isFile())
             return usageError(QStringLiteral("no settings file %1").arg(path));
+        QFile readable(path);
+        if (!readable.open(QIODevice::ReadOnly))
+            return usageError(QStringLiteral("cannot read the settings file %1").arg(path));
+        readable.close();
         MergeSettings settings;
         settings.load(path);
+        const QStringList undecodable = undecodableKeys(path, settings, !parser.isSet(outputOption));
+        if (!undecodable.isEmpty())
+            return usageError(QStringLiteral("%1 in %2 is not valid UTF-8, so it cannot name a file")
+                                  .arg(undecodable.join(QLatin1String(", ")), path));
         for (int i = 0; i < MergeSettings::rowCount; ++i) {
             const size_t k = size_t(i);
             rows.append(MergeRow{settings.enables[k], settings.fileNames[k], settings.addresses[k]});
@@ -338,8 +431,23 @@ int main(int argc, char *argv[])
         }
     }
 
-    const bool toStandardOutput = output == QLatin1String("-") || (!output.isEmpty() && isStandardOutput(output));
+    // Only -o - means standard output: in a settings file, "-" is the window's,
+    // a file named -.
+    const bool toStandardOutput = (parser.isSet(outputOption) && output == QLatin1String("-"))
+                                  || (!output.isEmpty() && isStandardOutput(output));
     const bool mapToStandardOutput = wantMap && mapName == QLatin1String("-");
+    if (wantMap && !mapToStandardOutput) {
+        // Found before anything is read: the map would take a file the merge
+        // needs.
+        if (!toStandardOutput && !output.isEmpty() && sameFile(mapName, output))
+            return usageError(QStringLiteral("--map %1 is the output file").arg(parser.value(mapOption)));
+        for (int i = 0; i < rows.size(); ++i) {
+            if (rows.at(i).enabled && !rows.at(i).fileName.isEmpty() && sameFile(mapName, rows.at(i).fileName))
+                return usageError(QStringLiteral("--map %1 is file%2, one of the files to merge")
+                                      .arg(parser.value(mapOption))
+                                      .arg(i + 1));
+        }
+    }
     if (toStandardOutput && mapToStandardOutput)
         return usageError(QStringLiteral("the image and the map cannot both go to standard output"));
     if (toStandardOutput || mapToStandardOutput)
@@ -354,6 +462,7 @@ int main(int argc, char *argv[])
     const bool dryRun = parser.isSet(dryRunOption);
 
     int result = Merged;
+    MapFile map(mapName);
     if (!job.check()) {
         result = Refused;
     } else {
@@ -362,9 +471,9 @@ int main(int argc, char *argv[])
         MergeMapOutput written;
         written.name = output;
         if (dryRun) {
-            if (wantMap && !job.measure())
+            if (!job.checkOutput() || (wantMap && (!map.open() || !job.measure())))
                 result = Refused;
-        } else if (!job.write()) {
+        } else if ((wantMap && !map.open()) || !job.write()) {
             result = Refused;
         } else {
             written.length = job.outputSize();
@@ -374,18 +483,21 @@ int main(int argc, char *argv[])
                 logLine(QStringLiteral("Output length: %1 bytes").arg(written.length));
             logLine(QStringLiteral("SHA-256: %1").arg(QString::fromLatin1(written.sha256)));
         }
-        if (result == Merged && wantMap
-            && !writeMap(mapName, mergeMapJson(format, job.layout(), job.digests(), written))) {
-            logLine(QStringLiteral("Error!!!Fail to write map file%1").arg(mapName));
+        if (result == Merged && wantMap && !map.write(mergeMapJson(format, job.layout(), job.digests(), written)))
             result = Refused;
-        }
         if (result == Merged && dryRun)
             logLine(wantMap ? QStringLiteral("Checks passed; map written, no image.")
                         : QStringLiteral("Checks passed; nothing written."));
     }
-    if (streamBroken) {
-        // Not all that was asked for reached its reader.
+    // Not all that was asked for reached its reader; said where it can still
+    // be read.
+    if (stdoutBroken) {
         print(stderr, QStringLiteral("Error!!!Fail to write to standard output!"));
+        result = Refused;
+    }
+    if (stderrBroken) {
+        if (logStream == stdout && !stdoutBroken)
+            print(stdout, QStringLiteral("Error!!!Fail to write to standard error!"));
         result = Refused;
     }
     return result;
