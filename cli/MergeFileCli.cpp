@@ -463,7 +463,8 @@ int main(int argc, char *argv[])
 
     int result = Merged;
     MapFile map(mapName);
-    if (!job.check()) {
+    // A dry run finds what the real one would, the output's problems too.
+    if (!job.check() || (dryRun && !job.checkOutput())) {
         result = Refused;
     } else {
         if (dryRun || parser.isSet(layoutOption))
@@ -471,7 +472,7 @@ int main(int argc, char *argv[])
         MergeMapOutput written;
         written.name = output;
         if (dryRun) {
-            if (!job.checkOutput() || (wantMap && (!map.open() || !job.measure())))
+            if (wantMap && (!map.open() || !job.measure()))
                 result = Refused;
         } else if ((wantMap && !map.open()) || !job.write()) {
             result = Refused;

@@ -8,6 +8,10 @@
 #include <QProcess>
 #include <QStringList>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 struct Run
 {
     int exitCode = -1;
@@ -49,6 +53,22 @@ inline Run runCli(const QStringList &args, const QString &workingDir = QString()
                       QStringList{"-c", QStringLiteral("ulimit %1 && exec \"$0\" \"$@\"")
                                                   .arg(shellLimits.split(QLatin1Char(';')).join(QLatin1String(" && ulimit "))),
                                   program} + args);
+    return finishRun(process, 120000);
+}
+
+// As an unprivileged user where the tests run as root (whom no file mode
+// stops), with its real and effective ids both changed: a program whose ids
+// differ is refused by Qt as set-user-ID.
+inline Run runCliUnprivileged(const QStringList &args)
+{
+    QProcess process;
+#ifdef Q_OS_UNIX
+    if (geteuid() == 0) {
+        process.start(QStringLiteral("setpriv"), QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", cliProgram()} + args);
+        return finishRun(process, 120000);
+    }
+#endif
+    process.start(cliProgram(), args);
     return finishRun(process, 120000);
 }
 

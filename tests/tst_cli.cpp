@@ -2,16 +2,25 @@
 // --dry-run, the hash, and the same image as the window for the same rows.
 
 #include "CliRunner.h"
+#include "Limits.h"
+#include "Pieces.h"
 #include "WindowDriver.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <grp.h>
+#include <sys/wait.h>
 #endif
 
 
@@ -35,6 +44,15 @@ private slots:
     void dryRunAgreesWithTheMerge();
     void limitsGiveAnErrorLineNotACrash_data();
     void limitsGiveAnErrorLineNotACrash();
+    void mapTargets_data();
+    void mapTargets();
+    void settingsFiles_data();
+    void settingsFiles();
+    void standardOutput_data();
+    void standardOutput();
+    void nonBlockingStandardOutput();
+    void interruptedMerge_data();
+    void interruptedMerge();
 
 private:
     QScopedPointer<CurrentTempDir> dir;
@@ -245,26 +263,37 @@ void tst_Cli::dryRunAgreesWithTheMerge_data()
 {
     QTest::addColumn<QStringList>("pairs");
     QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
 
-    QTest::newRow("file that reports no size") << QStringList{"1000", "/proc/version"} << 0;
+    const QString out = QStringLiteral("out.bin");
+    QTest::newRow("file that reports no size") << QStringList{"1000", "/proc/version"} << 0 << out;
     QTest::newRow("file that reports no size, running into the next")
-        << QStringList{"1000", "/proc/version", "1001", "a.bin"} << 1;
-    QTest::newRow("endless device before a file") << QStringList{"1000", "/dev/zero", "2000", "a.bin"} << 1;
-    QTest::newRow("empty file") << QStringList{"1000", "empty.bin", "1001", "a.bin"} << 0;
+        << QStringList{"1000", "/proc/version", "1001", "a.bin"} << 1 << out;
+    QTest::newRow("endless device before a file") << QStringList{"1000", "/dev/zero", "2000", "a.bin"} << 1 << out;
+    QTest::newRow("empty file") << QStringList{"1000", "empty.bin", "1001", "a.bin"} << 0 << out;
+    QTest::newRow("file whose reported size is not its content")
+        << QStringList{"1000", "/sys/kernel/mm/transparent_hugepage/enabled", "2000", "a.bin"} << 0 << out;
+    QTest::newRow("output in a missing folder") << QStringList{"1000", "a.bin"} << 1 << "nowhere/out.bin";
+    QTest::newRow("output is a link loop") << QStringList{"1000", "a.bin"} << 1 << "loop.bin";
 }
 
 void tst_Cli::dryRunAgreesWithTheMerge()
 {
     QFETCH(QStringList, pairs);
     QFETCH(int, exitCode);
+    QFETCH(QString, output);
 
     for (const QString &name : pairs) {
         if (name.startsWith(QLatin1Char('/')) && !QFileInfo::exists(name))
             QSKIP("no /proc or /dev here (Windows has neither)");
     }
     QVERIFY(writeFile(QStringLiteral("empty.bin"), QByteArray()));
-    const Run dry = runCli(QStringList{"--dry-run", "-o", "out.bin"} + pairs);
-    const Run real = runCli(QStringList{"-o", "out.bin"} + pairs);
+    if (output == QLatin1String("loop.bin")) {
+        if (!QFile::link(QStringLiteral("other.bin"), output) || !QFile::link(output, QStringLiteral("other.bin")))
+            QSKIP("no links here");
+    }
+    const Run dry = runCli(QStringList{"--dry-run", "-o", output} + pairs);
+    const Run real = runCli(QStringList{"-o", output} + pairs);
     QCOMPARE(dry.exitCode, exitCode);
     QCOMPARE(real.exitCode, exitCode);
     if (exitCode == 0) {
@@ -321,6 +350,318 @@ void tst_Cli::limitsGiveAnErrorLineNotACrash()
         QCOMPARE(run.out, QStringList() << "Begin to merge..." << last);
         QCOMPARE(readFile(QStringLiteral("out.bin")), QByteArray("old"));
     }
+#endif
+}
+
+
+// Remembers what the named files hold (or that they are missing), to be
+// compared afterwards.
+static QMap<QString, QByteArray> snapshot(const QStringList &names)
+{
+    QMap<QString, QByteArray> contents;
+    for (const QString &name : names)
+        contents.insert(name, QFileInfo::exists(name) ? readFile(name) : QByteArray("<missing>"));
+    return contents;
+}
+
+void tst_Cli::mapTargets_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("folder");  // where it runs, in the test's folder
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");    // a part of stdout or stderr
+    QTest::addColumn<QString>("mapAt");   // the file that gets the map; - standard output
+    QTest::addColumn<QStringList>("kept"); // files that must stay as they were
+
+    QTest::newRow("the map is the output") << QStringList{"--map", "o.bin", "-o", "o.bin", "1000", "a.bin"} << "" << 2
+                                           << "is the output file" << "" << QStringList{"o.bin"};
+    QTest::newRow("the map is an existing output under another name")
+        << QStringList{"--map", "here/../old.bin", "-o", "old.bin", "1000", "a.bin"} << "" << 2 << "is the output file"
+        << "" << QStringList{"old.bin"};
+    QTest::newRow("the map is a source") << QStringList{"--map", "a.bin", "-o", "o3.bin", "1000", "a.bin"} << "" << 2
+                                         << "is file1, one of the files to merge" << ""
+                                         << QStringList{"a.bin", "o3.bin"};
+    QTest::newRow("a relative map with --settings is relative to where it runs")
+        << QStringList{"--settings", "../proj/cfg/MergeTool.ini", "--map", "a.bin", "-o", "mine.bin"} << "here" << 0
+        << "Merge success!" << "here/a.bin" << QStringList{"proj/a.bin", "a.bin"};
+    QTest::newRow("a map in a missing folder") << QStringList{"--map", "nodir/m.json", "-o", "old.bin", "1000", "a.bin"}
+                                               << "" << 1 << "Error!!!Fail to open map file" << ""
+                                               << QStringList{"old.bin"};
+#ifdef Q_OS_UNIX
+    QTest::newRow("standard output by its device name")
+        << QStringList{"--map", "/dev/stdout", "-o", "o.bin", "1000", "a.bin"} << "" << 0 << "Merge success!" << "-"
+        << QStringList();
+#endif
+}
+
+// The map is a file like the output: it never takes the place of the output
+// or a source, and a map that cannot be written stops the merge first.
+void tst_Cli::mapTargets()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, folder);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    QFETCH(QString, mapAt);
+    QFETCH(QStringList, kept);
+
+    QVERIFY(QDir().mkpath(QStringLiteral("proj/cfg")) && QDir().mkpath(QStringLiteral("here")));
+    QVERIFY(writeFile(QStringLiteral("proj/a.bin"), "PROJ"));
+    QVERIFY(writeFile(QStringLiteral("proj/cfg/MergeTool.ini"),
+                      "[MergeTool]\nFile1Name=a.bin\nFile1Addr=1000\nFile1Enable=1\nMergeFileName=all.bin\n"));
+    QVERIFY(writeFile(QStringLiteral("old.bin"), "old image"));
+    const QMap<QString, QByteArray> before = snapshot(kept);
+
+    const Run run = runCli(args, folder.isEmpty() ? QString() : QDir::current().absoluteFilePath(folder));
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.out.join(QLatin1Char('\n')).contains(says) || run.err.contains(says),
+             qPrintable(run.out.join(QLatin1Char('\n')) + run.err));
+    QCOMPARE(snapshot(kept), before);
+    if (!mapAt.isEmpty()) {
+        const QByteArray json = mapAt == QLatin1String("-") ? run.rawOut : readFile(mapAt);
+        const QJsonObject map = QJsonDocument::fromJson(json).object();
+        QCOMPARE(map.value(QStringLiteral("files")).toArray().size(), 1);
+    }
+}
+
+void tst_Cli::settingsFiles_data()
+{
+    QTest::addColumn<QByteArray>("ini");      // cfg/MergeTool.ini; row 1 is a.bin at 1000
+    QTest::addColumn<QStringList>("extra");   // more arguments
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");        // a part of stdout or stderr
+    QTest::addColumn<QString>("output");      // written when it merges
+
+    QTest::newRow("unreadable settings file") << QByteArray("MergeFileName=all.bin\n") << QStringList() << 2
+                                              << "cannot read the settings file cfg/MergeTool.ini" << "";
+    QTest::newRow("output name that is not UTF-8") << QByteArray("MergeFileName=o\xff.bin\n") << QStringList() << 2
+                                                   << "MergeFileName in cfg/MergeTool.ini is not valid UTF-8" << "";
+    QTest::newRow("enabled row's name that is not UTF-8")
+        << QByteArray("MergeFileName=all.bin\nFile2Name=b\xfe.bin\nFile2Addr=2000\nFile2Enable=1\n") << QStringList()
+        << 2 << "File2Name in cfg/MergeTool.ini is not valid UTF-8" << "";
+    QTest::newRow("disabled row's name that is not UTF-8")
+        << QByteArray("MergeFileName=all.bin\nFile3Name=\xff\nFile3Addr=3000\nFile3Enable=0\n") << QStringList() << 0
+        << "Merge success!" << "all.bin";
+    QTest::newRow("output name that is not UTF-8, replaced by -o") << QByteArray("MergeFileName=o\xff.bin\n")
+                                                                  << QStringList{"-o", "mine.bin"} << 0
+                                                                  << "Merge success!" << "mine.bin";
+    QTest::newRow("output named - is a file, as in the window") << QByteArray("MergeFileName=-\n") << QStringList()
+                                                                << 0 << "Merge success!" << "-";
+}
+
+void tst_Cli::settingsFiles()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QStringList, extra);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    QFETCH(QString, output);
+
+    QVERIFY(QDir().mkpath(QStringLiteral("cfg")));
+    const QString path = QStringLiteral("cfg/MergeTool.ini");
+    QVERIFY(writeFile(path, "[MergeTool]\nFile1Name=a.bin\nFile1Addr=1000\nFile1Enable=1\n" + ini));
+    const bool unreadable = QTest::currentDataTag() == QLatin1String("unreadable settings file");
+    Run run;
+    if (unreadable) {
+#ifdef Q_OS_UNIX
+        QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+        QVERIFY(chown(QFile::encodeName(QDir::currentPath()).constData(), ScopedUnprivileged::nobody, 0) == 0
+                || !ScopedUnprivileged::isRoot());
+        run = runCliUnprivileged(QStringList{"--settings", path} + extra); // root reads anything
+#else
+        QSKIP("a file no one may read is a Unix mode");
+#endif
+    } else {
+        run = runCli(QStringList{"--settings", path} + extra);
+    }
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.out.join(QLatin1Char('\n')).contains(says) || run.err.contains(says),
+             qPrintable(run.out.join(QLatin1Char('\n')) + run.err));
+    if (output.isEmpty())
+        QCOMPARE(QDir().entryList(QDir::Files), QStringList() << "a.bin" << "b.bin");
+    else
+        QCOMPARE(readFile(output), QByteArray("AAAA"));
+}
+
+void tst_Cli::standardOutput_data()
+{
+    QTest::addColumn<QString>("redirect"); // for the shell
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("says");       // standard error, when it can be read
+    QTest::addColumn<QByteArray>("image");   // what standard output holds; empty: not looked at
+
+    const QStringList toSource{"-o", "-", "1000", "a.bin", "2000", "b.bin"};
+    const QString isASource = QStringLiteral("Error!!!Merge file- is one of the files to merge!");
+    QTest::newRow("standard output onto a source, read and write") << "1<>b.bin" << toSource << 1 << isASource
+                                                                   << QByteArray();
+    QTest::newRow("standard output appending to a source") << ">>b.bin" << toSource << 1 << isASource << QByteArray();
+    QTest::newRow("standard output full, the log on it") << ">/dev/full" << QStringList{"-o", "o.bin", "1000", "a.bin"}
+                                                         << 1 << "Error!!!Fail to write to standard output!"
+                                                         << QByteArray();
+    // The image is whole; only the log is lost, and nothing blames the image.
+    QTest::newRow("standard error full, the log on it") << "2>/dev/full" << QStringList{"-o", "-", "1000", "a.bin"} << 1
+                                                        << "" << QByteArray("AAAA");
+}
+
+void tst_Cli::standardOutput()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("shell redirections and /dev/full are Unix's");
+#else
+    QFETCH(QString, redirect);
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    QFETCH(QByteArray, image);
+
+    QProcess process;
+    process.start(QStringLiteral("/bin/sh"),
+                  QStringList{"-c", QStringLiteral("exec \"$0\" \"$@\" %1").arg(redirect), cliProgram()} + args);
+    const Run run = finishRun(process, 60000);
+    QCOMPARE(run.exitCode, exitCode);
+    if (!says.isEmpty())
+        QVERIFY2(run.err.contains(says), qPrintable(run.err));
+    if (!image.isEmpty())
+        QCOMPARE(run.rawOut, image);
+    QCOMPARE(readFile(QStringLiteral("b.bin")), QByteArray("BB"));
+#endif
+}
+
+// A pipe left in non-blocking mode by the program that reads it: the image
+// waits for room instead of failing part of the way.
+void tst_Cli::nonBlockingStandardOutput()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("non-blocking pipes are set up the Unix way");
+#else
+    const QByteArray big = pieceContent(9, 2 * 1024 * 1024 + 1000);
+    QVERIFY(writeFile(QStringLiteral("big.bin"), big));
+    const QByteArray program = QFile::encodeName(cliProgram());
+    const char *argv[] = {program.constData(), "-o", "-", "1000", "big.bin", nullptr};
+    int fds[2];
+    QCOMPARE(pipe(fds), 0);
+    QCOMPARE(fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        dup2(quiet, STDERR_FILENO);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        execv(argv[0], const_cast<char *const *>(argv));
+        _exit(127);
+    }
+    ::close(fds[1]);
+    QTest::qSleep(300); // the pipe fills and the writer meets EAGAIN
+    QByteArray received;
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        QVERIFY(n > 0);
+        received.append(buffer, int(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(received.size(), big.size());
+    QVERIFY(received == big);
+#endif
+}
+
+void tst_Cli::interruptedMerge_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<int>("delay"); // ms after the start
+    QTest::addColumn<bool>("inPlace");
+
+#ifdef Q_OS_UNIX
+    for (int delay : {50, 200, 400, 700})
+        QTest::addRow("SIGINT after %d ms, in place", delay) << int(SIGINT) << delay << true;
+    QTest::newRow("SIGTERM, in place") << int(SIGTERM) << 300 << true;
+    QTest::newRow("SIGHUP, in place") << int(SIGHUP) << 300 << true;
+    for (int delay : {100, 400})
+        QTest::addRow("SIGINT after %d ms, beside the output", delay) << int(SIGINT) << delay << false;
+#endif
+}
+
+// Stopped at any moment, a merge leaves the old output or the whole new one,
+// and none of its own files behind.
+void tst_Cli::interruptedMerge()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("signals are Unix's");
+#else
+    QFETCH(int, signalNumber);
+    QFETCH(int, delay);
+    QFETCH(bool, inPlace);
+
+    const QString here = QDir::currentPath();
+    QVERIFY(QDir().mkdir(QStringLiteral("out")) && QDir().mkdir(QStringLiteral("tmp")));
+    const QByteArray big = pieceContent(4, 2000000);
+    const QByteArray old = pieceContent(5, 3000000);
+    QVERIFY(writeFile(QStringLiteral("big.bin"), big));
+    QVERIFY(writeFile(QStringLiteral("out/out.bin"), old));
+    // 128 MiB, nearly all of it fill: long enough to be stopped half-way.
+    const qint64 second = 0x8000000;
+    QCryptographicHash expected(QCryptographicHash::Sha256);
+    expected.addData(big);
+    const QByteArray fillBlock(1 << 20, char(0xFF));
+    for (qint64 left = second - 0x1000 - big.size(); left > 0; left -= fillBlock.size())
+        expected.addData(left >= fillBlock.size() ? fillBlock : fillBlock.left(int(left)));
+    expected.addData(big);
+    const QByteArray newHash = expected.result();
+    const QByteArray oldHash = QCryptographicHash::hash(old, QCryptographicHash::Sha256);
+
+    for (const QString &name : {here, here + QStringLiteral("/out"), here + QStringLiteral("/out/out.bin"),
+                                here + QStringLiteral("/big.bin"), here + QStringLiteral("/tmp")}) {
+        QVERIFY(!ScopedUnprivileged::isRoot()
+                || chown(QFile::encodeName(name).constData(), ScopedUnprivileged::nobody, ScopedUnprivileged::nobody) == 0);
+    }
+    if (inPlace)
+        QCOMPARE(chmod("out", 0555), 0);
+
+    // Started by hand: the signal that ended it must be seen, and root's
+    // child must be nobody through and through.
+    const QByteArray program = QFile::encodeName(cliProgram());
+    const QByteArray address = QByteArray::number(second, 16);
+    const char *argv[] = {program.constData(), "-o", "out/out.bin", "1000", "big.bin", address.constData(), "big.bin",
+                          nullptr};
+    const QByteArray tmpdir = "TMPDIR=" + QFile::encodeName(here) + "/tmp";
+    const char *envp[] = {tmpdir.constData(), "PATH=/usr/bin:/bin", nullptr};
+    const bool root = ScopedUnprivileged::isRoot();
+    const pid_t child = fork();
+    if (child == 0) {
+        if (root && (setgroups(0, nullptr) != 0 || setgid(ScopedUnprivileged::nobody) != 0
+                     || setuid(ScopedUnprivileged::nobody) != 0))
+            _exit(126);
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        dup2(quiet, STDOUT_FILENO);
+        execve(argv[0], const_cast<char *const *>(argv), const_cast<char *const *>(envp));
+        _exit(127);
+    }
+    QVERIFY(child > 0);
+    QTest::qSleep(delay);
+    ::kill(child, signalNumber);
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QCOMPARE(chmod("out", 0755), 0);
+
+    // Either it had finished, or the signal ended it.
+    if (WIFEXITED(status))
+        QCOMPARE(WEXITSTATUS(status), 0);
+    else
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber);
+    QFile result(QStringLiteral("out/out.bin"));
+    QVERIFY(result.open(QIODevice::ReadOnly));
+    QCryptographicHash got(QCryptographicHash::Sha256);
+    QVERIFY(got.addData(&result));
+    QVERIFY2(got.result() == oldHash || got.result() == newHash, "the output is neither the old image nor the new one");
+    QCOMPARE(QDir(QStringLiteral("out")).entryList(QDir::Files | QDir::Hidden), QStringList{"out.bin"});
+    QCOMPARE(QDir(QStringLiteral("tmp")).entryList(QDir::Files | QDir::Hidden), QStringList());
 #endif
 }
 

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +23,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #endif
 
 // Points the temporary folder, where the engine keeps its copies of streams,
@@ -59,6 +62,19 @@ static bool writeBytes(const QString &name, const QByteArray &content, QIODevice
     return file.open(mode) && file.write(content) == content.size();
 }
 
+static QByteArray readBytes(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+static QString commandOutput(const QString &program, const QStringList &args)
+{
+    QProcess process;
+    process.start(program, args);
+    return process.waitForFinished() ? QString::fromUtf8(process.readAllStandardOutput()) : QString();
+}
+
 class tst_MergeJob : public QObject
 {
     Q_OBJECT
@@ -83,6 +99,8 @@ private slots:
     void anyNumberOfSources();
     void inPlaceOutput_data();
     void inPlaceOutput();
+    void replaceExisting_data();
+    void replaceExisting();
 };
 
 void tst_MergeJob::addressFromText_data()
@@ -567,7 +585,7 @@ void tst_MergeJob::anyNumberOfSources()
 void tst_MergeJob::inPlaceOutput_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("message"); // %1: the output; empty: it merges
+    QTest::addColumn<QString>("message"); // %1: the output, %2: the file that changes; empty: it merges
 
     QTest::newRow("shorter image over a longer output") << "shorter" << QString();
     QTest::newRow("longer image over a shorter output") << "longer" << QString();
@@ -577,6 +595,16 @@ void tst_MergeJob::inPlaceOutput_data()
     QTest::newRow("output is one of the sources")
         << "source" << "Error!!!Cannot replace merge file%1 in place: it is one of the files to merge!";
     QTest::newRow("no output yet") << "missing" << "Error!!!Fail to open merge file%1";
+    // Between the checks and the write: nothing of the old output may be
+    // overwritten before every source byte has been read.
+    const QString failedRead = QStringLiteral("Error!!!Fail to read file%2!");
+    QTest::newRow("source grows after the check") << "grows" << failedRead;
+    QTest::newRow("source shrinks after the check") << "shrinks" << failedRead;
+    QTest::newRow("source vanishes after the check") << "vanishes" << failedRead;
+    QTest::newRow("source becomes unreadable after the check") << "unreadable" << failedRead;
+    const QString noRoom = QStringLiteral("Error!!!No room in the temporary folder for merge file%1!");
+    QTest::newRow("no temporary folder") << "no temporary folder" << noRoom;
+    QTest::newRow("temporary folder too small") << "small temporary folder" << noRoom;
 }
 
 // A read-only folder that holds a writable output: no temporary file can be
@@ -592,7 +620,9 @@ void tst_MergeJob::inPlaceOutput()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString folder = dir.filePath(QStringLiteral("ro"));
+    const QString temp = dir.filePath(QStringLiteral("tmp"));
     QVERIFY(QDir().mkdir(folder));
+    QVERIFY(QDir().mkdir(temp));
     const QString out = folder + QStringLiteral("/out.bin");
     const QString source = dir.filePath(QStringLiteral("src.bin"));
     const QByteArray old(1000, 'o');
@@ -603,9 +633,28 @@ void tst_MergeJob::inPlaceOutput()
     QVector<MergeRow> rows{{true, source, QStringLiteral("1000")}};
     if (kind == QLatin1String("source"))
         rows.append({true, out, QStringLiteral("100000")});
-    for (const QString &path : {dir.path(), folder, out, source})
+    // A file that changes after the check lies behind one that is fine, as
+    // the old output would already be half overwritten by then.
+    const QString changing = dir.filePath(QStringLiteral("changing.bin"));
+    const bool changes = QStringList{"grows", "shrinks", "vanishes", "unreadable"}.contains(kind);
+    if (changes) {
+        QVERIFY(writeBytes(changing, pieceContent(6, 1000)));
+        rows.append({true, changing, QStringLiteral("60000")});
+    }
+    for (const QString &path : {dir.path(), folder, out, source, temp, changing})
         QVERIFY(chownTree(path) || !QFile::exists(path));
     QCOMPARE(chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    bool mounted = false;
+    if (kind == QLatin1String("small temporary folder")) {
+        if (!ScopedUnprivileged::isRoot())
+            QSKIP("mounting a small file system needs root");
+        mounted = QProcess::execute(QStringLiteral("mount"),
+                                    {"-t", "tmpfs", "-o", "size=64k,mode=1777", "tmpfs", temp}) == 0;
+        if (!mounted)
+            QSKIP("no tmpfs can be mounted here");
+    }
+    const ScopedTempFolder tempFolder(kind == QLatin1String("no temporary folder") ? dir.filePath(QStringLiteral("none"))
+                                                                                    : temp);
 
     int lockHolder = -1;
     if (kind == QLatin1String("locked")) {
@@ -619,11 +668,23 @@ void tst_MergeJob::inPlaceOutput()
         ScopedUnprivileged unprivileged;
         QVERIFY(limit.isValid() && unprivileged.isValid());
         MergeJob job(rows, out, [&log](const QString &line) { log << line; });
-        merged = job.run();
+        merged = job.check();
+        if (kind == QLatin1String("grows"))
+            QVERIFY(writeBytes(changing, "more", QIODevice::Append));
+        else if (kind == QLatin1String("shrinks"))
+            QVERIFY(QFile(changing).resize(100));
+        else if (kind == QLatin1String("vanishes"))
+            QVERIFY(QFile::remove(changing));
+        else if (kind == QLatin1String("unreadable"))
+            QVERIFY(QFile::setPermissions(changing, QFileDevice::WriteOwner));
+        merged = merged && job.write();
     }
     if (lockHolder >= 0)
         close(lockHolder);
     QCOMPARE(chmod(QFile::encodeName(folder).constData(), 0755), 0);
+    const QStringList leftInTemp = QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    if (mounted)
+        QCOMPARE(QProcess::execute(QStringLiteral("umount"), {temp}), 0);
 
     QFile written(out);
     if (message.isEmpty()) {
@@ -632,7 +693,8 @@ void tst_MergeJob::inPlaceOutput()
         QVERIFY(written.open(QIODevice::ReadOnly));
         QVERIFY2(written.readAll() == content, "the image differs");
     } else {
-        QCOMPARE(log, QStringList() << "Begin to merge..." << message.arg(out));
+        QCOMPARE(log, QStringList() << "Begin to merge..."
+                           << QString(message).replace(QLatin1String("%1"), out).replace(QLatin1String("%2"), changing));
         QVERIFY(!merged);
         if (kind != QLatin1String("missing")) {
             QVERIFY(written.open(QIODevice::ReadOnly));
@@ -641,6 +703,160 @@ void tst_MergeJob::inPlaceOutput()
     }
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
              kind == QLatin1String("missing") ? QStringList() : QStringList{"out.bin"});
+    QCOMPARE(leftInTemp, QStringList());
+#endif
+}
+
+void tst_MergeJob::replaceExisting_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message"); // %1: the output; empty: it merges
+
+    QTest::newRow("name of 248 bytes") << "name 248" << QString();
+    QTest::newRow("name of 249 bytes") << "name 249" << QString();
+    QTest::newRow("name of 255 bytes") << "name 255" << QString();
+    QTest::newRow("owner, group and mode kept") << "owner" << QString();
+    QTest::newRow("ACL kept") << "acl" << QString();
+    QTest::newRow("extended attribute kept") << "xattr" << QString();
+    const QString refused = QStringLiteral("Error!!!Merge file%1 is a link that another user made in a shared folder!");
+    QTest::newRow("another user's link in a shared folder") << "foreign link" << refused;
+    QTest::newRow("another user's dangling link in a shared folder") << "foreign dangling link" << refused;
+    QTest::newRow("own link in a shared folder") << "own link" << QString();
+    QTest::newRow("link loop") << "loop" << "Error!!!Merge file%1 is a link that leads round in a loop!";
+    QTest::newRow("bind-mounted file") << "bind mount" << QString();
+    QTest::newRow("another user's writable file in a shared folder") << "foreign file" << QString();
+}
+
+// An existing output replaced by the new image: whatever its name, links and
+// attributes, the right file gets the image and keeps what it was.
+void tst_MergeJob::replaceExisting()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("links, owners, ACLs and bind mounts as Unix has them");
+#else
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+
+    const bool root = ScopedUnprivileged::isRoot();
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(chownTree(dir.path()));
+    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                  | QFileDevice::ExeGroup | QFileDevice::ExeOther));
+    const QString source = dir.filePath(QStringLiteral("src.bin"));
+    const QByteArray content = pieceContent(7, 5000);
+    QVERIFY(writeBytes(source, content));
+    QVERIFY(chownTree(source));
+    const QByteArray old("old image");
+    const QString shared = dir.filePath(QStringLiteral("shared"));
+    QVERIFY(QDir().mkdir(shared));
+    QCOMPARE(chmod(QFile::encodeName(shared).constData(), 01777), 0);
+    const QString elsewhere = dir.filePath(QStringLiteral("elsewhere.bin"));
+    QString out = dir.filePath(QStringLiteral("out.bin"));
+    QString written = out; // where the image must land
+    const auto sh = [](const QString &command) {
+        return QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command}) == 0;
+    };
+
+    if (kind.startsWith(QLatin1String("name "))) {
+        out = written = dir.filePath(QString(kind.mid(5).toInt() - 4, QLatin1Char('n')) + QStringLiteral(".bin"));
+        QVERIFY(writeBytes(out, old));
+    } else if (kind == QLatin1String("owner") || kind == QLatin1String("acl") || kind == QLatin1String("xattr")) {
+        QVERIFY(writeBytes(out, old));
+        QCOMPARE(chmod(QFile::encodeName(out).constData(), 0640), 0);
+        if (kind == QLatin1String("owner")) {
+            if (!root)
+                QSKIP("giving a file to another user needs root");
+            QVERIFY(chownTree(out));
+        } else if (kind == QLatin1String("acl")) {
+            if (QStandardPaths::findExecutable(QStringLiteral("setfacl")).isEmpty())
+                QSKIP("no setfacl here (Debian's acl package)");
+            if (!sh(QStringLiteral("setfacl -m u:daemon:rw '%1'").arg(out)))
+                QSKIP("this file system keeps no ACLs");
+        } else if (setxattr(QFile::encodeName(out).constData(), "user.mergefile", "kept", 4, 0) != 0) {
+            QSKIP("this file system keeps no extended attributes");
+        }
+    } else if (kind.contains(QLatin1String("link"))) {
+        if (kind.startsWith(QLatin1String("foreign")) && !root)
+            QSKIP("a link of another user needs root to make");
+        out = shared + QStringLiteral("/link.bin");
+        written = elsewhere;
+        if (!kind.contains(QLatin1String("dangling")))
+            QVERIFY(writeBytes(elsewhere, old));
+        QVERIFY(QFile::link(elsewhere, out));
+        if (kind.startsWith(QLatin1String("foreign")))
+            QCOMPARE(lchown(QFile::encodeName(out).constData(), ScopedUnprivileged::nobody, ScopedUnprivileged::nobody), 0);
+    } else if (kind == QLatin1String("loop")) {
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("other")), out));
+        QVERIFY(QFile::link(out, dir.filePath(QStringLiteral("other"))));
+    } else if (kind == QLatin1String("bind mount")) {
+        if (!root)
+            QSKIP("bind mounts need root");
+        written = elsewhere;
+        QVERIFY(writeBytes(elsewhere, old));
+        QVERIFY(writeBytes(out, "mount point"));
+        if (!sh(QStringLiteral("mount --bind '%1' '%2'").arg(elsewhere, out)))
+            QSKIP("no bind mount can be made here");
+    } else if (kind == QLatin1String("foreign file")) {
+        if (!root)
+            QSKIP("a file of another user needs root to make");
+        out = written = shared + QStringLiteral("/theirs.bin");
+        QVERIFY(writeBytes(out, old));
+        QCOMPARE(chmod(QFile::encodeName(out).constData(), 0666), 0);
+        QCOMPARE(chown(QFile::encodeName(out).constData(), 1, 1), 0); // daemon's; the merge runs as nobody
+    }
+    struct stat before;
+    const bool existed = stat(QFile::encodeName(written).constData(), &before) == 0;
+    const QStringList getfacl{QStringLiteral("-p"), out};
+    const QString aclBefore = kind == QLatin1String("acl") ? commandOutput(QStringLiteral("getfacl"), getfacl) : QString();
+
+    QStringList log;
+    bool merged;
+    {
+        ScopedUnprivileged unprivileged(kind == QLatin1String("foreign file"));
+        QVERIFY(unprivileged.isValid());
+        MergeJob job({{true, source, QStringLiteral("1000")}}, out, [&log](const QString &line) { log << line; });
+        merged = job.run();
+    }
+    if (kind == QLatin1String("bind mount"))
+        QVERIFY(sh(QStringLiteral("umount '%1'").arg(out)));
+
+    if (!message.isEmpty()) {
+        QCOMPARE(log, QStringList() << "Begin to merge..." << message.arg(out));
+        QVERIFY(!merged);
+        if (kind.contains(QLatin1String("dangling")))
+            QVERIFY(!QFile::exists(written));
+        else if (kind != QLatin1String("loop"))
+            QCOMPARE(readBytes(written), old);
+        QVERIFY(QFileInfo(out).isSymLink());
+    } else {
+        QCOMPARE(log, QStringList() << "Begin to merge..." << "Merge success!");
+        QVERIFY(merged);
+        QVERIFY2(readBytes(written) == content, "the image is not where it belongs");
+        struct stat after;
+        QCOMPARE(stat(QFile::encodeName(written).constData(), &after), 0);
+        if (existed) {
+            QCOMPARE(after.st_uid, before.st_uid);
+            QCOMPARE(after.st_gid, before.st_gid);
+            QCOMPARE(after.st_mode, before.st_mode);
+        }
+        if (kind.contains(QLatin1String("link")))
+            QVERIFY(QFileInfo(out).isSymLink());
+        if (kind == QLatin1String("acl")) {
+            QCOMPARE(commandOutput(QStringLiteral("getfacl"), getfacl), aclBefore);
+            QVERIFY(aclBefore.contains(QLatin1String("user:daemon:rw-")));
+        }
+        if (kind == QLatin1String("xattr")) {
+            char value[16] = {};
+            QCOMPARE(getxattr(QFile::encodeName(out).constData(), "user.mergefile", value, sizeof value), ssize_t(4));
+            QCOMPARE(QByteArray(value), QByteArray("kept"));
+        }
+    }
+    // Nothing of ours left beside the output or in the shared folder.
+    for (const QString &folder : {dir.path(), shared}) {
+        for (const QString &name : QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+            QVERIFY2(!name.startsWith(QLatin1String(".MergeFile")), qPrintable(name));
+    }
 #endif
 }
 

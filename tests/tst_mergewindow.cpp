@@ -11,9 +11,16 @@
 #include <QMetaMethod>
 #include <QTemporaryDir>
 
+#include <QProcess>
+#include <QSettings>
+
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 struct RowSpec
@@ -54,6 +61,8 @@ private slots:
     void logShowsNamesLiterally();
     void addressHistory();
     void imageBeyondTheAddressRange();
+    void mergeIntoAClosedPipe();
+    void mergeIntoAClosedPipeChild();
 
 private:
     void applyRows(const RowSpecs &rows);
@@ -514,6 +523,63 @@ void tst_MergeWindow::imageBeyondTheAddressRange()
     QCOMPARE(merge(*window), QStringList() << "Begin to merge..."
                                            << QStringLiteral("Error!!!Merge image of %1 bytes is too large!").arg(size));
     QVERIFY(!QFileInfo::exists(QStringLiteral("out.bin")));
+}
+
+// A reader that takes 10 bytes of the image and goes: the window logs a
+// failed write and stays, with its rows, instead of dying of SIGPIPE. Run in
+// a process of its own, since dying is what is looked for.
+void tst_MergeWindow::mergeIntoAClosedPipe()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("FIFOs are Unix's");
+#else
+    const QString fifo = dir->path() + QStringLiteral("/fifo");
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(writeFile(QStringLiteral("a.bin"), "AAAA"));
+    QVERIFY(writeFile(QStringLiteral("b.bin"), "BB"));
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(reader >= 0);
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("MERGEFILE_PIPE_TEST"), dir->path());
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("mergeIntoAClosedPipeChild")});
+    QVERIFY(child.waitForStarted());
+    char taken[10];
+    for (size_t got = 0; got < sizeof taken;) {
+        struct pollfd data = {reader, POLLIN, 0};
+        QCOMPARE(poll(&data, 1, 60000), 1);
+        const ssize_t n = ::read(reader, taken + got, sizeof taken - got);
+        QVERIFY(n > 0);
+        got += size_t(n);
+    }
+    ::close(reader);
+    QVERIFY(child.waitForFinished(60000));
+
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(readFile(QStringLiteral("log.txt"))),
+             QStringLiteral("Begin to merge...\nError!!!Fail to write merge file%1").arg(fifo));
+    QSettings saved(QStringLiteral("saved.ini"), QSettings::IniFormat);
+    QCOMPARE(saved.value(QStringLiteral("MergeTool/File2Addr")).toString(), QStringLiteral("200000"));
+    QCOMPARE(saved.value(QStringLiteral("MergeTool/MergeFileName")).toString(), fifo);
+#endif
+}
+
+// The child's half of mergeIntoAClosedPipe.
+void tst_MergeWindow::mergeIntoAClosedPipeChild()
+{
+    const QString base = QFile::decodeName(qgetenv("MERGEFILE_PIPE_TEST"));
+    if (base.isEmpty())
+        QSKIP("run by mergeIntoAClosedPipe, in a process of its own");
+    setRow(*window, 1, true, base + QStringLiteral("/a.bin"), QStringLiteral("1000"));
+    setRow(*window, 2, true, base + QStringLiteral("/b.bin"), QStringLiteral("200000"));
+    outputEdit(*window)->setText(base + QStringLiteral("/fifo"));
+    const QStringList log = merge(*window);
+    window.reset(); // closing saves the rows
+    QVERIFY(QFile::copy(QStringLiteral("cfg/MergeTool.ini"), base + QStringLiteral("/saved.ini")));
+    QVERIFY(writeFile(base + QStringLiteral("/log.txt"), log.join(QLatin1Char('\n')).toUtf8()));
 }
 
 QTEST_MAIN(tst_MergeWindow)

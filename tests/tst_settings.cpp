@@ -8,6 +8,12 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#endif
+
 class tst_Settings : public QObject
 {
     Q_OBJECT
@@ -30,6 +36,8 @@ private slots:
     void escapedAndPlainForms();
     void handWrittenCommas_data();
     void handWrittenCommas();
+    void onlyARegularFileIsWritten_data();
+    void onlyARegularFileIsWritten();
 
 private:
     void start();
@@ -352,6 +360,74 @@ void tst_Settings::handWrittenCommas()
     QCOMPARE(nameEdit(*window, 3)->text(), text);
     QCOMPARE(outputEdit(*window)->text(), text);
     QVERIFY(nameEdit(*window, 3)->isEnabled());
+}
+
+void tst_Settings::onlyARegularFileIsWritten_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("saved"); // the rows reach target.ini
+
+    QTest::newRow("a FIFO") << "fifo" << false;
+    QTest::newRow("a link to a character device") << "device" << false;
+    QTest::newRow("another user's link in a shared folder") << "foreign link" << false;
+    QTest::newRow("own link to a regular file") << "own link" << true;
+}
+
+// Whatever lies at cfg/MergeTool.ini, the window starts, and closing it
+// writes the rows only into a regular file reached safely; anything else is
+// left as it was.
+void tst_Settings::onlyARegularFileIsWritten()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("FIFOs, device nodes and shared sticky folders are Unix's");
+#else
+    QFETCH(QString, kind);
+    QFETCH(bool, saved);
+
+    QVERIFY(QDir().mkpath(QStringLiteral("cfg")));
+    const QByteArray stored("[MergeTool]\nFile4Name=kept.bin\n");
+    QVERIFY(writeFile(QStringLiteral("target.ini"), stored));
+    if (kind == QLatin1String("fifo")) {
+        QCOMPARE(mkfifo(QFile::encodeName(iniPath).constData(), 0600), 0);
+    } else if (kind == QLatin1String("device")) {
+        if (geteuid() != 0)
+            QSKIP("making a device node needs root");
+        QCOMPARE(mknod("zero", S_IFCHR | 0666, makedev(1, 5)), 0); // the zero device
+        QVERIFY(QFile::link(QStringLiteral("../zero"), iniPath));
+    } else {
+        QVERIFY(QFile::link(QStringLiteral("../target.ini"), iniPath));
+        if (kind == QLatin1String("foreign link")) {
+            if (geteuid() != 0)
+                QSKIP("a link of another user needs root to make");
+            QCOMPARE(chmod("cfg", 01777), 0);
+            QCOMPARE(lchown(QFile::encodeName(iniPath).constData(), 65534, 65534), 0);
+        }
+    }
+    struct stat before;
+    QCOMPARE(lstat(QFile::encodeName(iniPath).constData(), &before), 0);
+
+    start(); // must not wait for a writer that never comes
+    setRow(*window, 2, true, QStringLiteral("typed.bin"), QStringLiteral("2000"));
+    window->close();
+    window.reset();
+
+    struct stat after;
+    QCOMPARE(lstat(QFile::encodeName(iniPath).constData(), &after), 0);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(after.st_rdev, before.st_rdev);
+    if (kind == QLatin1String("device")) {
+        QCOMPARE(stat("zero", &after), 0);
+        QVERIFY(S_ISCHR(after.st_mode));
+    }
+    const QByteArray target = readFile(QStringLiteral("target.ini"));
+    if (saved) {
+        QSettings ini(QStringLiteral("target.ini"), QSettings::IniFormat);
+        QCOMPARE(ini.value(QStringLiteral("MergeTool/File2Name")).toString(), QStringLiteral("typed.bin"));
+        QCOMPARE(ini.value(QStringLiteral("MergeTool/File4Name")).toString(), QStringLiteral("kept.bin"));
+    } else {
+        QCOMPARE(target, stored);
+    }
+#endif
 }
 
 QTEST_MAIN(tst_Settings)
