@@ -62,6 +62,7 @@ static bool writeBytes(const QString &name, const QByteArray &content, QIODevice
     return file.open(mode) && file.write(content) == content.size();
 }
 
+#ifdef Q_OS_UNIX
 static QByteArray readBytes(const QString &name)
 {
     QFile file(name);
@@ -74,6 +75,7 @@ static QString commandOutput(const QString &program, const QStringList &args)
     process.start(program, args);
     return process.waitForFinished() ? QString::fromUtf8(process.readAllStandardOutput()) : QString();
 }
+#endif
 
 class tst_MergeJob : public QObject
 {
