@@ -51,9 +51,10 @@ FileHandle::~FileHandle()
 #define REPLACEFILE_IGNORE_ACL_ERRORS 0x00000004
 #endif
 
+// Absolute: some of the calls (ReplaceFile under Wine) take no relative name.
 static std::wstring nativeName(const QString &name)
 {
-    return QDir::toNativeSeparators(name).toStdWString();
+    return QDir::toNativeSeparators(QFileInfo(name).absoluteFilePath()).toStdWString();
 }
 
 LinkCheck followLinks(const QString &name, QString *resolved)
@@ -169,7 +170,19 @@ bool FileHandle::replace(const QString &target)
     const std::wstring from = nativeName(tempName);
     const std::wstring to = nativeName(target);
     // ReplaceFile keeps the old file's attributes, owner and access rights.
+    // A file that another program holds open is found first: ReplaceFile
+    // would fail on it too, but (under Wine) leave a file of its own behind.
     const bool exists = GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (exists) {
+        HANDLE probe = CreateFileW(to.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) {
+            close();
+            return false;
+        }
+        CloseHandle(probe);
+    }
     const bool ok = exists ? ReplaceFileW(to.c_str(), from.c_str(), nullptr,
                                           REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
                                           nullptr)
@@ -264,8 +277,17 @@ bool FileHandle::isRegularFile() const
            && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void FileHandle::copyAttributesFrom(const QString &)
+void FileHandle::copyAttributesFrom(const QString &name)
 {
+    // ReplaceFile keeps them too on Windows itself, but not under Wine.
+    const DWORD old = GetFileAttributesW(nativeName(name).c_str());
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE
+                       | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (old == INVALID_FILE_ATTRIBUTES || !(old & kept))
+        return;
+    FILE_BASIC_INFO info = {}; // times of 0 stay as they are
+    info.FileAttributes = old & kept;
+    SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info);
 }
 
 #else // Unix

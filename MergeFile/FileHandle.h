@@ -73,8 +73,9 @@ public:
     bool isRegularFile() const;
 
     // Owner, group, mode, POSIX ACL and extended attributes of the file at
-    // name, given to this one before it takes that file's place, as far as the
-    // process may set them. (On Windows replace() keeps them by itself.)
+    // name (on Windows: its hidden, system and archive marks), given to this
+    // one before it takes that file's place, as far as the process may set
+    // them.
     void copyAttributesFrom(const QString &name);
 
 private:

@@ -289,8 +289,10 @@ void tst_Cli::dryRunAgreesWithTheMerge()
     }
     QVERIFY(writeFile(QStringLiteral("empty.bin"), QByteArray()));
     if (output == QLatin1String("loop.bin")) {
-        if (!QFile::link(QStringLiteral("other.bin"), output) || !QFile::link(output, QStringLiteral("other.bin")))
-            QSKIP("no links here");
+#ifndef Q_OS_UNIX
+        QSKIP("Windows' shortcuts are files, not links");
+#endif
+        QVERIFY(QFile::link(QStringLiteral("other.bin"), output) && QFile::link(output, QStringLiteral("other.bin")));
     }
     const Run dry = runCli(QStringList{"--dry-run", "-o", output} + pairs);
     const Run real = runCli(QStringList{"-o", output} + pairs);

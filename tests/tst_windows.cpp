@@ -93,6 +93,7 @@ void tst_Windows::windowsRules_data()
                                       << "Error!!!Fail to open merge file%1";
     QTest::newRow("output held open by another program")
         << "boot.bin" << "out.bin" << "held open" << "Error!!!Cannot replace merge file%1: it is open in another program!";
+    QTest::newRow("hidden output stays hidden") << "boot.bin" << "out.bin" << "hidden" << "";
 }
 
 void tst_Windows::windowsRules()
@@ -117,8 +118,12 @@ void tst_Windows::windowsRules()
     const QByteArray old("old image");
     if (!setUp.isEmpty())
         QVERIFY(writeFile(output, old));
+    const QString nativeName = native(output);
+    const auto nativeOutput = reinterpret_cast<const wchar_t *>(nativeName.utf16());
     if (setUp == QLatin1String("read-only"))
-        QVERIFY(SetFileAttributesW(reinterpret_cast<const wchar_t *>(native(output).utf16()), FILE_ATTRIBUTE_READONLY));
+        QVERIFY(SetFileAttributesW(nativeOutput, FILE_ATTRIBUTE_READONLY));
+    if (setUp == QLatin1String("hidden"))
+        QVERIFY(SetFileAttributesW(nativeOutput, FILE_ATTRIBUTE_HIDDEN));
     QScopedPointer<HeldOpen> held(setUp == QLatin1String("held open") ? new HeldOpen(output) : nullptr);
     QVERIFY(!held || held->isValid());
 
@@ -131,7 +136,10 @@ void tst_Windows::windowsRules()
         QCOMPARE(log, QStringList() << "Begin to merge..." << "Merge success!");
         QCOMPARE(readFile(output), fill(2) + "boot");
         // The name on disk is the name typed, character for character.
-        QVERIFY(QDir(QFileInfo(output).absolutePath()).entryList(QDir::Files).contains(QFileInfo(output).fileName()));
+        QVERIFY(QDir(QFileInfo(output).absolutePath()).entryList(QDir::Files | QDir::Hidden).contains(QFileInfo(output).fileName()));
+        // The replaced file keeps its attributes.
+        const DWORD attributes = GetFileAttributesW(nativeOutput);
+        QCOMPARE(bool(attributes & FILE_ATTRIBUTE_HIDDEN), setUp == QLatin1String("hidden"));
     } else {
         QCOMPARE(log, QStringList() << "Begin to merge..." << message.arg(output));
         QCOMPARE(readFile(output), old);
