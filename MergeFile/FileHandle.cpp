@@ -217,11 +217,11 @@ qint64 FileHandle::readAt(qint64 offset, char *data, qint64 size)
     return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
 }
 
-bool FileHandle::rewind()
+bool FileHandle::seek(qint64 offset)
 {
-    LARGE_INTEGER start;
-    start.QuadPart = 0;
-    return SetFilePointerEx(handle, start, nullptr, FILE_BEGIN);
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    return SetFilePointerEx(handle, at, nullptr, FILE_BEGIN);
 }
 
 bool FileHandle::setLength(qint64 size)
@@ -552,9 +552,9 @@ qint64 FileHandle::readAt(qint64 offset, char *data, qint64 size)
     }
 }
 
-bool FileHandle::rewind()
+bool FileHandle::seek(qint64 offset)
 {
-    return lseek(fd, 0, SEEK_SET) == 0;
+    return lseek(fd, off_t(offset), SEEK_SET) == off_t(offset);
 }
 
 bool FileHandle::setLength(qint64 size)

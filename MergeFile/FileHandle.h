@@ -56,7 +56,8 @@ public:
     void setIdleTimeout(int milliseconds) { idleTimeout = milliseconds; }
     // Up to size bytes from offset: 0 at the end, -1 on an error.
     qint64 readAt(qint64 offset, char *data, qint64 size);
-    bool rewind();
+    // Where the next write() goes.
+    bool seek(qint64 offset);
     bool setLength(qint64 size);
     // Claims the blocks for this length, so that writing up to it cannot run
     // out of room.

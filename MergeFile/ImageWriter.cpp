@@ -1,6 +1,6 @@
 #include "ImageWriter.h"
 
-#include "MergeJob.h"
+#include "MergeLayout.h"
 #include "OutputFile.h"
 
 #include <cstring>
@@ -9,7 +9,7 @@ const char *fillBlock()
 {
     static const struct Block
     {
-        Block() { std::memset(bytes, MergeJob::fillByte, sizeof bytes); }
+        Block() { std::memset(bytes, imageFillByte, sizeof bytes); }
         char bytes[fillBlockSize];
     } block;
     return block.bytes;
@@ -90,8 +90,17 @@ qint64 RecordWriter::outputSize(const MergeLayout &layout) const
 {
     qint64 total = headerSize() + trailerSize();
     qint64 state = -1;
-    for (const MergePlacement &p : layout.placements)
-        total += dataSize(p.address, p.size, state);
+    // As the merge hands them over: pieces of one file that touch go on in
+    // the same records; another file starts new ones.
+    const QVector<MergePiece> &pieces = layout.pieces;
+    for (int i = 0; i < pieces.size();) {
+        qint64 end = pieces[i].address + pieces[i].size;
+        int j = i + 1;
+        while (j < pieces.size() && pieces[j].file == pieces[i].file && pieces[j].address == end)
+            end += pieces[j++].size;
+        total += dataSize(pieces[i].address, end - pieces[i].address, state);
+        i = j;
+    }
     return total;
 }
 

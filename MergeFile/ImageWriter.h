@@ -53,9 +53,10 @@ public:
 
 // Records for device programmers: each file's bytes at its own address (0x1000
 // stays 0x1000), in records of at most recordSize bytes, and nothing at all for
-// the gaps, so that a programmer leaves what lies between the files alone.
-// Text goes out through a fixed buffer; a record that a chunk of the image cuts
-// in two is finished with the next chunk. Records never span two files.
+// the gaps (between files, or holes in one), so that a programmer leaves them
+// alone. Text goes out through a fixed buffer; a record that a chunk of the
+// image cuts in two is finished with the next chunk. Records never span two
+// files: fill() ends the record, even for no bytes.
 class RecordWriter : public ImageWriter
 {
 public:

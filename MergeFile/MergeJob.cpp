@@ -1,23 +1,29 @@
 #include "MergeJob.h"
 
 #include "Checksums.h"
-#include "FileHandle.h"
 #include "ImageWriter.h"
+#include "InputReader.h"
 #include "OutputFile.h"
+#include "ScratchStore.h"
 #include "SourceFile.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QMap>
-#include <QFileInfo>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
 QString tr(const char *text)
 {
     return QCoreApplication::translate("MergeMainWindow", text);
+}
+
+QString hexAddress(qint64 address)
+{
+    return QStringLiteral("0x") + QString::number(address, 16).toUpper().rightJustified(8, QLatin1Char('0'));
 }
 
 struct FreeDeleter
@@ -29,21 +35,62 @@ using Buffer = std::unique_ptr<char, FreeDeleter>;
 // Sources are read in chunks of this size: memory stays the same whatever
 // the size of the image.
 constexpr qint64 chunkSize = qint64(1) << 20;
+// The most a stream of record text or ELF may hold: 4 GiB of data written
+// as Intel HEX, with room to spare.
+constexpr qint64 recordStreamLimit = qint64(12) << 30;
 
 Buffer allocateChunk()
 {
     return Buffer(static_cast<char *>(std::malloc(size_t(chunkSize))));
 }
 
+// An input that is a file on disk.
+class FileBytes : public ByteSource
+{
+public:
+    explicit FileBytes(SourceFile &file)
+        : file(file)
+    {
+    }
+    qint64 size() const override { return file.size(); }
+    qint64 readAt(qint64 offset, char *data, qint64 size) override { return file.readAt(offset, data, size); }
+
+private:
+    SourceFile &file;
+};
+
+// An input whose bytes were copied into the store.
+class StoredBytes : public ByteSource
+{
+public:
+    StoredBytes(ScratchStore &store, qint64 start, qint64 length)
+        : store(store)
+        , start(start)
+        , length(length)
+    {
+    }
+    qint64 size() const override { return length; }
+    qint64 readAt(qint64 offset, char *data, qint64 size) override
+    {
+        if (offset >= length)
+            return 0;
+        return store.readAt(start + offset, data, qMin(size, length - offset));
+    }
+
+private:
+    ScratchStore &store;
+    qint64 start;
+    qint64 length;
+};
+
 } // namespace
 
-// What write() reads for one placement: the file itself, or the copy of a
-// stream that check() had to read to learn its size.
+// What write() needs of one input beyond its layout.
 struct PreparedSource
 {
     QString readName;
     FileIdentity identity;
-    qint64 copyOffset = -1; // where its copy starts in the job's scratch file
+    qint64 checkedSize = 0; // of the file as the check saw it
 };
 
 struct MergeJob::Private
@@ -54,21 +101,32 @@ struct MergeJob::Private
 
     MergeLayout layout;
     std::vector<PreparedSource> prepared; // one per placement
-    // Copies of streams, one after another, in a file without a name: nothing
-    // of them is left behind, however the process ends.
-    FileHandle scratch;
-    qint64 scratchEnd = 0;
+    // Copies of streams and data decoded from records, in a file without a
+    // name: nothing of them is left behind, however the process ends.
+    ScratchStore store;
     bool checked = false;
     bool secondThread = false;
     bool toStandardOutput = false;
     bool computeDigests = false;
+    bool detectInputs = false;
+    AddressRule addressRule = AddressRule::Window;
     OutputFormat format = OutputFormat::Raw;
     int recordSize = 16;
     qint64 padTo = 0;
+    qint64 base = defaultImageBase;
     int idleTimeout = 30000;
     QByteArray outputDigest;
     qint64 outputLength = 0;
     MergeDigests digests;
+
+    // One enabled row, its address read.
+    struct Entry
+    {
+        int row;
+        QString fileName;
+        qint64 address;
+        bool ownAddresses;
+    };
 
     bool fail(const QString &message)
     {
@@ -76,8 +134,25 @@ struct MergeJob::Private
         return false;
     }
     bool failToWrite() { return fail(tr("Error!!!Fail to write merge file%1").arg(outputFileName)); }
+    bool failBelowBase()
+    {
+        if (base == defaultImageBase)
+            return fail(tr("Error!!!Start address cannot less than 0x1000!"));
+        return fail(tr("Error!!!Start address cannot less than 0x%1!").arg(QString::number(base, 16).toUpper()));
+    }
+
+    bool collect(QVector<Entry> &entries);
+    bool anyInputNotRaw(const QVector<Entry> &entries);
     enum CopyResult { Copied, ReadFailed, StoreFailed };
-    CopyResult copyStream(SourceFile &source, qint64 limit, PreparedSource &target, qint64 &size, char *buffer);
+    CopyResult copyStream(SourceFile &source, qint64 rawLimit, qint64 &start, qint64 &size, QByteArray &head,
+                          char *buffer);
+    bool readInput(const Entry &entry, SourceFile &source, qint64 rawLimit, bool *tooLong, MergePlacement &placement,
+                   char *buffer);
+    bool settleSegments(MergePlacement &placement);
+    bool readSegment(const MergePlacement &placement, const MergeSegment &segment, qint64 at, char *into,
+                     qint64 most);
+    bool layOutMixed();
+    void orderPieces();
     bool failToOpenOutput(OutputFile::Status status);
     std::unique_ptr<ImageWriter> makeWriter(OutputFile &output) const;
     void setUpOutput(OutputFile &output) const;
@@ -105,14 +180,28 @@ qint32 MergeJob::addressFromText(const QString &text, bool *ok)
     return text.toInt(ok, 16);
 }
 
+bool MergeJob::pairAddress(const QString &text, qint64 *address, bool *ownAddresses)
+{
+    *ownAddresses = text == QLatin1String("-");
+    *address = 0;
+    if (*ownAddresses)
+        return true;
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok, 16);
+    if (!ok || value < -0x80000000LL || value >= addressSpaceEnd)
+        return false;
+    *address = value;
+    return true;
+}
+
 int MergeJob::maxRecordSize(OutputFormat format)
 {
     return format == OutputFormat::SRecord ? SRecordWriter::maxRecordSize : IntelHexWriter::maxRecordSize;
 }
 
-qint64 MergeJob::maxImageSize()
+qint64 MergeJob::maxImageSize(qint64 base)
 {
-    return (qint64(1) << 32) - imageBase;
+    return addressSpaceEnd - base;
 }
 
 void MergeJob::setUseSecondThread(bool on)
@@ -134,6 +223,21 @@ void MergeJob::setFormat(OutputFormat format, int recordSize)
 void MergeJob::setPadTo(qint64 size)
 {
     d->padTo = size;
+}
+
+void MergeJob::setBase(qint64 address)
+{
+    d->base = address;
+}
+
+void MergeJob::setInputDetection(bool on)
+{
+    d->detectInputs = on;
+}
+
+void MergeJob::setAddressRule(AddressRule rule)
+{
+    d->addressRule = rule;
 }
 
 void MergeJob::setOutputToStandardOutput(bool on)
@@ -161,39 +265,334 @@ qint64 MergeJob::outputSize() const
     return d->outputLength;
 }
 
-// Reads a stream to its end, but never more than limit + 1 bytes: one byte
-// past the limit is enough to know that it does not fit.
-MergeJob::Private::CopyResult MergeJob::Private::copyStream(SourceFile &source, qint64 limit, PreparedSource &target,
-                                                          qint64 &size, char *buffer)
+// The enabled rows, checked strictly in row order as the window always has,
+// then in address order; inputs at their own addresses come last.
+bool MergeJob::Private::collect(QVector<Entry> &entries)
 {
-    if (!scratch.isOpen()) {
-        // An unusable temporary folder is a failure, never another folder.
-        const QString folder = QDir::tempPath();
-        if (folder.isEmpty() || !QFileInfo(folder).isDir() || !scratch.createUnnamed(folder))
-            return StoreFailed;
-        scratchEnd = 0;
+    QMap<qint64, Entry> byAddress;
+    QVector<Entry> own;
+    for (int i = 0; i < rows.size(); ++i) {
+        const MergeRow &row = rows.at(i);
+        if (!row.enabled)
+            continue;
+        if (row.fileName.isEmpty() || row.addressText.isEmpty())
+            return fail(tr("Error!!!File name or start address of file%1 cannot be empty!").arg(i + 1));
+        Entry entry{i + 1, row.fileName, 0, false};
+        if (addressRule == AddressRule::Window)
+            entry.address = addressFromText(row.addressText);
+        else if (!pairAddress(row.addressText, &entry.address, &entry.ownAddresses))
+            entry.address = 0; // the front end has refused such a text already
+        if (entry.ownAddresses) {
+            own.append(entry);
+            continue;
+        }
+        if (byAddress.contains(entry.address))
+            return fail(tr("Error!!!The address of file%1 is duplicated!").arg(i + 1));
+        byAddress.insert(entry.address, entry);
     }
-    target.copyOffset = scratchEnd;
+    for (const Entry &entry : std::as_const(byAddress))
+        entries.append(entry);
+    entries += own;
+    if (entries.isEmpty())
+        return fail(tr("Error!!!No file to be merged!"));
+    return true;
+}
+
+// Whether an input that is not raw data takes part, as far as can be told
+// before anything is read: from the first bytes of each file. Nothing is
+// reported here; the reading that follows finds every problem in order.
+bool MergeJob::Private::anyInputNotRaw(const QVector<Entry> &entries)
+{
+    for (const Entry &entry : entries) {
+        if (entry.ownAddresses)
+            return true;
+        SourceFile source;
+        if (!source.open(entry.fileName) || source.isStream())
+            continue;
+        QByteArray head(InputReader::headSize, Qt::Uninitialized);
+        const qint64 n = source.readAt(0, head.data(), head.size());
+        if (n > 0 && InputReader::forHead(head.left(int(n))).format() != InputFormat::Raw)
+            return true;
+    }
+    return false;
+}
+
+// Reads a stream to its end into the store. Raw data is never read more
+// than rawLimit + 1 bytes: one byte past the room it may take is enough to
+// know that it does not fit. head: its first bytes, which tell its format.
+MergeJob::Private::CopyResult MergeJob::Private::copyStream(SourceFile &source, qint64 rawLimit, qint64 &start,
+                                                          qint64 &size, QByteArray &head, char *buffer)
+{
+    start = store.end();
     size = 0;
+    head.clear();
+    qint64 limit = rawLimit;
     while (size <= limit) {
         const qint64 n = source.read(buffer, qMin(chunkSize, limit + 1 - size));
         if (n < 0)
             return ReadFailed;
         if (n == 0)
             break;
-        if (!scratch.write(buffer, n))
+        if (size == 0) {
+            head = QByteArray(buffer, int(qMin<qint64>(n, InputReader::headSize)));
+            if (detectInputs && InputReader::forHead(head).format() != InputFormat::Raw)
+                limit = recordStreamLimit;
+        }
+        if (!store.append(buffer, n))
             return StoreFailed;
         size += n;
     }
-    scratchEnd += size;
     return Copied;
+}
+
+// Reads one input into a placement: its format, its segments at their final
+// addresses. tooLong: a stream of raw data that ran past rawLimit.
+bool MergeJob::Private::readInput(const Entry &entry, SourceFile &source, qint64 rawLimit, bool *tooLong,
+                                  MergePlacement &placement, char *buffer)
+{
+    *tooLong = false;
+    placement = MergePlacement();
+    placement.row = entry.row;
+    placement.fileName = entry.fileName;
+    PreparedSource prepared;
+
+    QByteArray head;
+    qint64 copyStart = -1;
+    qint64 copySize = 0;
+    std::unique_ptr<ByteSource> bytes;
+    if (source.isStream()) {
+        switch (copyStream(source, rawLimit, copyStart, copySize, head, buffer)) {
+        case ReadFailed:
+            return fail(tr("Error!!!Fail to read file%1!").arg(entry.fileName));
+        case StoreFailed:
+            return fail(tr("Error!!!Fail to store file%1 in a temporary file!").arg(entry.fileName));
+        case Copied:
+            break;
+        }
+        bytes.reset(new StoredBytes(store, copyStart, copySize));
+    } else {
+        bytes.reset(new FileBytes(source));
+        prepared.readName = entry.fileName;
+        prepared.identity = source.identity();
+        prepared.checkedSize = source.size();
+        if (detectInputs) {
+            head.resize(InputReader::headSize);
+            const qint64 n = source.readAt(0, head.data(), head.size());
+            head.truncate(int(qMax<qint64>(n, 0)));
+        }
+    }
+
+    const InputReader *reader = detectInputs ? &InputReader::forHead(head) : &InputReader::raw();
+    InputContent content;
+    QString problem;
+    const qint64 mark = store.end();
+    InputReader::Result result = reader->read(*bytes, store, content, problem);
+    if (result == InputReader::NotThisFormat) {
+        // It only started like one: the whole file is raw data.
+        store.truncate(mark);
+        reader = &InputReader::raw();
+        result = reader->read(*bytes, store, content, problem);
+    }
+    switch (result) {
+    case InputReader::Damaged:
+        return fail(tr("Error!!!Cannot read %1: %2!").arg(entry.fileName, problem));
+    case InputReader::ReadFailed:
+        return fail(tr("Error!!!Fail to read file%1!").arg(entry.fileName));
+    case InputReader::StoreFailed:
+        return fail(tr("Error!!!Fail to store file%1 in a temporary file!").arg(entry.fileName));
+    case InputReader::NotThisFormat:
+    case InputReader::Read:
+        break;
+    }
+
+    placement.format = content.format;
+    placement.hasStartAddress = content.hasStartAddress;
+    placement.startAddress = content.startAddress;
+    placement.segments = content.segments;
+    for (MergeSegment &segment : placement.segments) {
+        if (copyStart >= 0 && !segment.inStore) {
+            segment.inStore = true; // the stream's copy holds it
+            segment.dataOffset += copyStart;
+        }
+    }
+    if (copyStart >= 0)
+        prepared.checkedSize = copySize;
+    this->prepared.push_back(prepared);
+
+    if (placement.format == InputFormat::Raw) {
+        if (entry.ownAddresses)
+            return fail(tr("Error!!!%1 is not an Intel HEX, S-record or ELF file: it needs an address!")
+                                .arg(entry.fileName));
+        *tooLong = copyStart >= 0 && copySize > rawLimit;
+        placement.size = copyStart >= 0 ? copySize : source.size();
+        placement.address = entry.address;
+        for (MergeSegment &segment : placement.segments)
+            segment.address += entry.address;
+        placement.end = placement.address + placement.size;
+        return true;
+    }
+    if (copyStart >= 0 && copySize > recordStreamLimit)
+        return fail(tr("Error!!!File size of %1 is out of range!").arg(entry.fileName));
+    if (!settleSegments(placement))
+        return false;
+    // A number moves the file so that its lowest address lies there.
+    if (placement.segments.isEmpty()) {
+        placement.address = placement.end = entry.ownAddresses ? 0 : entry.address;
+        return true;
+    }
+    if (!entry.ownAddresses)
+        placement.shift = entry.address - placement.segments.first().address;
+    for (MergeSegment &segment : placement.segments) {
+        segment.address += placement.shift;
+        placement.size += segment.size;
+    }
+    placement.address = placement.segments.first().address;
+    placement.end = placement.segments.last().address + placement.segments.last().size;
+    return true;
+}
+
+// Reads bytes of one segment, from the store or from the file.
+bool MergeJob::Private::readSegment(const MergePlacement &placement, const MergeSegment &segment, qint64 at,
+                                    char *into, qint64 most)
+{
+    for (qint64 done = 0; done < most;) {
+        qint64 n;
+        if (segment.inStore) {
+            n = store.readAt(segment.dataOffset + at + done, into + done, most - done);
+        } else {
+            SourceFile file;
+            n = file.open(placement.fileName) ? file.readAt(segment.dataOffset + at + done, into + done, most - done) : -1;
+        }
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+// Puts a file's segments in address order. A file may give the same bytes
+// twice (the same record two times); two different bytes for one address
+// are refused.
+bool MergeJob::Private::settleSegments(MergePlacement &placement)
+{
+    QVector<MergeSegment> sorted = placement.segments;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const MergeSegment &a, const MergeSegment &b) { return a.address < b.address; });
+    QVector<MergeSegment> kept;
+    Buffer ours = allocateChunk();
+    Buffer theirs = allocateChunk();
+    if (!ours || !theirs)
+        return fail(tr("Error!!!Not enough memory to merge!"));
+    for (MergeSegment segment : sorted) {
+        const qint64 keptEnd = kept.isEmpty() ? 0 : kept.last().address + kept.last().size;
+        if (!kept.isEmpty() && segment.address < keptEnd) {
+            // What is kept covers [segment.address, keptEnd) without a hole.
+            const qint64 overlapEnd = qMin(keptEnd, segment.address + segment.size);
+            int k = int(kept.size()) - 1;
+            while (k > 0 && kept[k].address > segment.address)
+                --k;
+            for (qint64 at = segment.address; at < overlapEnd;) {
+                while (kept[k].address + kept[k].size <= at)
+                    ++k;
+                const qint64 n = qMin(qMin(overlapEnd, kept[k].address + kept[k].size) - at, chunkSize);
+                if (!readSegment(placement, kept[k], at - kept[k].address, ours.get(), n)
+                    || !readSegment(placement, segment, at - segment.address, theirs.get(), n))
+                    return fail(tr("Error!!!Fail to read file%1!").arg(placement.fileName));
+                for (qint64 i = 0; i < n; ++i) {
+                    if (ours.get()[i] != theirs.get()[i])
+                        return fail(tr("Error!!!%1 gives two different bytes for address %2!")
+                                            .arg(placement.fileName, hexAddress(at + i)));
+                }
+                at += n;
+            }
+            const qint64 cut = overlapEnd - segment.address;
+            segment.address += cut;
+            segment.dataOffset += cut;
+            segment.size -= cut;
+            if (segment.size == 0)
+                continue;
+        }
+        kept.append(segment);
+    }
+    placement.segments = kept;
+    return true;
+}
+
+// The pieces of every file, in address order.
+void MergeJob::Private::orderPieces()
+{
+    layout.pieces.clear();
+    for (int f = 0; f < layout.placements.size(); ++f) {
+        const QVector<MergeSegment> &segments = layout.placements.at(f).segments;
+        for (int s = 0; s < segments.size(); ++s)
+            layout.pieces.append(MergePiece{f, s, segments.at(s).address, segments.at(s).size});
+    }
+    std::stable_sort(layout.pieces.begin(), layout.pieces.end(),
+                     [](const MergePiece &a, const MergePiece &b) { return a.address < b.address; });
+}
+
+// Where a record or ELF input takes part: any two files that share an
+// address are refused, naming both and the first address they share.
+bool MergeJob::Private::layOutMixed()
+{
+    // Files in address order, each with what write() needs of it.
+    std::vector<int> order(size_t(layout.placements.size()));
+    for (size_t k = 0; k < order.size(); ++k)
+        order[k] = int(k);
+    std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
+        return layout.placements.at(a).address < layout.placements.at(b).address;
+    });
+    QVector<MergePlacement> placements;
+    std::vector<PreparedSource> sources;
+    for (int k : order) {
+        placements.append(layout.placements.at(k));
+        sources.push_back(prepared[size_t(k)]);
+    }
+    layout.placements = placements;
+    prepared = sources;
+    orderPieces();
+    qint64 lowest = addressSpaceEnd;
+    qint64 end = base;
+    for (const MergePlacement &p : std::as_const(layout.placements)) {
+        const bool occupies = !p.segments.isEmpty() || p.format == InputFormat::Raw;
+        if (occupies) {
+            lowest = qMin(lowest, p.address);
+            end = qMax(end, p.end);
+        }
+    }
+    if (lowest < base)
+        return failBelowBase();
+    const MergePiece *widest = nullptr; // the piece that reaches furthest so far
+    for (const MergePiece &piece : std::as_const(layout.pieces)) {
+        if (widest && piece.address < widest->address + widest->size) {
+            return fail(tr("Error!!!%1 and %2 overlap at %3!")
+                                .arg(layout.placements.at(widest->file).fileName,
+                                     layout.placements.at(piece.file).fileName, hexAddress(piece.address)));
+        }
+        if (!widest || piece.address + piece.size > widest->address + widest->size)
+            widest = &piece;
+    }
+    for (const MergePlacement &p : std::as_const(layout.placements)) {
+        if (p.end > addressSpaceEnd)
+            return fail(tr("Error!!!%1 runs past the end of the 32-bit address range (0xFFFFFFFF)!").arg(p.fileName));
+    }
+    for (int k = 0; k < layout.placements.size(); ++k) {
+        MergePlacement &p = layout.placements[k];
+        p.offset = p.address - base;
+        if (k + 1 < layout.placements.size())
+            p.fillAfter = qMax<qint64>(0, layout.placements.at(k + 1).address - p.end);
+    }
+    layout.leadingFill = layout.placements.isEmpty() || lowest == addressSpaceEnd ? 0 : lowest - base;
+    layout.imageSize = end - base;
+    return true;
 }
 
 bool MergeJob::check()
 {
     d->layout = MergeLayout();
+    d->layout.base = d->base;
     d->prepared.clear();
-    d->scratch.close();
+    d->store.clear();
     d->checked = false;
 
     if (d->outputFileName.isEmpty())
@@ -201,90 +600,61 @@ bool MergeJob::check()
 
     d->log(tr("Begin to merge..."));
 
-    struct Entry
-    {
-        int row;
-        QString fileName;
-    };
-    QMap<qint32, Entry> filesByAddress;
-    for (int i = 0; i < d->rows.size(); ++i) {
-        const MergeRow &row = d->rows.at(i);
-        if (!row.enabled)
-            continue;
-        if (row.fileName.isEmpty() || row.addressText.isEmpty())
-            return d->fail(tr("Error!!!File name or start address of file%1 cannot be empty!").arg(i + 1));
-        const qint32 address = addressFromText(row.addressText);
-        if (filesByAddress.contains(address))
-            return d->fail(tr("Error!!!The address of file%1 is duplicated!").arg(i + 1));
-        filesByAddress.insert(address, Entry{i + 1, row.fileName});
-    }
-    if (filesByAddress.isEmpty())
-        return d->fail(tr("Error!!!No file to be merged!"));
+    QVector<Private::Entry> entries;
+    if (!d->collect(entries))
+        return false;
+    // Raw data alone is checked file by file as the window always has, with
+    // its messages; a record or ELF input anywhere makes it a layout of
+    // pieces, checked once all are read.
+    bool mixed = d->detectInputs && d->anyInputNotRaw(entries);
 
-    Buffer buffer; // only for streams
-    const auto end = filesByAddress.constEnd();
-    for (auto it = filesByAddress.constBegin(); it != end; ++it) {
+    Buffer buffer = allocateChunk();
+    if (!buffer)
+        return d->fail(tr("Error!!!Not enough memory to merge!"));
+    for (int k = 0; k < entries.size(); ++k) {
+        const Private::Entry &entry = entries.at(k);
         // One file open at a time, so any number of rows can be merged.
         SourceFile source;
         source.setIdleTimeout(d->idleTimeout);
-        if (!source.open(it->fileName))
-            return d->fail(tr("Error!!!Cannot open file%1!").arg(it->fileName));
-
-        const qint32 address = it.key();
-        if (it == filesByAddress.constBegin()) {
-            if (address < imageBase)
-                return d->fail(tr("Error!!!Start address cannot less than 0x1000!"));
-            d->layout.leadingFill = qint64(address) - imageBase;
-        }
-        const qint64 offset = qint64(address) - imageBase;
-        const auto next = std::next(it);
-        // The most this file may hold: up to the next file, or to the end of
-        // the largest image.
-        const qint64 room = next != end ? qint64(next.key()) - address : maxImageSize() - offset;
-
-        PreparedSource prepared;
-        qint64 size = 0;
-        if (source.isStream()) {
-            if (!buffer)
-                buffer = allocateChunk();
-            if (!buffer)
-                return d->fail(tr("Error!!!Not enough memory to merge!"));
-            switch (d->copyStream(source, room, prepared, size, buffer.get())) {
-            case Private::ReadFailed:
-                return d->fail(tr("Error!!!Fail to read file%1!").arg(it->fileName));
-            case Private::StoreFailed:
-                return d->fail(tr("Error!!!Fail to store file%1 in a temporary file!").arg(it->fileName));
-            case Private::Copied:
-                break;
-            }
-            if (size > room) // it did not end where it had to
-                return d->fail(tr("Error!!!File size of %1 is out of range!").arg(it->fileName));
-        } else {
-            size = source.size();
-            prepared.readName = it->fileName;
-            prepared.identity = source.identity();
-        }
-        source.close();
+        if (!source.open(entry.fileName))
+            return d->fail(tr("Error!!!Cannot open file%1!").arg(entry.fileName));
+        if (!mixed && k == 0 && entry.address < d->base)
+            return d->failBelowBase();
+        const Private::Entry *next = k + 1 < entries.size() && !entries.at(k + 1).ownAddresses ? &entries.at(k + 1)
+                                                                                                : nullptr;
+        // The most raw data may hold here: up to the next file, or to the
+        // end of the address range.
+        const qint64 room = (next ? next->address : addressSpaceEnd) - entry.address;
 
         MergePlacement placement;
-        placement.row = it->row;
-        placement.address = address;
-        placement.fileName = it->fileName;
-        placement.offset = offset;
-        placement.size = size;
-        if (next != end) {
-            const qint64 gap = room - size;
-            if (gap < 0)
-                return d->fail(tr("Error!!!File size of %1 is out of range!").arg(it->fileName));
-            placement.fillAfter = gap;
-        } else {
-            if (size > room)
-                return d->fail(tr("Error!!!Merge image of %1 bytes is too large!").arg(offset + size));
-            d->layout.imageSize = offset + size;
+        bool tooLong = false;
+        if (!d->readInput(entry, source, qMax<qint64>(room, 0), &tooLong, placement, buffer.get()))
+            return false;
+        source.close();
+        if (placement.format != InputFormat::Raw)
+            mixed = true; // a stream, which only told once read
+        if (!mixed) {
+            placement.offset = entry.address - d->base;
+            if (k == 0)
+                d->layout.leadingFill = placement.offset;
+            if (next) {
+                const qint64 gap = room - placement.size;
+                if (gap < 0 || tooLong)
+                    return d->fail(tr("Error!!!File size of %1 is out of range!").arg(entry.fileName));
+                placement.fillAfter = gap;
+            } else {
+                if (placement.size > room)
+                    return d->fail(tr("Error!!!Merge image of %1 bytes is too large!")
+                                           .arg(placement.offset + placement.size));
+                d->layout.imageSize = placement.end - d->base;
+            }
         }
         d->layout.placements.append(placement);
-        d->prepared.push_back(std::move(prepared));
     }
+    if (!mixed)
+        d->orderPieces();
+    else if (!d->layOutMixed())
+        return false;
     if (d->padTo > 0) {
         if (d->layout.imageSize > d->padTo)
             return d->fail(tr("Error!!!Merge image of %1 bytes is longer than the pad size of %2 bytes!")
@@ -387,7 +757,7 @@ bool MergeJob::write()
     }
     d->outputDigest = output.sha256();
     d->prepared.clear();
-    d->scratch.close();
+    d->store.clear();
     d->log(tr("Merge success!"));
     return true;
 }
@@ -401,7 +771,7 @@ bool MergeJob::measure()
 }
 
 // Reads the image in address order and hands it to the writer (none: only the
-// digests are wanted), chunk by chunk.
+// digests are wanted), piece by piece and chunk by chunk.
 bool MergeJob::Private::stream(ImageWriter *writer)
 {
     Buffer buffer = allocateChunk();
@@ -411,6 +781,10 @@ bool MergeJob::Private::stream(ImageWriter *writer)
     digests = MergeDigests();
     Crc32 imageCrc;
     std::unique_ptr<Sha256> imageSha(computeDigests ? new Sha256 : nullptr);
+    std::vector<Crc32> fileCrcs(computeDigests ? size_t(layout.placements.size()) : 0);
+    std::vector<std::unique_ptr<Sha256>> fileShas;
+    for (size_t k = 0; k < fileCrcs.size(); ++k)
+        fileShas.emplace_back(new Sha256);
     auto fill = [&](qint64 address, qint64 count) {
         if (writer && !writer->fill(address, count))
             return false;
@@ -421,33 +795,39 @@ bool MergeJob::Private::stream(ImageWriter *writer)
         return true;
     };
 
-    if (!fill(imageBase, layout.leadingFill))
-        return failToWrite();
-    for (int k = 0; k < layout.placements.size(); ++k) {
-        const MergePlacement &p = layout.placements.at(k);
+    qint64 cursor = layout.base;
+    int lastFile = -1;
+    for (const MergePiece &piece : std::as_const(layout.pieces)) {
+        const MergePlacement &p = layout.placements.at(piece.file);
+        const MergeSegment &segment = p.segments.at(piece.segment);
+        const PreparedSource &from = prepared[size_t(piece.file)];
         const QString failedRead = tr("Error!!!Fail to read file%1!").arg(p.fileName);
-        // Read exactly the size that was checked, and make sure nothing
-        // follows: a file that changed since must not give a wrong image.
-        const PreparedSource &from = prepared[size_t(k)];
+        // Records never run from one file into the next.
+        if ((piece.file != lastFile || piece.address != cursor) && !fill(cursor, piece.address - cursor))
+            return failToWrite();
+        lastFile = piece.file;
+
+        // Read exactly the bytes that were checked, and make sure the file is
+        // as it was: a file that changed since must not give a wrong image.
         SourceFile source;
         source.setIdleTimeout(idleTimeout);
-        if (from.copyOffset < 0 && !source.open(from.readName))
-            return fail(failedRead);
-        auto read = [&](char *into, qint64 at, qint64 most) {
-            return from.copyOffset >= 0 ? scratch.readAt(from.copyOffset + at, into, most) : source.read(into, most);
-        };
-        Crc32 fileCrc;
-        std::unique_ptr<Sha256> fileSha(computeDigests ? new Sha256 : nullptr);
-        qint64 address = p.address;
-        for (qint64 done = 0; done < p.size;) {
-            const qint64 n = read(buffer.get(), done, qMin(p.size - done, chunkSize));
+        if (!segment.inStore) {
+            if (!source.open(from.readName) || (p.format != InputFormat::Raw && source.size() != from.checkedSize))
+                return fail(failedRead);
+        }
+        qint64 address = piece.address;
+        for (qint64 done = 0; done < piece.size;) {
+            const qint64 most = qMin(piece.size - done, chunkSize);
+            const qint64 n = segment.inStore ? store.readAt(segment.dataOffset + done, buffer.get(), most)
+                             : p.format == InputFormat::Raw ? source.read(buffer.get(), most)
+                                                             : source.readAt(segment.dataOffset + done, buffer.get(), most);
             if (n <= 0)
                 return fail(failedRead);
             if (writer && !writer->data(address, buffer.get(), n))
                 return failToWrite();
-            if (fileSha) {
-                fileCrc.add(buffer.get(), n);
-                fileSha->add(buffer.get(), n);
+            if (imageSha) {
+                fileCrcs[size_t(piece.file)].add(buffer.get(), n);
+                fileShas[size_t(piece.file)]->add(buffer.get(), n);
                 imageCrc.add(buffer.get(), n);
                 imageSha->add(buffer.get(), n);
             }
@@ -455,18 +835,28 @@ bool MergeJob::Private::stream(ImageWriter *writer)
             address += n;
         }
         char extra;
-        if (from.copyOffset < 0 && source.read(&extra, 1) != 0)
+        if (!segment.inStore && p.format == InputFormat::Raw && source.read(&extra, 1) != 0)
             return fail(failedRead);
-        source.close();
-        if (fileSha)
-            digests.files.append({fileCrc.hex(), fileSha->result().toHex()});
-        if (!fill(p.address + p.size, p.fillAfter))
-            return failToWrite();
+        cursor = piece.address + piece.size;
     }
-    const qint64 end = layout.placements.isEmpty() ? imageBase : qint64(layout.placements.last().address) + layout.placements.last().size;
-    if (!fill(end, layout.trailingFill))
+    // A raw file that changed since the check, but holds no piece (it was
+    // empty), must still be empty.
+    for (int k = 0; k < layout.placements.size(); ++k) {
+        const MergePlacement &p = layout.placements.at(k);
+        if (p.format == InputFormat::Raw && p.segments.isEmpty() && !prepared[size_t(k)].readName.isEmpty()) {
+            SourceFile source;
+            source.setIdleTimeout(idleTimeout);
+            char extra;
+            if (!source.open(prepared[size_t(k)].readName) || source.read(&extra, 1) != 0)
+                return fail(tr("Error!!!Fail to read file%1!").arg(p.fileName));
+        }
+    }
+    if (!fill(cursor, layout.dataEnd() - cursor) || !fill(layout.dataEnd(), layout.trailingFill))
         return failToWrite();
-    if (imageSha)
+    if (imageSha) {
+        for (size_t k = 0; k < fileCrcs.size(); ++k)
+            digests.files.append({fileCrcs[k].hex(), fileShas[k]->result().toHex()});
         digests.image = {imageCrc.hex(), imageSha->result().toHex()};
+    }
     return true;
 }

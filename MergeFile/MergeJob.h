@@ -1,6 +1,8 @@
 #ifndef MERGEJOB_H
 #define MERGEJOB_H
 
+#include "MergeLayout.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVector>
@@ -18,46 +20,6 @@ struct MergeRow
     QString addressText;
 };
 
-// Where one source file lands in the image. Offsets and sizes are 64-bit so that
-// an address near the top of the 32-bit range plus a large file cannot wrap.
-struct MergePlacement
-{
-    int row = 0; // 1-based, as in "file3"
-    qint32 address = 0;
-    QString fileName;
-    qint64 offset = 0;
-    qint64 size = 0;
-    qint64 fillAfter = 0; // 0xFF bytes between this file and the next one
-};
-
-struct MergeLayout
-{
-    qint64 leadingFill = 0; // 0xFF bytes between 0x1000 and the first file
-    QVector<MergePlacement> placements; // ascending address order
-    qint64 trailingFill = 0; // 0xFF bytes after the last file, up to the pad size
-    qint64 imageSize = 0;    // from 0x1000 to the end, trailing fill included
-};
-
-// Checksums as tools print them: CRC-32 in 8 and SHA-256 in 64 lower-case
-// hexadecimal digits.
-struct MergeDigest
-{
-    QByteArray crc32;
-    QByteArray sha256;
-};
-
-// The flat image's checksums (fill included, whatever the output format) and
-// each file's, in layout order.
-struct MergeDigests
-{
-    MergeDigest image;
-    QVector<MergeDigest> files;
-};
-
-// How the image is written: the flat image, or records that leave the gaps
-// out.
-enum class OutputFormat { Raw, IntelHex, SRecord };
-
 // The Merge button's work on plain data. check() runs every check and works
 // out the layout (which bytes go where) before anything is written; write()
 // streams the image in address order through a writer into the output, which
@@ -69,8 +31,14 @@ class MergeJob
 public:
     using LogSink = std::function<void(const QString &)>;
 
-    static constexpr qint32 imageBase = 0x1000;
-    static constexpr char fillByte = char(0xFF);
+    static constexpr qint32 imageBase = qint32(defaultImageBase);
+    static constexpr char fillByte = imageFillByte;
+
+    // How an address text is read.
+    enum class AddressRule {
+        Window,     // addressFromText(): base 16, 0 when it does not convert
+        FullRange,  // pairAddress(): 0 to FFFFFFFF, or "-" for an input's own addresses
+    };
 
     MergeJob(QVector<MergeRow> rows, QString outputFileName, LogSink log);
     ~MergeJob();
@@ -102,6 +70,12 @@ public:
     // Fills the flat image with 0xFF up to this many bytes; an image that is
     // already longer is refused. 0: no padding.
     void setPadTo(qint64 size);
+    // The address the image's first byte stands for (0x1000 by default).
+    void setBase(qint64 address);
+    // Reads Intel HEX, S-record and ELF inputs as what they are; off, every
+    // input is raw data (the window's rule).
+    void setInputDetection(bool on);
+    void setAddressRule(AddressRule rule);
     // Writes to the process's standard output instead of a named file; the
     // output name is then only what messages call it.
     void setOutputToStandardOutput(bool on);
@@ -124,11 +98,16 @@ public:
     // does not convert in full or does not fit a signed 32-bit integer (ok
     // then says false).
     static qint32 addressFromText(const QString &text, bool *ok = nullptr);
+    // An address of the full 32-bit range (0 to FFFFFFFF, with or without
+    // 0x; a negative one as the window reads it), or "-": an input at its own
+    // addresses. False for any other text.
+    static bool pairAddress(const QString &text, qint64 *address, bool *ownAddresses);
     // The most data bytes one record of the format can hold.
     static int maxRecordSize(OutputFormat format);
-    // The largest image: from 0x1000 to the end of the 32-bit address space.
-    // The same on every build, since the image is never held in memory.
-    static qint64 maxImageSize();
+    // The largest image: from the base (0x1000 unless given) to the end of the
+    // 32-bit address space. The same on every build, since the image is never
+    // held in memory.
+    static qint64 maxImageSize(qint64 base = defaultImageBase);
 
 private:
     struct Private;

@@ -1,5 +1,7 @@
 #include "MergeMap.h"
 
+#include "InputReader.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,6 +19,18 @@ QString formatName(OutputFormat format)
     return QStringLiteral("bin");
 }
 
+QVector<MergeRange> mergeRanges(const MergePlacement &placement)
+{
+    QVector<MergeRange> ranges;
+    for (const MergeSegment &segment : placement.segments) {
+        if (!ranges.isEmpty() && ranges.last().end == segment.address)
+            ranges.last().end += segment.size;
+        else
+            ranges.append({segment.address, segment.address + segment.size});
+    }
+    return ranges;
+}
+
 static QJsonObject digestObject(const MergeDigest &digest)
 {
     QJsonObject object;
@@ -28,9 +42,10 @@ static QJsonObject digestObject(const MergeDigest &digest)
 QByteArray mergeMapJson(OutputFormat format, const MergeLayout &layout, const MergeDigests &digests,
                         const MergeMapOutput &output)
 {
-    // Every number here is below 2^33, which a JSON double holds exactly.
+    // Every number here is below 2^33 in size, which a JSON double holds
+    // exactly.
     QJsonObject image = digestObject(digests.image);
-    image.insert(QStringLiteral("start"), double(MergeJob::imageBase));
+    image.insert(QStringLiteral("start"), double(layout.base));
     image.insert(QStringLiteral("length"), double(layout.imageSize));
     image.insert(QStringLiteral("leadingFill"), double(layout.leadingFill));
     image.insert(QStringLiteral("trailingFill"), double(layout.trailingFill));
@@ -45,6 +60,19 @@ QByteArray mergeMapJson(OutputFormat format, const MergeLayout &layout, const Me
         file.insert(QStringLiteral("end"), double(qint64(p.address) + p.size));
         file.insert(QStringLiteral("size"), double(p.size));
         file.insert(QStringLiteral("fillAfter"), double(p.fillAfter));
+        file.insert(QStringLiteral("format"), inputFormatName(p.format));
+        file.insert(QStringLiteral("shift"), double(p.shift));
+        if (p.hasStartAddress)
+            file.insert(QStringLiteral("startAddress"), double(p.startAddress));
+        QJsonArray segments;
+        for (const MergeRange &range : mergeRanges(p)) {
+            QJsonObject segment;
+            segment.insert(QStringLiteral("start"), double(range.start));
+            segment.insert(QStringLiteral("end"), double(range.end));
+            segment.insert(QStringLiteral("size"), double(range.end - range.start));
+            segments.append(segment);
+        }
+        file.insert(QStringLiteral("segments"), segments);
         files.append(file);
     }
 

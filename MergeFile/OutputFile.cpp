@@ -282,7 +282,7 @@ bool OutputFile::copyOver(FileHandle &from, FileHandle &to)
         void operator()(char *p) const { std::free(p); }
     };
     const std::unique_ptr<char, FreeDeleter> buffer(static_cast<char *>(std::malloc(size_t(chunk))));
-    if (!buffer || !to.rewind())
+    if (!buffer || !to.seek(0))
         return false;
     for (qint64 at = 0; at < written;) {
         const qint64 n = from.readAt(at, buffer.get(), qMin(chunk, written - at));

@@ -64,6 +64,17 @@ qint64 SourceFile::read(char *buffer, qint64 max)
     return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1; // a pipe's writer has finished
 }
 
+qint64 SourceFile::readAt(qint64 offset, char *buffer, qint64 max)
+{
+    OVERLAPPED at = {};
+    at.Offset = DWORD(quint64(offset));
+    at.OffsetHigh = DWORD(quint64(offset) >> 32);
+    DWORD done = 0;
+    if (ReadFile(handle, buffer, DWORD(qMin<qint64>(max, 1 << 30)), &done, &at))
+        return qint64(done);
+    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+}
+
 #else
 
 // Files of the kernel's own file systems (/proc, /sys and the like) report a
@@ -146,6 +157,15 @@ qint64 SourceFile::read(char *buffer, qint64 max)
             return qint64(n);
         if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
             return -1;
+    }
+}
+
+qint64 SourceFile::readAt(qint64 offset, char *buffer, qint64 max)
+{
+    for (;;) {
+        const ssize_t n = pread(fd, buffer, size_t(qMin<qint64>(max, 1 << 30)), off_t(offset));
+        if (n >= 0 || errno != EINTR)
+            return qint64(n);
     }
 }
 

@@ -41,6 +41,8 @@ public:
     // Up to max bytes; 0 at the end, -1 on a read error or a stream that
     // stayed silent for the idle timeout.
     qint64 read(char *buffer, qint64 max);
+    // Up to max bytes from offset, of a file that is not a stream.
+    qint64 readAt(qint64 offset, char *buffer, qint64 max);
     void setIdleTimeout(int milliseconds) { idleTimeout = milliseconds; }
 
 private:

@@ -1,0 +1,89 @@
+#ifndef MERGELAYOUT_H
+#define MERGELAYOUT_H
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+#include <QtGlobal>
+
+// What a checked merge knows before it writes a byte: which bytes go where.
+// Plain data, shared by the job, the writers, the map and the front ends.
+
+// The address the image's first byte stands for, unless the command line
+// names another, and the byte every gap is filled with.
+constexpr qint64 defaultImageBase = 0x1000;
+constexpr char imageFillByte = char(0xFF);
+// Addresses are 32-bit: nothing may lie at or past this one.
+constexpr qint64 addressSpaceEnd = qint64(1) << 32;
+
+// What an input file is read as.
+enum class InputFormat { Raw, IntelHex, SRecord, Elf };
+
+// How the image is written: the flat image, or records that leave the gaps
+// out.
+enum class OutputFormat { Raw, IntelHex, SRecord };
+
+// One run of an input's bytes at consecutive addresses, after any shift.
+struct MergeSegment
+{
+    qint64 address = 0;
+    qint64 size = 0;
+    qint64 dataOffset = 0; // where its bytes are: in the file, or in the job's store
+    bool inStore = false;  // decoded from records, or copied from a stream
+};
+
+// One input file: where it lands, and the runs it is made of.
+struct MergePlacement
+{
+    int row = 0; // 1-based, as in "file3"
+    QString fileName;
+    InputFormat format = InputFormat::Raw;
+    qint64 address = 0;   // its lowest address (a raw file: where it starts)
+    qint64 offset = 0;    // of that address in the image
+    qint64 size = 0;      // its data bytes
+    qint64 end = 0;       // the first address after its highest byte
+    qint64 fillAfter = 0; // 0xFF bytes between its end and the next file
+    qint64 shift = 0;     // added to the file's own addresses
+    bool hasStartAddress = false;
+    quint32 startAddress = 0; // where the program starts, from its records or ELF header
+    QVector<MergeSegment> segments; // ascending, neither overlapping nor touching
+};
+
+// One piece of the image: a segment of a file, in the order of addresses.
+struct MergePiece
+{
+    int file = 0;    // index into placements
+    int segment = 0; // index into that file's segments
+    qint64 address = 0;
+    qint64 size = 0;
+};
+
+struct MergeLayout
+{
+    qint64 base = defaultImageBase; // the address of the image's first byte
+    qint64 leadingFill = 0;  // 0xFF bytes between the base and the first file
+    QVector<MergePlacement> placements; // ascending address order
+    QVector<MergePiece> pieces;         // ascending address order
+    qint64 trailingFill = 0; // 0xFF bytes after the last file, up to the pad size
+    qint64 imageSize = 0;    // from the base to the end, trailing fill included
+    // The first address after the last data byte, where trailing fill starts.
+    qint64 dataEnd() const { return base + imageSize - trailingFill; }
+};
+
+// Checksums as tools print them: CRC-32 in 8 and SHA-256 in 64 lower-case
+// hexadecimal digits.
+struct MergeDigest
+{
+    QByteArray crc32;
+    QByteArray sha256;
+};
+
+// The flat image's checksums (fill included, whatever the output format) and
+// each file's over its data bytes in address order, in layout order.
+struct MergeDigests
+{
+    MergeDigest image;
+    QVector<MergeDigest> files;
+};
+
+#endif // MERGELAYOUT_H
