@@ -23,55 +23,68 @@ InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store
     RecordOutcome outcome;
     qint64 base = 0; // from the last extended segment (02) or linear (04) address record
     bool ended = false;
-    unsigned char bytes[260];
+    unsigned char bytes[8];
     const char *line;
     int length;
     while (!ended && text.nextLine(line, length)) {
         if (length == 0)
             continue;
-        if (line[0] != ':' || length < 2 || !allHexDigits(line + 1, length - 1))
+        if (line[0] != ':' || length < 2)
             return NotThisFormat;
-        if (!outcome.problem.isEmpty())
-            continue; // only the shape of the rest matters now
-        const qint64 at = text.lineNumber();
-        const int digits = length - 1;
-        if (digits % 2 != 0 || digits < 10) {
-            outcome.damage(at, QStringLiteral("the record is cut short"));
+        const char *digits = line + 1;
+        const int count = length - 1; // digits
+        if (!outcome.problem.isEmpty() || count % 2 != 0 || count < 10) {
+            // Only the shape of the line matters now, or it is cut short.
+            if (!allHexDigits(digits, count))
+                return NotThisFormat;
+            if (outcome.problem.isEmpty())
+                outcome.damage(text.lineNumber(), QStringLiteral("the record is cut short"));
             continue;
         }
-        decodeHexPairs(line + 1, qMin(digits / 2, int(sizeof bytes)), bytes);
-        const int count = bytes[0];
-        if (digits / 2 != count + 5) {
-            outcome.damage(at, digits / 2 < count + 5 ? QStringLiteral("the record is cut short")
-                                                      : QStringLiteral("the record is longer than its length byte says"));
-            continue;
-        }
+        // Length, offset and type; then the bytes, decoded where they stay.
         unsigned sum = 0;
-        for (int i = 0; i < count + 5; ++i)
-            sum += bytes[i];
-        if ((sum & 0xFF) != 0) {
-            outcome.damage(at, QStringLiteral("the checksum does not match"));
-            continue;
-        }
+        if (!decodeHexPairs(digits, 4, bytes, sum))
+            return NotThisFormat;
+        const int size = bytes[0];
         const int type = bytes[3];
         const qint64 offset = (qint64(bytes[1]) << 8) | bytes[2];
-        const unsigned char *field = bytes + 4;
-        const int wanted[] = {-1, 0, 2, 4, 2, 4};
-        if (type > 5) {
-            outcome.damage(at, QStringLiteral("unknown record type %1").arg(type, 2, 16, QLatin1Char('0')).toUpper());
+        if (count / 2 != size + 5) {
+            if (!allHexDigits(digits + 8, count - 8))
+                return NotThisFormat;
+            outcome.damage(text.lineNumber(), count / 2 < size + 5 ? QStringLiteral("the record is cut short")
+                                                                   : QStringLiteral("the record is longer than its length byte says"));
             continue;
         }
-        if (wanted[type] >= 0 && count != wanted[type]) {
-            outcome.damage(at, QStringLiteral("a type %1 record must hold %2 bytes").arg(type, 2, 10, QLatin1Char('0')).arg(wanted[type]));
-            continue;
-        }
-        const quint32 value = count == 4 ? (quint32(field[0]) << 24) | (quint32(field[1]) << 16) | (quint32(field[2]) << 8) | field[3]
-                                         : (quint32(field[0]) << 8) | field[1];
-        switch (type) {
-        case 0:
-            if (!data.add(base + offset, field, count))
+        unsigned char field[256];
+        unsigned char *into = field;
+        if (type == 0) {
+            into = data.add(base + offset, size);
+            if (!into)
                 return StoreFailed;
-            break;
+        }
+        if (!decodeHexPairs(digits + 8, size, into, sum) || !decodeHexPairs(digits + 8 + 2 * size, 1, bytes + 4, sum))
+            return NotThisFormat;
+        if ((sum & 0xFF) != 0) {
+            outcome.damage(text.lineNumber(), QStringLiteral("the checksum does not match"));
+            continue;
+        }
+        if (type == 0)
+            continue;
+        static const int wanted[] = {-1, 0, 2, 4, 2, 4};
+        if (type > 5) {
+            outcome.damage(text.lineNumber(),
+                           QStringLiteral("unknown record type %1").arg(type, 2, 16, QLatin1Char('0')).toUpper());
+            continue;
+        }
+        if (size != wanted[type]) {
+            outcome.damage(text.lineNumber(), QStringLiteral("a type %1 record must hold %2 bytes")
+                                                  .arg(type, 2, 10, QLatin1Char('0'))
+                                                  .arg(wanted[type]));
+            continue;
+        }
+        const quint32 value = size == 4 ? (quint32(field[0]) << 24) | (quint32(field[1]) << 16) | (quint32(field[2]) << 8) | field[3]
+                                        : (quint32(field[0]) << 8) | field[1];
+        switch (type) {
         case 1:
             ended = true;
             break;

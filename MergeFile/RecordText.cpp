@@ -14,33 +14,37 @@ constexpr int longestLine = 1024;
 struct HexTable
 {
     unsigned char values[256];
-    HexTable()
+    constexpr HexTable()
+        : values()
     {
-        std::memset(values, 0xFF, sizeof values);
+        for (int c = 0; c < 256; ++c)
+            values[c] = 0xFF;
         for (int c = '0'; c <= '9'; ++c)
             values[c] = static_cast<unsigned char>(c - '0');
         for (int c = 'A'; c <= 'F'; ++c)
             values[c] = values[c + 'a' - 'A'] = static_cast<unsigned char>(c - 'A' + 10);
     }
 };
-const HexTable table;
+constexpr HexTable table;
 
 } // namespace
 
+const unsigned char hexDigitValues[256] = {
+#define ROW(n) table.values[n], table.values[n + 1], table.values[n + 2], table.values[n + 3], \
+               table.values[n + 4], table.values[n + 5], table.values[n + 6], table.values[n + 7]
+    ROW(0),   ROW(8),   ROW(16),  ROW(24),  ROW(32),  ROW(40),  ROW(48),  ROW(56),
+    ROW(64),  ROW(72),  ROW(80),  ROW(88),  ROW(96),  ROW(104), ROW(112), ROW(120),
+    ROW(128), ROW(136), ROW(144), ROW(152), ROW(160), ROW(168), ROW(176), ROW(184),
+    ROW(192), ROW(200), ROW(208), ROW(216), ROW(224), ROW(232), ROW(240), ROW(248),
+#undef ROW
+};
+
 bool allHexDigits(const char *text, int count)
 {
-    for (int i = 0; i < count; ++i) {
-        if (table.values[static_cast<unsigned char>(text[i])] == 0xFF)
-            return false;
-    }
-    return true;
-}
-
-void decodeHexPairs(const char *digits, int pairs, unsigned char *out)
-{
-    const auto *in = reinterpret_cast<const unsigned char *>(digits);
-    for (int i = 0; i < pairs; ++i)
-        out[i] = static_cast<unsigned char>((table.values[in[2 * i]] << 4) | table.values[in[2 * i + 1]]);
+    unsigned bad = 0;
+    for (int i = 0; i < count; ++i)
+        bad |= hexDigitValues[static_cast<unsigned char>(text[i])];
+    return (bad & 0xF0) == 0;
 }
 
 RecordText::RecordText(ByteSource &source)
@@ -93,10 +97,8 @@ SegmentCollector::SegmentCollector(ScratchStore &store, QVector<MergeSegment> &s
 {
 }
 
-bool SegmentCollector::add(qint64 address, const unsigned char *bytes, int count)
+unsigned char *SegmentCollector::add(qint64 address, int count)
 {
-    if (count == 0)
-        return true;
     MergeSegment *last = segments.isEmpty() ? nullptr : &segments.last();
     if (last && last->address + last->size == address && last->dataOffset + last->size == store.end()) {
         last->size += count;
@@ -108,5 +110,5 @@ bool SegmentCollector::add(qint64 address, const unsigned char *bytes, int count
         segment.inStore = true;
         segments.append(segment);
     }
-    return store.append(reinterpret_cast<const char *>(bytes), count);
+    return reinterpret_cast<unsigned char *>(store.appendSpace(count));
 }

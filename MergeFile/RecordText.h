@@ -9,10 +9,31 @@
 // through one buffer, hexadecimal digits, and the decoded data gathered into
 // segments in the store.
 
+// The value of each character as a hexadecimal digit, 0xFF for any other.
+extern const unsigned char hexDigitValues[256];
+
 // True when every one of the count characters is a hexadecimal digit.
 bool allHexDigits(const char *text, int count);
-// pairs bytes from 2 * pairs digits that are known to be hexadecimal.
-void decodeHexPairs(const char *digits, int pairs, unsigned char *out);
+
+// Decodes pairs bytes from twice as many digits into out, adding each to
+// sum; false when a character is no hexadecimal digit. One pass, and out
+// may be where the bytes are to stay.
+inline bool decodeHexPairs(const char *digits, int pairs, unsigned char *out, unsigned &sum)
+{
+    const auto *in = reinterpret_cast<const unsigned char *>(digits);
+    unsigned bad = 0;
+    unsigned total = sum;
+    for (int i = 0; i < pairs; ++i) {
+        const unsigned high = hexDigitValues[in[2 * i]];
+        const unsigned low = hexDigitValues[in[2 * i + 1]];
+        bad |= high | low;
+        const unsigned byte = (high << 4) | low;
+        out[i] = static_cast<unsigned char>(byte);
+        total += byte;
+    }
+    sum = total;
+    return (bad & 0xF0) == 0;
+}
 
 class RecordText
 {
@@ -45,7 +66,9 @@ class SegmentCollector
 {
 public:
     SegmentCollector(ScratchStore &store, QVector<MergeSegment> &segments);
-    bool add(qint64 address, const unsigned char *bytes, int count);
+    // Where the count bytes of a data record at address go; null when the
+    // store cannot take them.
+    unsigned char *add(qint64 address, int count);
 
 private:
     ScratchStore &store;

@@ -22,55 +22,66 @@ InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store,
     RecordOutcome outcome;
     // Address bytes of S0 to S9; S4 is no record type.
     const int addressBytes[] = {2, 2, 3, 4, -1, 2, 3, 4, 3, 2};
-    unsigned char bytes[260];
     const char *line;
     int length;
     while (text.nextLine(line, length)) {
         if (length == 0)
             continue;
-        if (length < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9' || !allHexDigits(line + 2, length - 2))
+        if (length < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
             return NotThisFormat;
-        if (!outcome.problem.isEmpty())
-            continue; // only the shape of the rest matters now
-        const qint64 at = text.lineNumber();
         const int type = line[1] - '0';
-        const int digits = length - 2;
-        if (addressBytes[type] < 0) {
-            outcome.damage(at, QStringLiteral("unknown record type S%1").arg(type));
-            continue;
-        }
-        if (digits % 2 != 0 || digits < 2) {
-            outcome.damage(at, QStringLiteral("the record is cut short"));
-            continue;
-        }
-        decodeHexPairs(line + 2, qMin(digits / 2, int(sizeof bytes)), bytes);
-        const int count = bytes[0]; // address, data and checksum bytes
-        if (digits / 2 != count + 1) {
-            outcome.damage(at, digits / 2 < count + 1 ? QStringLiteral("the record is cut short")
-                                                      : QStringLiteral("the record is longer than its length byte says"));
+        const char *digits = line + 2;
+        const int count = length - 2; // digits
+        const int width = addressBytes[type];
+        if (!outcome.problem.isEmpty() || width < 0 || count % 2 != 0 || count < 2) {
+            // Only the shape of the line matters now, or it is no record.
+            if (!allHexDigits(digits, count))
+                return NotThisFormat;
+            if (width < 0)
+                outcome.damage(text.lineNumber(), QStringLiteral("unknown record type S%1").arg(type));
+            else
+                outcome.damage(text.lineNumber(), QStringLiteral("the record is cut short"));
             continue;
         }
         unsigned sum = 0;
-        for (int i = 0; i <= count; ++i)
-            sum += bytes[i];
-        if ((sum & 0xFF) != 0xFF) {
-            outcome.damage(at, QStringLiteral("the checksum does not match"));
+        unsigned char size;
+        if (!decodeHexPairs(digits, 1, &size, sum))
+            return NotThisFormat;
+        // The length byte counts the address, the data and the checksum.
+        if (count / 2 != size + 1 || size < width + 1) {
+            if (!allHexDigits(digits + 2, count - 2))
+                return NotThisFormat;
+            outcome.damage(text.lineNumber(),
+                           count / 2 < size + 1 ? QStringLiteral("the record is cut short")
+                           : count / 2 > size + 1 ? QStringLiteral("the record is longer than its length byte says")
+                                                  : QStringLiteral("the record is too short for an S%1 record").arg(type));
             continue;
         }
-        const int width = addressBytes[type];
-        if (count < width + 1) {
-            outcome.damage(at, QStringLiteral("the record is too short for an S%1 record").arg(type));
-            continue;
-        }
-        quint32 address = 0;
+        unsigned char address[4];
+        if (!decodeHexPairs(digits + 2, width, address, sum))
+            return NotThisFormat;
+        quint32 at = 0;
         for (int i = 0; i < width; ++i)
-            address = (address << 8) | bytes[1 + i];
+            at = (at << 8) | address[i];
+        const int dataSize = size - width - 1;
+        unsigned char field[256];
+        unsigned char *into = field;
         if (type >= 1 && type <= 3) {
-            if (!data.add(address, bytes + 1 + width, count - width - 1))
+            into = data.add(at, dataSize);
+            if (!into)
                 return StoreFailed;
-        } else if (type >= 7) {
+        }
+        unsigned char checksum;
+        if (!decodeHexPairs(digits + 2 + 2 * width, dataSize, into, sum)
+            || !decodeHexPairs(digits + 2 + 2 * (width + dataSize), 1, &checksum, sum))
+            return NotThisFormat;
+        if ((sum & 0xFF) != 0xFF) {
+            outcome.damage(text.lineNumber(), QStringLiteral("the checksum does not match"));
+            continue;
+        }
+        if (type >= 7) {
             content.hasStartAddress = true;
-            content.startAddress = address;
+            content.startAddress = at;
         }
     }
     if (text.readFailed())

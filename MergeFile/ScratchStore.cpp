@@ -53,6 +53,17 @@ bool ScratchStore::append(const char *data, qint64 size)
     return true;
 }
 
+char *ScratchStore::appendSpace(int size)
+{
+    if (!file.isOpen() && !open())
+        return nullptr;
+    if (buffered + size > bufferSize && !flush())
+        return nullptr;
+    char *at = buffer.get() + buffered;
+    buffered += size;
+    return at;
+}
+
 bool ScratchStore::truncate(qint64 newEnd)
 {
     if (newEnd >= fileEnd) {

@@ -22,6 +22,9 @@ public:
     // Made on first use; false where the temporary folder cannot be used
     // (missing, or no file can be made in it).
     bool append(const char *data, qint64 size);
+    // Room for size bytes (at most 64 KiB) at the end, to be written in
+    // place; null when the store cannot be used.
+    char *appendSpace(int size);
     // The offset the next byte appended will have.
     qint64 end() const { return fileEnd + buffered; }
     // Gives back everything appended from end on.

@@ -337,7 +337,7 @@ void tst_Formats::usageErrors_data()
     const QStringList o{"-o", "out.bin"};
     QTest::newRow("address with trailing junk") << o + QStringList{"1000", "a.bin", "0x1000z", "a.bin"}
                                                 << "pair 2 (\"0x1000z\" a.bin)";
-    QTest::newRow("address past 32 bits") << o + QStringList{"80000000", "a.bin"} << "pair 1 (\"80000000\" a.bin)";
+    QTest::newRow("address past 32 bits") << o + QStringList{"100000000", "a.bin"} << "pair 1 (\"100000000\" a.bin)";
     QTest::newRow("empty address") << o + QStringList{"", "a.bin"} << "pair 1 (\"\" a.bin)";
     QTest::newRow("unknown format") << QStringList{"--format", "elf"} + o + QStringList{"1000", "a.bin"}
                                     << "unknown format elf";
