@@ -73,7 +73,8 @@ InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store
         static const int wanted[] = {-1, 0, 2, 4, 2, 4};
         if (type > 5) {
             outcome.damage(text.lineNumber(),
-                           QStringLiteral("unknown record type %1").arg(type, 2, 16, QLatin1Char('0')).toUpper());
+                           QStringLiteral("unknown record type %1")
+                               .arg(QString::number(type, 16).toUpper().rightJustified(2, QLatin1Char('0'))));
             continue;
         }
         if (size != wanted[type]) {

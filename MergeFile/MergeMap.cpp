@@ -57,7 +57,7 @@ QByteArray mergeMapJson(OutputFormat format, const MergeLayout &layout, const Me
         file.insert(QStringLiteral("row"), p.row);
         file.insert(QStringLiteral("name"), p.fileName);
         file.insert(QStringLiteral("start"), double(p.address));
-        file.insert(QStringLiteral("end"), double(qint64(p.address) + p.size));
+        file.insert(QStringLiteral("end"), double(p.end));
         file.insert(QStringLiteral("size"), double(p.size));
         file.insert(QStringLiteral("fillAfter"), double(p.fillAfter));
         file.insert(QStringLiteral("format"), inputFormatName(p.format));

@@ -358,6 +358,15 @@ void tst_Formats::usageErrors_data()
     QTest::newRow("pad size 0") << QStringList{"--pad-to", "0"} + o + QStringList{"1000", "a.bin"} << "pad size 0";
     QTest::newRow("pad size past 4 GiB") << QStringList{"--pad-to", "100000000"} + o + QStringList{"1000", "a.bin"}
                                          << "pad size 100000000";
+    QTest::newRow("unknown input format") << QStringList{"--input-format", "elf"} + o + QStringList{"1000", "a.bin"}
+                                          << "unknown input format elf: auto or raw";
+    QTest::newRow("base past 32 bits") << QStringList{"--base", "100000000"} + o + QStringList{"1000", "a.bin"}
+                                       << "base 100000000: give a hexadecimal address from 0 to FFFFFFFF";
+    QTest::newRow("own addresses of raw data") << QStringList{"--input-format", "raw"} + o + QStringList{"-", "a.bin"}
+                                               << "pair 1 (\"-\" a.bin): - (the file's own addresses) needs --input-format auto";
+    QTest::newRow("pad size past the end from another base")
+        << QStringList{"--base", "FFFF0000", "--pad-to", "10001"} + o + QStringList{"FFFF0000", "a.bin"}
+        << "pad size 10001: give a hexadecimal size from 1 to 10000";
     QTest::newRow("image and map both on standard output")
         << QStringList{"--map", "-", "-o", "-", "1000", "a.bin"} << "cannot both go to standard output";
 }
