@@ -2,7 +2,8 @@ cmake_minimum_required(VERSION 3.16)
 # The Windows MergeFileCli writes Intel HEX and S-records that srec_cat, a
 # reader that runs only here, turns back into the very image the same program
 # writes as bin. The layout has gaps, a file across a 64 KiB boundary and one
-# at an odd address; the record size is odd too.
+# at an odd address; the record size is odd too. Then it reads record files
+# that srec_cat made.
 set(work ${WORK})
 file(REMOVE_RECURSE ${work})
 file(MAKE_DIRECTORY ${work})
@@ -55,4 +56,27 @@ foreach(format hex srec)
     endif()
 endforeach()
 message(STATUS "hex and srec read back as the ${imageSize}-byte image")
+
+# And the other way round: record files that srec_cat makes, read by the
+# Windows program at their own addresses, give the image srec_cat makes.
+function(tool)
+    execute_process(COMMAND ${SREC_CAT} ${ARGN} WORKING_DIRECTORY ${work} RESULT_VARIABLE rc ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "srec_cat ${ARGN} failed: ${err}")
+    endif()
+endfunction()
+tool(a.bin -binary -offset 0x08000000 -o in.hex -intel)
+tool(b.bin -binary -offset 0x08020000 -o in.s19 -motorola)
+tool("(" in.hex -intel in.s19 -motorola ")" -fill 0xFF 0x08000000 0x08031170 -offset -0x08000000
+     -o expected.bin -binary)
+execute_process(COMMAND ${EMULATOR} ${PROGRAM} --base 8000000 -o records.bin - in.hex - in.s19
+                WORKING_DIRECTORY ${work} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${PROGRAM} cannot merge record inputs (${rc}): ${out}${err}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${work}/expected.bin ${work}/records.bin RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "the record inputs do not merge into srec_cat's image")
+endif()
+message(STATUS "Intel HEX and S-record inputs merge into srec_cat's image")
 file(REMOVE_RECURSE ${work})

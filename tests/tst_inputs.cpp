@@ -84,6 +84,7 @@ private slots:
     void layoutsMatchOtherTools();
     void badInputs_data();
     void badInputs();
+    void recordsThroughPipes();
     void mapShowsSegmentsShiftAndStart();
     void windowReadsEveryFileRaw();
 
@@ -327,6 +328,28 @@ void tst_Inputs::badInputs()
         QCOMPARE(readFile(QStringLiteral("out.bin")), QByteArray("old"));
         QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), before);
     }
+}
+
+// HEX and ELF arriving through pipes (a build that streams them) give the
+// same image as the files.
+void tst_Inputs::recordsThroughPipes()
+{
+    const QString missing = missingTool({QStringLiteral("srec_cat"), QStringLiteral("ld")});
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("%1 is not here").arg(missing)));
+    QVERIFY(shell(elf("ld", "e.elf") + blob("h.bin", 3000)
+                  + "srec_cat h.bin -binary -offset 0x08010000 -o h.hex -intel\n"));
+    const QStringList files{"--base", "8000000", "-o", "files.bin", "-", "e.elf", "-", "h.hex"};
+    QCOMPARE(runCli(files).exitCode, 0);
+    QProcess process;
+    process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"),
+                                             QStringLiteral("cat e.elf | { cat h.hex | \"$0\" --base 8000000 -o pipes.bin "
+                                                            "- /dev/fd/3 - /dev/stdin; } 3<&0"),
+                                             cliProgram()});
+    QCOMPARE(finishRun(process, 60000).exitCode, 0);
+    const QByteArray image = readFile(QStringLiteral("files.bin"));
+    QCOMPARE(image.size(), 0x10000 + 3000);
+    QVERIFY(readFile(QStringLiteral("pipes.bin")) == image);
 }
 
 // The map tells, per file, its format, the shift, the start address and the
