@@ -208,13 +208,7 @@ bool FileHandle::write(const char *data, qint64 size)
 
 qint64 FileHandle::readAt(qint64 offset, char *data, qint64 size)
 {
-    OVERLAPPED at = {};
-    at.Offset = DWORD(quint64(offset));
-    at.OffsetHigh = DWORD(quint64(offset) >> 32);
-    DWORD done = 0;
-    if (ReadFile(handle, data, DWORD(qMin<qint64>(size, 1 << 30)), &done, &at))
-        return qint64(done);
-    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    return readFileAt(handle, offset, data, size);
 }
 
 bool FileHandle::seek(qint64 offset)
@@ -545,11 +539,7 @@ bool FileHandle::write(const char *data, qint64 size)
 
 qint64 FileHandle::readAt(qint64 offset, char *data, qint64 size)
 {
-    for (;;) {
-        const ssize_t n = pread(fd, data, size_t(qMin<qint64>(size, 1 << 30)), off_t(offset));
-        if (n >= 0 || errno != EINTR)
-            return qint64(n);
-    }
+    return readFileAt(fd, offset, data, size);
 }
 
 bool FileHandle::seek(qint64 offset)

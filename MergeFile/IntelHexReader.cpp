@@ -105,15 +105,7 @@ InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store
             break;
         }
     }
-    if (text.readFailed())
-        return ReadFailed;
-    if (text.lineTooLong())
-        return NotThisFormat;
     if (outcome.problem.isEmpty() && !ended)
         outcome.problem = QStringLiteral("it ends without an end-of-file record (a truncated file?)");
-    if (!outcome.problem.isEmpty()) {
-        problem = outcome.problem;
-        return Damaged;
-    }
-    return Read;
+    return outcome.finish(text, problem);
 }

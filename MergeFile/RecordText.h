@@ -86,6 +86,16 @@ struct RecordOutcome
         if (problem.isEmpty())
             problem = QStringLiteral("line %1: %2").arg(line).arg(what);
     }
+    // What the reader says once the text is read.
+    InputReader::Result finish(const RecordText &text, QString &damage) const
+    {
+        if (text.readFailed())
+            return InputReader::ReadFailed;
+        if (text.lineTooLong())
+            return InputReader::NotThisFormat;
+        damage = problem;
+        return problem.isEmpty() ? InputReader::Read : InputReader::Damaged;
+    }
 };
 
 #endif // RECORDTEXT_H

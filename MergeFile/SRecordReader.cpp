@@ -84,13 +84,5 @@ InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store,
             content.startAddress = at;
         }
     }
-    if (text.readFailed())
-        return ReadFailed;
-    if (text.lineTooLong())
-        return NotThisFormat;
-    if (!outcome.problem.isEmpty()) {
-        problem = outcome.problem;
-        return Damaged;
-    }
-    return Read;
+    return outcome.finish(text, problem);
 }

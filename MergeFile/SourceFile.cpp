@@ -64,13 +64,13 @@ qint64 SourceFile::read(char *buffer, qint64 max)
     return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1; // a pipe's writer has finished
 }
 
-qint64 SourceFile::readAt(qint64 offset, char *buffer, qint64 max)
+qint64 readFileAt(void *handle, qint64 offset, char *data, qint64 size)
 {
     OVERLAPPED at = {};
     at.Offset = DWORD(quint64(offset));
     at.OffsetHigh = DWORD(quint64(offset) >> 32);
     DWORD done = 0;
-    if (ReadFile(handle, buffer, DWORD(qMin<qint64>(max, 1 << 30)), &done, &at))
+    if (ReadFile(handle, data, DWORD(qMin<qint64>(size, 1 << 30)), &done, &at))
         return qint64(done);
     return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
 }
@@ -160,10 +160,10 @@ qint64 SourceFile::read(char *buffer, qint64 max)
     }
 }
 
-qint64 SourceFile::readAt(qint64 offset, char *buffer, qint64 max)
+qint64 readFileAt(int fd, qint64 offset, char *data, qint64 size)
 {
     for (;;) {
-        const ssize_t n = pread(fd, buffer, size_t(qMin<qint64>(max, 1 << 30)), off_t(offset));
+        const ssize_t n = pread(fd, data, size_t(qMin<qint64>(size, 1 << 30)), off_t(offset));
         if (n >= 0 || errno != EINTR)
             return qint64(n);
     }

@@ -17,6 +17,14 @@ struct FileIdentity
     }
 };
 
+// Up to size bytes of an open file from offset, whatever it has read
+// before: 0 at the end, -1 on an error.
+#ifdef Q_OS_WIN
+qint64 readFileAt(void *handle, qint64 offset, char *data, qint64 size);
+#else
+qint64 readFileAt(int fd, qint64 offset, char *data, qint64 size);
+#endif
+
 // A file to merge, read in chunks. Opening never waits: a FIFO without a
 // writer or a terminal cannot block the merge. Pipes, devices, terminals and
 // files that report no true size (such as those in /proc and /sys) are streams: their
@@ -42,7 +50,14 @@ public:
     // stayed silent for the idle timeout.
     qint64 read(char *buffer, qint64 max);
     // Up to max bytes from offset, of a file that is not a stream.
-    qint64 readAt(qint64 offset, char *buffer, qint64 max);
+    qint64 readAt(qint64 offset, char *buffer, qint64 max)
+    {
+#ifdef Q_OS_WIN
+        return readFileAt(handle, offset, buffer, max);
+#else
+        return readFileAt(fd, offset, buffer, max);
+#endif
+    }
     void setIdleTimeout(int milliseconds) { idleTimeout = milliseconds; }
 
 private:
