@@ -5,14 +5,16 @@
 
 #include <cstring>
 
-const char *fillBlock()
+const char *fillBlock(char byte)
 {
-    static const struct Block
-    {
-        Block() { std::memset(bytes, imageFillByte, sizeof bytes); }
-        char bytes[fillBlockSize];
-    } block;
-    return block.bytes;
+    // One block per fill byte in use, made when first asked for.
+    static std::unique_ptr<char[]> blocks[256];
+    std::unique_ptr<char[]> &block = blocks[static_cast<unsigned char>(byte)];
+    if (!block) {
+        block.reset(new char[size_t(fillBlockSize)]);
+        std::memset(block.get(), byte, size_t(fillBlockSize));
+    }
+    return block.get();
 }
 
 qint64 RawImageWriter::outputSize(const MergeLayout &layout) const
@@ -23,7 +25,7 @@ qint64 RawImageWriter::outputSize(const MergeLayout &layout) const
 bool RawImageWriter::fill(qint64, qint64 count)
 {
     for (qint64 left = count; left > 0; left -= fillBlockSize) {
-        if (!output.write(fillBlock(), qMin(left, fillBlockSize)))
+        if (!output.write(fillBlock(fillByte), qMin(left, fillBlockSize)))
             return false;
     }
     return true;

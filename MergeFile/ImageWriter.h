@@ -1,16 +1,18 @@
 #ifndef IMAGEWRITER_H
 #define IMAGEWRITER_H
 
+#include "MergeLayout.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
 #include <memory>
 
 class OutputFile;
-struct MergeLayout;
 
-// 1 MiB of fill bytes (0xFF), shared and never written to.
-const char *fillBlock();
+// 1 MiB of fill bytes (0xFF unless asked otherwise), shared and never
+// written to.
+const char *fillBlock(char byte = imageFillByte);
 constexpr qint64 fillBlockSize = qint64(1) << 20;
 
 // Turns a checked layout into the bytes of one output format. The merge hands
@@ -43,12 +45,19 @@ protected:
 class RawImageWriter : public ImageWriter
 {
 public:
-    using ImageWriter::ImageWriter;
+    RawImageWriter(OutputFile &output, char fillByte)
+        : ImageWriter(output)
+        , fillByte(fillByte)
+    {
+    }
 
     qint64 outputSize(const MergeLayout &layout) const override;
     bool fill(qint64 address, qint64 count) override;
     bool data(qint64 address, const char *bytes, qint64 count) override;
     bool finish() override { return true; }
+
+private:
+    char fillByte;
 };
 
 // Records for device programmers: each file's bytes at its own address (0x1000

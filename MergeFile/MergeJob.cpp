@@ -1,6 +1,7 @@
 #include "MergeJob.h"
 
 #include "Checksums.h"
+#include "Fields.h"
 #include "ImageWriter.h"
 #include "InputReader.h"
 #include "OutputFile.h"
@@ -114,6 +115,11 @@ struct MergeJob::Private
     int recordSize = 16;
     qint64 padTo = 0;
     qint64 base = defaultImageBase;
+    QVector<MergeField> fields;
+    qint64 flashOrigin = 0;
+    qint64 flashSize = 0;
+    qint64 sectorSize = 0;
+    char fill = imageFillByte;
     int idleTimeout = 30000;
     QByteArray outputDigest;
     qint64 outputLength = 0;
@@ -153,6 +159,15 @@ struct MergeJob::Private
                      qint64 most);
     bool layOutMixed();
     void orderPieces();
+    bool checkSlots();
+    bool placeFields();
+    bool checkFlash();
+    bool checkSectors();
+    // A file's name, or "field" and the field as given.
+    QString ownerName(const MergePiece &piece, bool startsSentence = false) const;
+    bool readPiece(const MergePiece &piece, qint64 at, char *into, qint64 most);
+    void feedFill(FieldSum &sum, qint64 count) const;
+    bool workOutFields();
     bool failToOpenOutput(OutputFile::Status status);
     std::unique_ptr<ImageWriter> makeWriter(OutputFile &output) const;
     void setUpOutput(OutputFile &output) const;
@@ -238,6 +253,27 @@ void MergeJob::setInputDetection(bool on)
 void MergeJob::setAddressRule(AddressRule rule)
 {
     d->addressRule = rule;
+}
+
+void MergeJob::setFields(const QVector<MergeField> &fields)
+{
+    d->fields = fields;
+}
+
+void MergeJob::setFlash(qint64 origin, qint64 size)
+{
+    d->flashOrigin = origin;
+    d->flashSize = size;
+}
+
+void MergeJob::setSectorSize(qint64 size)
+{
+    d->sectorSize = size;
+}
+
+void MergeJob::setFillByte(char byte)
+{
+    d->fill = byte;
 }
 
 void MergeJob::setOutputToStandardOutput(bool on)
@@ -354,6 +390,7 @@ bool MergeJob::Private::readInput(const Entry &entry, SourceFile &source, qint64
     placement = MergePlacement();
     placement.row = entry.row;
     placement.fileName = entry.fileName;
+    placement.slotSize = rows.at(entry.row - 1).slotSize;
     PreparedSource prepared;
 
     QByteArray head;
@@ -591,6 +628,7 @@ bool MergeJob::check()
 {
     d->layout = MergeLayout();
     d->layout.base = d->base;
+    d->layout.fill = d->fill;
     d->prepared.clear();
     d->store.clear();
     d->checked = false;
@@ -655,6 +693,8 @@ bool MergeJob::check()
         d->orderPieces();
     else if (!d->layOutMixed())
         return false;
+    if (!d->checkSlots() || !d->placeFields())
+        return false;
     if (d->padTo > 0) {
         if (d->layout.imageSize > d->padTo)
             return d->fail(tr("Error!!!Merge image of %1 bytes is longer than the pad size of %2 bytes!")
@@ -663,7 +703,202 @@ bool MergeJob::check()
         d->layout.trailingFill = d->padTo - d->layout.imageSize;
         d->layout.imageSize = d->padTo;
     }
+    if (!d->checkFlash() || !d->checkSectors() || !d->workOutFields())
+        return false;
     d->checked = true;
+    return true;
+}
+
+// Each file within the slot its pair gave it.
+bool MergeJob::Private::checkSlots()
+{
+    for (const MergePlacement &p : std::as_const(layout.placements)) {
+        if (p.slotSize > 0 && p.end - p.address > p.slotSize)
+            return fail(tr("Error!!!%1 (%2 bytes) does not fit its slot of %3 bytes at %4!")
+                                .arg(p.fileName)
+                                .arg(p.end - p.address)
+                                .arg(p.slotSize)
+                                .arg(hexAddress(p.address)));
+    }
+    return true;
+}
+
+QString MergeJob::Private::ownerName(const MergePiece &piece, bool startsSentence) const
+{
+    if (piece.field >= 0)
+        return (startsSentence ? tr("Field %1") : tr("field %1")).arg(layout.fields.at(piece.field).text);
+    return layout.placements.at(piece.file).fileName;
+}
+
+// Fields go on fill, or past the end (the image grows to hold them), never
+// on a file's bytes or on one another; a range covers the image, and not
+// the field itself.
+bool MergeJob::Private::placeFields()
+{
+    layout.fields = fields;
+    qint64 end = layout.base + layout.imageSize;
+    for (int k = 0; k < layout.fields.size(); ++k) {
+        const MergeField &f = layout.fields.at(k);
+        if (f.address < layout.base)
+            return fail(tr("Error!!!Field %1 lies below the image's base %2!").arg(f.text, hexAddress(layout.base)));
+        for (const MergePiece &piece : std::as_const(layout.pieces)) {
+            if (piece.address < f.end() && f.address < piece.address + piece.size)
+                return fail(tr("Error!!!Field %1 lies on the data of %2!").arg(f.text, ownerName(piece)));
+        }
+        for (int j = 0; j < k; ++j) {
+            const MergeField &other = layout.fields.at(j);
+            if (other.address < f.end() && f.address < other.end())
+                return fail(tr("Error!!!Fields %1 and %2 overlap!").arg(other.text, f.text));
+        }
+        end = qMax(end, f.end());
+    }
+    layout.imageSize = end - layout.base;
+    for (const MergeField &f : std::as_const(layout.fields)) {
+        if (f.wholeImage())
+            continue;
+        if (f.from < layout.base || f.to > end)
+            return fail(tr("Error!!!Field %1 covers %2 to %3, outside the image (%4 to %5)!")
+                                .arg(f.text, hexAddress(f.from), hexAddress(f.to), hexAddress(layout.base), hexAddress(end)));
+        if (f.address < f.to && f.from < f.end())
+            return fail(tr("Error!!!Field %1 lies inside the range it covers!").arg(f.text));
+    }
+    for (int k = 0; k < layout.fields.size(); ++k) {
+        MergePiece piece;
+        piece.file = -1;
+        piece.field = k;
+        piece.address = layout.fields.at(k).address;
+        piece.size = layout.fields.at(k).size();
+        layout.pieces.append(piece);
+    }
+    std::stable_sort(layout.pieces.begin(), layout.pieces.end(),
+                     [](const MergePiece &a, const MergePiece &b) { return a.address < b.address; });
+    return true;
+}
+
+// Every byte of the image, its files and fields first, within the flash.
+bool MergeJob::Private::checkFlash()
+{
+    if (flashSize <= 0)
+        return true;
+    const qint64 flashEnd = flashOrigin + flashSize;
+    for (const MergePiece &piece : std::as_const(layout.pieces)) {
+        if (piece.address < flashOrigin)
+            return fail(tr("Error!!!%1 starts at %2, below the flash at %3!")
+                                .arg(ownerName(piece, true), hexAddress(piece.address), hexAddress(flashOrigin)));
+        if (piece.address + piece.size > flashEnd)
+            return fail(tr("Error!!!%1 ends at %2, past the end of the flash at %3!")
+                                .arg(ownerName(piece, true), hexAddress(piece.address + piece.size),
+                                     hexAddress(flashEnd)));
+    }
+    if (layout.base < flashOrigin || layout.base + layout.imageSize > flashEnd)
+        return fail(tr("Error!!!The image runs from %1 to %2, outside the flash (%3 to %4)!")
+                            .arg(hexAddress(layout.base), hexAddress(layout.base + layout.imageSize),
+                                 hexAddress(flashOrigin), hexAddress(flashEnd)));
+    return true;
+}
+
+// Programming one file erases whole sectors: two files, or a file and a
+// field, in one sector would erase each other. Fill may share one.
+bool MergeJob::Private::checkSectors()
+{
+    if (sectorSize <= 0)
+        return true;
+    const qint64 origin = flashSize > 0 ? flashOrigin : 0;
+    auto sectorOf = [&](qint64 address) { return (address - origin) / sectorSize; };
+    qint64 lastCounted = -1;
+    for (int i = 0; i < layout.pieces.size(); ++i) {
+        const MergePiece &piece = layout.pieces.at(i);
+        if (i > 0) {
+            const MergePiece &before = layout.pieces.at(i - 1);
+            const qint64 shared = sectorOf(before.address + before.size - 1);
+            // Fields may share one: they are written with the image.
+            const bool bothFields = before.field >= 0 && piece.field >= 0;
+            if (!before.sameOwner(piece) && !bothFields && shared == sectorOf(piece.address))
+                return fail(tr("Error!!!%1 and %2 share the erase sector at %3!")
+                                    .arg(ownerName(before, true), ownerName(piece),
+                                         hexAddress(origin + shared * sectorSize)));
+        }
+        const qint64 first = qMax(sectorOf(piece.address), lastCounted + 1);
+        const qint64 last = sectorOf(piece.address + piece.size - 1);
+        if (last >= first) {
+            layout.sectorsTouched += last - first + 1;
+            lastCounted = last;
+        }
+    }
+    layout.sectorSize = sectorSize;
+    return true;
+}
+
+// Reads bytes of a file's piece, wherever they are kept.
+bool MergeJob::Private::readPiece(const MergePiece &piece, qint64 at, char *into, qint64 most)
+{
+    const MergePlacement &p = layout.placements.at(piece.file);
+    const MergeSegment &segment = p.segments.at(piece.segment);
+    if (segment.inStore)
+        return readSegment(p, segment, at, into, most);
+    SourceFile file;
+    if (!file.open(prepared[size_t(piece.file)].readName))
+        return false;
+    for (qint64 done = 0; done < most;) {
+        const qint64 n = file.readAt(segment.dataOffset + at + done, into + done, most - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+void MergeJob::Private::feedFill(FieldSum &sum, qint64 count) const
+{
+    for (qint64 left = count; left > 0; left -= fillBlockSize)
+        sum.add(fillBlock(fill), qMin(left, fillBlockSize));
+}
+
+// Each field over its range of the image as it stands: files, fill, the
+// fields before it in place, those after it still fill.
+bool MergeJob::Private::workOutFields()
+{
+    if (layout.fields.isEmpty())
+        return true;
+    Buffer buffer = allocateChunk();
+    if (!buffer)
+        return fail(tr("Error!!!Not enough memory to merge!"));
+    const qint64 end = layout.base + layout.imageSize;
+    for (int k = 0; k < layout.fields.size(); ++k) {
+        MergeField &field = layout.fields[k];
+        const qint64 from = field.wholeImage() ? layout.base : field.from;
+        const qint64 to = field.wholeImage() ? end : field.to;
+        FieldSum sum(field.kind);
+        qint64 cursor = from;
+        for (const MergePiece &piece : std::as_const(layout.pieces)) {
+            const qint64 lo = qMax(cursor, piece.address);
+            const qint64 hi = qMin(to, piece.address + piece.size);
+            if (hi <= lo)
+                continue;
+            feedFill(sum, lo - cursor);
+            cursor = hi;
+            if (piece.field == k)
+                continue; // its own bytes are left out
+            if (piece.field > k) {
+                feedFill(sum, hi - lo); // not in place yet
+                continue;
+            }
+            if (piece.field >= 0) {
+                const QByteArray &value = layout.fields.at(piece.field).value;
+                sum.add(value.constData() + (lo - piece.address), hi - lo);
+                continue;
+            }
+            for (qint64 at = lo; at < hi;) {
+                const qint64 n = qMin(hi - at, chunkSize);
+                if (!readPiece(piece, at - piece.address, buffer.get(), n))
+                    return fail(tr("Error!!!Fail to read file%1!").arg(layout.placements.at(piece.file).fileName));
+                sum.add(buffer.get(), n);
+                at += n;
+            }
+        }
+        feedFill(sum, to - cursor);
+        field.value = sum.bytes(field.bigEndian);
+    }
     return true;
 }
 
@@ -704,7 +939,7 @@ std::unique_ptr<ImageWriter> MergeJob::Private::makeWriter(OutputFile &output) c
     case OutputFormat::Raw:
         break;
     }
-    return std::unique_ptr<ImageWriter>(new RawImageWriter(output));
+    return std::unique_ptr<ImageWriter>(new RawImageWriter(output, fill));
 }
 
 void MergeJob::Private::setUpOutput(OutputFile &output) const
@@ -785,27 +1020,67 @@ bool MergeJob::Private::stream(ImageWriter *writer)
     std::vector<std::unique_ptr<Sha256>> fileShas;
     for (size_t k = 0; k < fileCrcs.size(); ++k)
         fileShas.emplace_back(new Sha256);
-    auto fill = [&](qint64 address, qint64 count) {
+    // The fields are worked out once more over what is written: a file that
+    // changed since the check must not leave a field that does not match.
+    std::vector<FieldSum> fieldSums;
+    for (const MergeField &field : std::as_const(layout.fields))
+        fieldSums.emplace_back(field.kind);
+    const qint64 imageEnd = layout.base + layout.imageSize;
+    auto feedFields = [&](qint64 address, const char *bytes, qint64 count, int ownerField) {
+        for (int k = 0; k < layout.fields.size(); ++k) {
+            const MergeField &field = layout.fields.at(k);
+            const qint64 lo = qMax(address, field.wholeImage() ? layout.base : field.from);
+            const qint64 hi = qMin(address + count, field.wholeImage() ? imageEnd : field.to);
+            if (hi <= lo || ownerField == k)
+                continue;
+            if (ownerField > k || !bytes)
+                feedFill(fieldSums[size_t(k)], hi - lo);
+            else
+                fieldSums[size_t(k)].add(bytes + (lo - address), hi - lo);
+        }
+    };
+    auto writeFill = [&](qint64 address, qint64 count) {
         if (writer && !writer->fill(address, count))
             return false;
         for (qint64 left = count; imageSha && left > 0; left -= fillBlockSize) {
-            imageCrc.add(fillBlock(), qMin(left, fillBlockSize));
-            imageSha->add(fillBlock(), qMin(left, fillBlockSize));
+            imageCrc.add(fillBlock(fill), qMin(left, fillBlockSize));
+            imageSha->add(fillBlock(fill), qMin(left, fillBlockSize));
         }
+        feedFields(address, nullptr, count, -1);
+        return true;
+    };
+    auto data = [&](qint64 address, const char *bytes, qint64 count, const MergePiece &piece) {
+        if (writer && !writer->data(address, bytes, count))
+            return false;
+        if (imageSha) {
+            if (piece.file >= 0) {
+                fileCrcs[size_t(piece.file)].add(bytes, count);
+                fileShas[size_t(piece.file)]->add(bytes, count);
+            }
+            imageCrc.add(bytes, count);
+            imageSha->add(bytes, count);
+        }
+        feedFields(address, bytes, count, piece.field);
         return true;
     };
 
     qint64 cursor = layout.base;
-    int lastFile = -1;
+    const MergePiece *last = nullptr;
     for (const MergePiece &piece : std::as_const(layout.pieces)) {
+        // Records never run from one file into the next, nor into a field.
+        if ((!last || !last->sameOwner(piece) || piece.address != cursor) && !writeFill(cursor, piece.address - cursor))
+            return failToWrite();
+        last = &piece;
+        cursor = piece.address + piece.size;
+        if (piece.field >= 0) {
+            if (!data(piece.address, layout.fields.at(piece.field).value.constData(), piece.size, piece))
+                return failToWrite();
+            continue;
+        }
         const MergePlacement &p = layout.placements.at(piece.file);
         const MergeSegment &segment = p.segments.at(piece.segment);
         const PreparedSource &from = prepared[size_t(piece.file)];
         const QString failedRead = tr("Error!!!Fail to read file%1!").arg(p.fileName);
-        // Records never run from one file into the next.
-        if ((piece.file != lastFile || piece.address != cursor) && !fill(cursor, piece.address - cursor))
-            return failToWrite();
-        lastFile = piece.file;
 
         // Read exactly the bytes that were checked, and make sure the file is
         // as it was: a file that changed since must not give a wrong image.
@@ -823,21 +1098,14 @@ bool MergeJob::Private::stream(ImageWriter *writer)
                                                              : source.readAt(segment.dataOffset + done, buffer.get(), most);
             if (n <= 0)
                 return fail(failedRead);
-            if (writer && !writer->data(address, buffer.get(), n))
+            if (!data(address, buffer.get(), n, piece))
                 return failToWrite();
-            if (imageSha) {
-                fileCrcs[size_t(piece.file)].add(buffer.get(), n);
-                fileShas[size_t(piece.file)]->add(buffer.get(), n);
-                imageCrc.add(buffer.get(), n);
-                imageSha->add(buffer.get(), n);
-            }
             done += n;
             address += n;
         }
         char extra;
         if (!segment.inStore && p.format == InputFormat::Raw && source.read(&extra, 1) != 0)
             return fail(failedRead);
-        cursor = piece.address + piece.size;
     }
     // A raw file that changed since the check, but holds no piece (it was
     // empty), must still be empty.
@@ -851,8 +1119,14 @@ bool MergeJob::Private::stream(ImageWriter *writer)
                 return fail(tr("Error!!!Fail to read file%1!").arg(p.fileName));
         }
     }
-    if (!fill(cursor, layout.dataEnd() - cursor) || !fill(layout.dataEnd(), layout.trailingFill))
+    if (!writeFill(cursor, layout.dataEnd() - cursor) || !writeFill(layout.dataEnd(), layout.trailingFill))
         return failToWrite();
+    for (int k = 0; k < layout.fields.size(); ++k) {
+        const MergeField &field = layout.fields.at(k);
+        if (fieldSums[size_t(k)].bytes(field.bigEndian) != field.value)
+            return fail(tr("Error!!!Field %1 no longer matches the files: one of them changed while it was merged!")
+                                .arg(field.text));
+    }
     if (imageSha) {
         for (size_t k = 0; k < fileCrcs.size(); ++k)
             digests.files.append({fileCrcs[k].hex(), fileShas[k]->result().toHex()});

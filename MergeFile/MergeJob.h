@@ -18,6 +18,7 @@ struct MergeRow
     bool enabled = false;
     QString fileName;
     QString addressText;
+    qint64 slotSize = 0; // the room the file may take from its address; 0: any
 };
 
 // The Merge button's work on plain data. check() runs every check and works
@@ -76,6 +77,15 @@ public:
     // input is raw data (the window's rule).
     void setInputDetection(bool on);
     void setAddressRule(AddressRule rule);
+    // Checksums and lengths written into the image, worked out in this order.
+    void setFields(const QVector<MergeField> &fields);
+    // The flash the image is for: every byte of it must lie there, and two
+    // files (or a file and a field) may not share an erase sector. A size of
+    // 0 leaves either unchecked.
+    void setFlash(qint64 origin, qint64 size);
+    void setSectorSize(qint64 size);
+    // The byte of leading fill, gaps, holes and padding (0xFF by default).
+    void setFillByte(char byte);
     // Writes to the process's standard output instead of a named file; the
     // output name is then only what messages call it.
     void setOutputToStandardOutput(bool on);

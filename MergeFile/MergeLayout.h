@@ -46,16 +46,49 @@ struct MergePlacement
     qint64 shift = 0;     // added to the file's own addresses
     bool hasStartAddress = false;
     quint32 startAddress = 0; // where the program starts, from its records or ELF header
-    QVector<MergeSegment> segments; // ascending, neither overlapping nor touching
+    qint64 slotSize = 0;      // the room it was given from its address; 0: none
+    QVector<MergeSegment> segments; // ascending, never overlapping
 };
 
-// One piece of the image: a segment of a file, in the order of addresses.
+// What a field written into the image holds.
+enum class FieldKind {
+    Crc32,       // CRC-32/ISO-HDLC, as zlib and crc32 print it
+    Crc32Mpeg2,  // CRC-32/MPEG-2, an STM32's CRC unit over bytes in address order
+    Crc16Ccitt,  // CRC-16/CCITT-FALSE
+    Crc16Xmodem, // CRC-16/XMODEM
+    Sum8,        // the byte sum modulo 256
+    Length,      // a 32-bit count of the bytes covered
+    Sha256,      // 32 bytes
+};
+
+// A checksum or length written into the image at an address, over a range of
+// it; worked out over the image as it stands with the earlier fields in place.
+struct MergeField
+{
+    QString text; // as given, which messages name
+    FieldKind kind = FieldKind::Crc32;
+    qint64 address = 0;
+    qint64 from = -1; // with to: the range covered; -1: the whole image, the field's own bytes left out
+    qint64 to = -1;   // the first address after the range
+    bool bigEndian = false;
+    QByteArray value; // its bytes, once worked out
+
+    int size() const;
+    qint64 end() const { return address + size(); }
+    bool wholeImage() const { return from < 0; }
+};
+
+// One piece of the image: a segment of a file, or a field, in the order of
+// addresses.
 struct MergePiece
 {
-    int file = 0;    // index into placements
+    int file = 0;    // index into placements; -1 for a field
     int segment = 0; // index into that file's segments
     qint64 address = 0;
     qint64 size = 0;
+    int field = -1;  // index into fields, for a field
+
+    bool sameOwner(const MergePiece &other) const { return file == other.file && field == other.field; }
 };
 
 struct MergeLayout
@@ -63,9 +96,13 @@ struct MergeLayout
     qint64 base = defaultImageBase; // the address of the image's first byte
     qint64 leadingFill = 0;  // 0xFF bytes between the base and the first file
     QVector<MergePlacement> placements; // ascending address order
-    QVector<MergePiece> pieces;         // ascending address order
+    QVector<MergeField> fields;         // in the order given, which is the order worked out
+    QVector<MergePiece> pieces;         // ascending address order, fields among them
+    char fill = imageFillByte;
     qint64 trailingFill = 0; // 0xFF bytes after the last file, up to the pad size
     qint64 imageSize = 0;    // from the base to the end, trailing fill included
+    qint64 sectorSize = 0;     // of the flash's erase sectors; 0: not given
+    qint64 sectorsTouched = 0; // erase sectors that hold bytes of files or fields
     // The first address after the last data byte, where trailing fill starts.
     qint64 dataEnd() const { return base + imageSize - trailingFill; }
 };

@@ -1,5 +1,6 @@
 #include "MergeMap.h"
 
+#include "Fields.h"
 #include "InputReader.h"
 
 #include <QJsonArray>
@@ -73,6 +74,12 @@ QByteArray mergeMapJson(OutputFormat format, const MergeLayout &layout, const Me
             segments.append(segment);
         }
         file.insert(QStringLiteral("segments"), segments);
+        if (p.slotSize > 0) {
+            QJsonObject slot;
+            slot.insert(QStringLiteral("size"), double(p.slotSize));
+            slot.insert(QStringLiteral("left"), double(p.slotSize - (p.end - p.address)));
+            file.insert(QStringLiteral("slot"), slot);
+        }
         files.append(file);
     }
 
@@ -88,5 +95,28 @@ QByteArray mergeMapJson(OutputFormat format, const MergeLayout &layout, const Me
         map.insert(QStringLiteral("output"), written);
     }
     map.insert(QStringLiteral("files"), files);
+    QJsonArray fields;
+    for (const MergeField &f : layout.fields) {
+        QJsonObject field;
+        field.insert(QStringLiteral("field"), f.text);
+        field.insert(QStringLiteral("kind"), fieldKindName(f.kind));
+        field.insert(QStringLiteral("address"), double(f.address));
+        field.insert(QStringLiteral("size"), f.size());
+        field.insert(QStringLiteral("from"), double(f.wholeImage() ? layout.base : f.from));
+        field.insert(QStringLiteral("to"), double(f.wholeImage() ? layout.base + layout.imageSize : f.to));
+        field.insert(QStringLiteral("wholeImage"), f.wholeImage());
+        field.insert(QStringLiteral("bigEndian"), f.bigEndian);
+        field.insert(QStringLiteral("bytes"), QString::fromLatin1(f.value.toHex()));
+        if (fieldNumber(f) >= 0)
+            field.insert(QStringLiteral("value"), double(fieldNumber(f)));
+        fields.append(field);
+    }
+    if (!fields.isEmpty())
+        map.insert(QStringLiteral("fields"), fields);
+    if (layout.sectorSize > 0) {
+        image.insert(QStringLiteral("sectorSize"), double(layout.sectorSize));
+        image.insert(QStringLiteral("sectorsTouched"), double(layout.sectorsTouched));
+        map.insert(QStringLiteral("image"), image);
+    }
     return QJsonDocument(map).toJson(QJsonDocument::Indented);
 }

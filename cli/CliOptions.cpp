@@ -1,5 +1,6 @@
 #include "CliOptions.h"
 
+#include "Fields.h"
 #include "MergeSettings.h"
 
 #include <QCommandLineParser>
@@ -111,6 +112,25 @@ struct Parser
         QStringLiteral("Fill the bin image with 0xFF up to this many bytes (hexadecimal, such as a "
                        "flash size: 0x400000); a longer image is refused."),
         QStringLiteral("size")};
+    QCommandLineOption field{
+        QStringLiteral("field"),
+        QStringLiteral("Write a checksum or length into the image: KIND@ADDR[,FROM-TO][,be], KIND one of "
+                       "crc32, crc32-mpeg2, crc16-ccitt, crc16-xmodem, sum8, length, sha256; over FROM-TO "
+                       "(TO the first address after it) or the whole image without the field; be: "
+                       "big-endian. As often as needed, worked out in the order given."),
+        QStringLiteral("field")};
+    QCommandLineOption flash{QStringLiteral("flash"),
+                             QStringLiteral("The flash, ORIGIN,SIZE (hexadecimal): every byte of the image must "
+                                            "lie in it."),
+                             QStringLiteral("origin,size")};
+    QCommandLineOption sectorSize{QStringLiteral("sector-size"),
+                                  QStringLiteral("The flash's erase sector size (hexadecimal, a power of two): no "
+                                                 "two files, nor a file and a field, may share a sector."),
+                                  QStringLiteral("size")};
+    QCommandLineOption fill{QStringLiteral("fill"),
+                            QStringLiteral("The byte of fill before, between and after the files (hexadecimal, "
+                                           "FF by default)."),
+                            QStringLiteral("byte")};
     QCommandLineOption map{QStringLiteral("map"),
                            QStringLiteral("Write a JSON map of the merge (image and files with their "
                                           "segments, CRC-32 and SHA-256) to this file, - for standard output."),
@@ -129,11 +149,13 @@ struct Parser
             "file is moved so that its lowest address lies at ADDR, or stays at its own addresses\n"
             "with ADDR -.\n"
             "Exit status: 0 merged, 1 refused or failed, 2 usage error."));
-        parser.addOptions({settings, output, format, inputFormat, base, recordSize, padTo, map, layout, dryRun});
+        parser.addOptions({settings, output, format, inputFormat, base, recordSize, padTo, field, flash, sectorSize,
+                           fill, map, layout, dryRun});
         parser.addPositionalArgument(QStringLiteral("pairs"),
-                                     QStringLiteral("Start address (or -) and file, as often as needed. Put -- "
-                                                    "before them if an address starts with a minus sign."),
-                                     QStringLiteral("[ADDR FILE ...]"));
+                                     QStringLiteral("Start address (or -) and file, as often as needed; ADDR:SIZE "
+                                                    "gives the file a slot it must fit. Put -- before them if an "
+                                                    "address starts with a minus sign."),
+                                     QStringLiteral("[ADDR[:SIZE] FILE ...]"));
     }
 };
 
@@ -198,13 +220,23 @@ bool readPairs(const Parser &p, const QStringList &pairs, CliOptions &options, Q
         qint64 address = 0;
         bool own = false;
         const QString pair = QStringLiteral("pair %1 (\"%2\" %3)").arg(i / 2 + 1).arg(pairs.at(i), pairs.at(i + 1));
-        if (!MergeJob::pairAddress(pairs.at(i), &address, &own))
+        // ADDR:SIZE, a slot the file must fit.
+        QString addressText = pairs.at(i);
+        qint64 slot = 0;
+        const int colon = addressText.indexOf(QLatin1Char(':'));
+        if (colon >= 0) {
+            if (!hexNumber(addressText.mid(colon + 1), addressSpaceEnd, &slot) || slot == 0)
+                return usage(error, QStringLiteral("%1: \"%2\" is not a slot size from 1 to 100000000")
+                                        .arg(pair, addressText.mid(colon + 1)));
+            addressText.truncate(colon);
+        }
+        if (!MergeJob::pairAddress(addressText, &address, &own))
             return usage(error, QStringLiteral("%1: \"%2\" is not a hexadecimal address from 0 to FFFFFFFF, "
                                                "nor - for the file's own addresses")
                                     .arg(pair, pairs.at(i)));
         if (own && !options.detectInputs)
             return usage(error, QStringLiteral("%1: - (the file's own addresses) needs --input-format auto").arg(pair));
-        options.rows.append(MergeRow{true, pairs.at(i + 1), pairs.at(i)});
+        options.rows.append(MergeRow{true, pairs.at(i + 1), addressText, slot});
     }
     return true;
 }
@@ -258,6 +290,32 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString
         if (!hexNumber(p.parser.value(p.padTo), most, &options.padTo) || options.padTo < 1)
             return usage(error, QStringLiteral("pad size %1: give a hexadecimal size from 1 to %2")
                                     .arg(p.parser.value(p.padTo), QString::number(most, 16)));
+    }
+    for (const QString &text : p.parser.values(p.field)) {
+        MergeField field;
+        QString problem;
+        if (!parseField(text, &field, &problem))
+            return usage(error, QStringLiteral("field %1: %2").arg(text, problem));
+        options.fields.append(field);
+    }
+    if (p.parser.isSet(p.flash)) {
+        const QStringList flash = p.parser.value(p.flash).split(QLatin1Char(','));
+        if (flash.size() != 2 || !hexNumber(flash.at(0), addressSpaceEnd - 1, &options.flashOrigin)
+            || !hexNumber(flash.at(1), addressSpaceEnd - options.flashOrigin, &options.flashSize) || options.flashSize == 0)
+            return usage(error, QStringLiteral("flash %1: give ORIGIN,SIZE in hexadecimal, within 32-bit addresses")
+                                    .arg(p.parser.value(p.flash)));
+    }
+    if (p.parser.isSet(p.sectorSize)) {
+        const bool number = hexNumber(p.parser.value(p.sectorSize), addressSpaceEnd, &options.sectorSize);
+        if (!number || options.sectorSize == 0 || (options.sectorSize & (options.sectorSize - 1)) != 0)
+            return usage(error, QStringLiteral("sector size %1: give a power of two in hexadecimal (1000 for 4 KiB)")
+                                    .arg(p.parser.value(p.sectorSize)));
+    }
+    if (p.parser.isSet(p.fill)) {
+        qint64 byte = 0;
+        if (!hexNumber(p.parser.value(p.fill), 0xFF, &byte))
+            return usage(error, QStringLiteral("fill %1: give a byte in hexadecimal, 0 to FF").arg(p.parser.value(p.fill)));
+        options.fill = char(byte);
     }
     const QString mapText = p.parser.value(p.map);
     options.wantMap = p.parser.isSet(p.map);

@@ -27,6 +27,11 @@ struct CliOptions
     QString formatText = QStringLiteral("bin");
     int recordSize = 16;
     qint64 padTo = 0;
+    char fill = imageFillByte;
+    QVector<MergeField> fields;
+    qint64 flashOrigin = 0;
+    qint64 flashSize = 0; // 0: no flash given
+    qint64 sectorSize = 0;
 
     bool wantMap = false;
     QString map; // an absolute name, or "-" for standard output

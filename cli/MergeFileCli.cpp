@@ -2,6 +2,7 @@
 // Same engine, same checks, same messages, same settings file; no display.
 
 #include "CliOptions.h"
+#include "Fields.h"
 #include "InputReader.h"
 #include "MergeJob.h"
 #include "MergeMap.h"
@@ -125,6 +126,26 @@ void printLayout(const MergeLayout &layout)
                         .arg(hex(range.start), hex(range.end))
                         .arg(range.end - range.start));
     }
+    for (const MergePlacement &p : layout.placements) {
+        if (p.slotSize > 0)
+            logLine(QStringLiteral("slot of file %1: %2 bytes at %3, %4 bytes left")
+                        .arg(p.row)
+                        .arg(p.slotSize)
+                        .arg(hex(p.address))
+                        .arg(p.slotSize - (p.end - p.address)));
+    }
+    for (const MergeField &f : layout.fields) {
+        const qint64 number = fieldNumber(f);
+        logLine(QStringLiteral("field %1: %2 at %3 - %4, over %5 - %6%7, %8")
+                    .arg(f.text, fieldKindName(f.kind), hex(f.address), hex(f.end()),
+                         hex(f.wholeImage() ? layout.base : f.from),
+                         hex(f.wholeImage() ? layout.base + layout.imageSize : f.to),
+                         f.wholeImage() ? QStringLiteral(" without itself") : QString(),
+                         number >= 0 ? QStringLiteral("value %1 (bytes %2)").arg(hex(number), QString::fromLatin1(f.value.toHex(' ')))
+                                     : QStringLiteral("value %1").arg(QString::fromLatin1(f.value.toHex()))));
+    }
+    if (layout.sectorSize > 0)
+        logLine(QStringLiteral("erase sectors of %1 bytes touched: %2").arg(layout.sectorSize).arg(layout.sectorsTouched));
     logLine(QStringLiteral("image length %1 (%2 bytes)").arg(hex(layout.imageSize)).arg(layout.imageSize));
     if (layout.base != defaultImageBase)
         logLine(QStringLiteral("image base %1").arg(hex(layout.base)));
@@ -231,6 +252,10 @@ int main(int argc, char *argv[])
     job.setPadTo(options.padTo);
     job.setBase(options.base);
     job.setInputDetection(options.detectInputs);
+    job.setFields(options.fields);
+    job.setFlash(options.flashOrigin, options.flashSize);
+    job.setSectorSize(options.sectorSize);
+    job.setFillByte(options.fill);
     job.setAddressRule(options.addressRule);
     job.setOutputToStandardOutput(options.toStandardOutput);
     job.setUseSecondThread(true);
