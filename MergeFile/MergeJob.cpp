@@ -161,6 +161,7 @@ struct MergeJob::Private
     void orderPieces();
     bool checkSlots();
     bool placeFields();
+    bool checkFieldRanges();
     bool checkFlash();
     bool checkSectors();
     // A file's name, or "field" and the field as given.
@@ -703,7 +704,7 @@ bool MergeJob::check()
         d->layout.trailingFill = d->padTo - d->layout.imageSize;
         d->layout.imageSize = d->padTo;
     }
-    if (!d->checkFlash() || !d->checkSectors() || !d->workOutFields())
+    if (!d->checkFieldRanges() || !d->checkFlash() || !d->checkSectors() || !d->workOutFields())
         return false;
     d->checked = true;
     return true;
@@ -731,8 +732,7 @@ QString MergeJob::Private::ownerName(const MergePiece &piece, bool startsSentenc
 }
 
 // Fields go on fill, or past the end (the image grows to hold them), never
-// on a file's bytes or on one another; a range covers the image, and not
-// the field itself.
+// on a file's bytes or on one another.
 bool MergeJob::Private::placeFields()
 {
     layout.fields = fields;
@@ -753,15 +753,6 @@ bool MergeJob::Private::placeFields()
         end = qMax(end, f.end());
     }
     layout.imageSize = end - layout.base;
-    for (const MergeField &f : std::as_const(layout.fields)) {
-        if (f.wholeImage())
-            continue;
-        if (f.from < layout.base || f.to > end)
-            return fail(tr("Error!!!Field %1 covers %2 to %3, outside the image (%4 to %5)!")
-                                .arg(f.text, hexAddress(f.from), hexAddress(f.to), hexAddress(layout.base), hexAddress(end)));
-        if (f.address < f.to && f.from < f.end())
-            return fail(tr("Error!!!Field %1 lies inside the range it covers!").arg(f.text));
-    }
     for (int k = 0; k < layout.fields.size(); ++k) {
         MergePiece piece;
         piece.file = -1;
@@ -772,6 +763,23 @@ bool MergeJob::Private::placeFields()
     }
     std::stable_sort(layout.pieces.begin(), layout.pieces.end(),
                      [](const MergePiece &a, const MergePiece &b) { return a.address < b.address; });
+    return true;
+}
+
+// A field's range lies in the image as it ends up, padding included, and
+// does not hold the field itself.
+bool MergeJob::Private::checkFieldRanges()
+{
+    const qint64 end = layout.base + layout.imageSize;
+    for (const MergeField &f : std::as_const(layout.fields)) {
+        if (f.wholeImage())
+            continue;
+        if (f.from < layout.base || f.to > end)
+            return fail(tr("Error!!!Field %1 covers %2 to %3, outside the image (%4 to %5)!")
+                                .arg(f.text, hexAddress(f.from), hexAddress(f.to), hexAddress(layout.base), hexAddress(end)));
+        if (f.address < f.to && f.from < f.end())
+            return fail(tr("Error!!!Field %1 lies inside the range it covers!").arg(f.text));
+    }
     return true;
 }
 
