@@ -22,7 +22,7 @@ MergeMainWindow::MergeMainWindow()
     setWindowTitle(QStringLiteral("Varn Merge File Tool %1").arg(QLatin1String(MERGEFILE_VERSION_TEXT)));
 
     settings = new MergeSettings;
-    settings->load();
+    settings->load(MergeSettings::windowLoadPath());
 
     connect(form->file1Btn, SIGNAL(clicked(bool)), this, SLOT(onfile1()));
     connect(form->file2Btn, SIGNAL(clicked(bool)), this, SLOT(onfile2()));
@@ -61,7 +61,7 @@ MergeMainWindow::MergeMainWindow()
 MergeMainWindow::~MergeMainWindow()
 {
     widgetsToSettings();
-    settings->save();
+    settings->save(MergeSettings::windowSavePath());
     delete form;
     delete settings;
 }

@@ -2,8 +2,10 @@
 
 #include "FileHandle.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QTextStream>
 
@@ -152,4 +154,39 @@ QStringList MergeSettings::keysNotInUtf8(const QString &path)
             keys << QString::fromUtf8(line.left(equals).trimmed());
     }
     return keys;
+}
+
+QString MergeSettings::userPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+           + QStringLiteral("/MergeFile/MergeTool.ini");
+}
+
+// Tried, not judged from the folder's mode: on Windows only trying tells
+// whether a folder such as Program Files takes a new file.
+bool MergeSettings::besideProgramIsWritable()
+{
+    const QFileInfo file(defaultPath());
+    QString folder = file.absolutePath();
+    if (!QFileInfo(folder).isDir())
+        folder = QFileInfo(folder).absolutePath(); // "cfg" is made on the first save
+    if (file.exists() && !file.isWritable())
+        return false;
+    FileHandle probe;
+    return probe.createUnnamed(folder);
+}
+
+QString MergeSettings::windowLoadPath()
+{
+    if (besideProgramIsWritable() || !QFileInfo::exists(userPath()))
+        return defaultPath();
+    return userPath();
+}
+
+QString MergeSettings::windowSavePath()
+{
+    if (besideProgramIsWritable())
+        return defaultPath();
+    QDir().mkpath(QFileInfo(userPath()).absolutePath());
+    return userPath();
 }

@@ -23,6 +23,17 @@ struct MergeSettings
 
     // Relative: it lies in the program's directory, which main makes current.
     static QString defaultPath() { return QStringLiteral("cfg/MergeTool.ini"); }
+    // The same file in the user's own settings folder (~/.config/MergeFile
+    // on Linux, the local AppData\MergeFile on Windows), for a program
+    // installed where it cannot write beside itself.
+    static QString userPath();
+    // Where the window keeps its rows: beside the program wherever it can
+    // write there, as it always has; else the user's file, which is then
+    // also read, unless there is none yet and the program's folder holds one
+    // (a team's shipped defaults).
+    static bool besideProgramIsWritable();
+    static QString windowLoadPath();
+    static QString windowSavePath();
 
     // A missing or unreadable file leaves every field as it was; a file that
     // cannot be written is left alone. Neither is an error worth showing.

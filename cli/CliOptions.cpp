@@ -4,6 +4,7 @@
 #include "MergeSettings.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -45,9 +46,14 @@ bool sameFile(const QString &a, const QString &b)
 }
 
 // Relative names in a saved settings file mean what they mean to the window:
-// relative to the program folder, which holds the "cfg" folder.
+// relative to the program folder, which holds the "cfg" folder. The rows an
+// installed window keeps in the user's own folder are relative to the
+// folder it is installed in, which is this program's too.
 QString settingsBaseFolder(const QString &settingsPath)
 {
+    const QFileInfo user(MergeSettings::userPath());
+    if (user.exists() && QFileInfo(settingsPath).canonicalFilePath() == user.canonicalFilePath())
+        return QCoreApplication::applicationDirPath();
     QDir folder = QFileInfo(settingsPath).absoluteDir();
     if (folder.dirName().compare(QLatin1String("cfg"), Qt::CaseInsensitive) == 0)
         folder.cdUp();

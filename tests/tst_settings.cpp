@@ -1,6 +1,8 @@
 // "cfg/MergeTool.ini": the real window started and closed against a folder of
 // its own, with files it wrote itself and files written by hand.
 
+#include "Limits.h"
+#include "MergeSettings.h"
 #include "WindowDriver.h"
 
 #include <QDir>
@@ -38,6 +40,8 @@ private slots:
     void handWrittenCommas();
     void onlyARegularFileIsWritten_data();
     void onlyARegularFileIsWritten();
+    void whereTheRowsAreKept_data();
+    void whereTheRowsAreKept();
 
 private:
     void start();
@@ -427,6 +431,69 @@ void tst_Settings::onlyARegularFileIsWritten()
     } else {
         QCOMPARE(target, stored);
     }
+#endif
+}
+
+void tst_Settings::whereTheRowsAreKept_data()
+{
+    QTest::addColumn<bool>("programFolderWritable");
+    QTest::addColumn<QByteArray>("shipped"); // cfg/MergeTool.ini beside the program at first
+    QTest::addColumn<QString>("firstName");  // what row 1 shows at the first start
+
+    QTest::newRow("a program folder it can write: beside the program") << true << QByteArray() << QString();
+    QTest::newRow("an installed program: the user's own folder") << false << QByteArray() << QString();
+    QTest::newRow("shipped rows beside an installed program are read")
+        << false << QByteArray("[MergeTool]\nFile1Name=shipped.bin\nFile1Enable=1\n") << "shipped.bin";
+}
+
+// Started, given a row, closed and started again: the row is there, kept
+// beside the program where it can write, else in the user's own folder.
+void tst_Settings::whereTheRowsAreKept()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("a folder that the program cannot write is a matter of access rights on Windows");
+#else
+    QFETCH(bool, programFolderWritable);
+    QFETCH(QByteArray, shipped);
+    QFETCH(QString, firstName);
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QCOMPARE(chmod(QFile::encodeName(home.path()).constData(), 0777), 0);
+    const QByteArray savedHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+    const QString userFile = home.path() + QStringLiteral("/MergeFile/MergeTool.ini");
+    QCOMPARE(MergeSettings::userPath(), userFile);
+    if (!shipped.isEmpty())
+        QVERIFY(writeSettings(shipped));
+    if (!programFolderWritable) {
+        QVERIFY(QDir().mkpath(QStringLiteral("cfg")));
+        QCOMPARE(chmod("cfg", 0555), 0);
+    }
+    QCOMPARE(chmod(".", programFolderWritable ? 0777 : 0555), 0);
+    {
+        ScopedUnprivileged unprivileged; // root writes anywhere
+        QVERIFY(unprivileged.isValid());
+        start();
+        QCOMPARE(nameEdit(*window, 1)->text(), firstName);
+        setRow(*window, 2, true, QStringLiteral("typed.bin"), QStringLiteral("2000"));
+        restart();
+        QCOMPARE(nameEdit(*window, 1)->text(), firstName);
+        QCOMPARE(nameEdit(*window, 2)->text(), QStringLiteral("typed.bin"));
+        window.reset();
+    }
+    QCOMPARE(chmod(".", 0755), 0);
+    QFile::setPermissions(QStringLiteral("cfg"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QCOMPARE(QFileInfo::exists(userFile), !programFolderWritable);
+    QSettings kept(programFolderWritable ? iniPath : userFile, QSettings::IniFormat);
+    QCOMPARE(kept.value(QStringLiteral("MergeTool/File2Name")).toString(), QStringLiteral("typed.bin"));
+    // What was shipped stays as it was.
+    if (!programFolderWritable)
+        QCOMPARE(readFile(iniPath), shipped);
+    if (savedHome.isEmpty())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", savedHome);
 #endif
 }
 
