@@ -115,7 +115,7 @@ struct Parser
         QStringLiteral("n")};
     QCommandLineOption padTo{
         QStringLiteral("pad-to"),
-        QStringLiteral("Fill the bin image with 0xFF up to this many bytes (hexadecimal, such as a "
+        QStringLiteral("Fill the bin image with the fill byte up to this many bytes (hexadecimal, such as a "
                        "flash size: 0x400000); a longer image is refused."),
         QStringLiteral("size")};
     QCommandLineOption field{

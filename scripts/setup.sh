@@ -7,7 +7,7 @@ packages=(cmake g++ make cpp
           qtbase5-dev qtbase5-dev-tools
           libssl-dev fonts-dejavu-core binutils-mingw-w64-i686
           srecord python3 python3-intelhex acl
-          binutils-powerpc-linux-gnu binutils-s390x-linux-gnu)
+          binutils-powerpc-linux-gnu binutils-s390x-linux-gnu desktop-file-utils)
 # Extra packages named on the command line (the benchmark wants a few).
 packages+=("$@")
 

@@ -82,8 +82,10 @@ rm -rf "$dist"
 mkdir -p "$dist"
 cp "$build/MergeFile/MergeFile.exe" "$build/cli/MergeFileCli.exe" "$dist/"
 i686-w64-mingw32-strip "$dist/MergeFile.exe" "$dist/MergeFileCli.exe"
-cp packaging/windows-readme.txt "$dist/README.txt"
-(cd "$dist" && zip -q -X MergeFile-v01.00.01-win32.zip MergeFile.exe MergeFileCli.exe README.txt)
+cp "$build/packaging/README.txt" "$dist/README.txt"
+cp packaging/windows-third-party.txt "$dist/LICENSE.txt"
+version=$(cat "$build/packaging/version.txt")
+(cd "$dist" && zip -q -X "MergeFile-$version-win32.zip" MergeFile.exe MergeFileCli.exe README.txt LICENSE.txt)
 echo "Windows build and tests took $(( (SECONDS - start) / 60 )) min $(( (SECONDS - start) % 60 )) s."
 [ "$status" -eq 0 ] && echo "All Windows tests passed." || echo "Some Windows tests FAILED."
 echo "Programs and zip: $(cd "$dist" && pwd)"

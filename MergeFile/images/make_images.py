@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the program's three images from nothing but the standard library.
 
-    python3 make_images.py      # rewrites MainWnd.ico, open.png and merge.png here
+    python3 make_images.py      # rewrites MainWnd.ico, open.png, merge.png and hicolor/ here
 
 The output is byte-for-byte reproducible: same script, same files.
 """
@@ -70,13 +70,15 @@ def merge_arrows(size):
     return img
 
 
+HICOLOR_SIZES = (16, 32, 48, 64, 128, 256)
+
+
 def png(img):
     size = len(img)
-    raw = b""
+    rows = []
     for row in img:
-        raw += b"\x00"
-        for px in row:
-            raw += bytes(px) + b"\xff" if px else b"\x00\x00\x00\x00"
+        rows.append(b"\x00" + b"".join(bytes(px) + b"\xff" if px else b"\x00\x00\x00\x00" for px in row))
+    raw = b"".join(rows)
 
     def chunk(kind, data):
         body = kind + data
@@ -131,6 +133,11 @@ def main():
         f.write(png(merge_arrows(18)))
     with open(os.path.join(HERE, "MainWnd.ico"), "wb") as f:
         f.write(ico([merge_arrows(32), merge_arrows(16)]))
+    # The program's icon for desktops, at the usual hicolor theme sizes.
+    os.makedirs(os.path.join(HERE, "hicolor"), exist_ok=True)
+    for size in HICOLOR_SIZES:
+        with open(os.path.join(HERE, "hicolor", "%d.png" % size), "wb") as f:
+            f.write(png(merge_arrows(size)))
 
 
 if __name__ == "__main__":
