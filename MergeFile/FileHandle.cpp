@@ -236,6 +236,21 @@ bool FileHandle::sync()
     return FlushFileBuffers(handle);
 }
 
+bool FileHandle::openReader(FileHandle &reader) const
+{
+    reader.close();
+    if (tempName.isEmpty())
+        return false;
+    // Its own handle: reads and writes then neither share a file position
+    // nor wait for each other.
+    HANDLE h = CreateFileW(nativeName(tempName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    reader.handle = h;
+    return true;
+}
+
 bool FileHandle::lock()
 {
     return true;
@@ -566,6 +581,13 @@ bool FileHandle::reserve(qint64 size)
 bool FileHandle::sync()
 {
     return fdatasync(fd) == 0;
+}
+
+bool FileHandle::openReader(FileHandle &reader) const
+{
+    reader.close();
+    reader.fd = fcntl(fd, F_DUPFD_CLOEXEC, 0); // pread needs no position of its own
+    return reader.fd >= 0;
 }
 
 bool FileHandle::lock()

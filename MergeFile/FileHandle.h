@@ -66,6 +66,10 @@ public:
     // Keeps other merges out while it is open (Windows' share mode does the
     // same by itself).
     bool lock();
+    // Makes reader a handle of its own that reads this file, for a second
+    // thread to read it back while this one writes; false where none can be
+    // had (an unnamed file on Windows).
+    bool openReader(FileHandle &reader) const;
     // Starts writing the bytes between the offsets to disk without waiting.
     void startWriteBack(qint64 from, qint64 to);
 

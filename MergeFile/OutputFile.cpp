@@ -27,7 +27,7 @@ static constexpr qint64 chunk = qint64(1) << 20;
 // never further than the writer has got.
 struct OutputFile::Trailer
 {
-    FileHandle *file = nullptr;
+    FileHandle file;
     char *buffer = nullptr;
     Sha256 *sha = nullptr;
     std::mutex mutex;
@@ -74,7 +74,7 @@ struct OutputFile::Trailer
                 upTo = published;
             }
             while (position < upTo) {
-                const qint64 n = file->readAt(position, buffer, qMin(chunk, upTo - position));
+                const qint64 n = file.readAt(position, buffer, qMin(chunk, upTo - position));
                 if (n <= 0) {
                     failed = true;
                     return;
@@ -212,16 +212,14 @@ OutputFile::Status OutputFile::openInPlace(qint64 size, const QVector<FileIdenti
 void OutputFile::startHashing()
 {
     sha.reset(new Sha256);
-#ifndef Q_OS_WIN
     // The new image is in a file of ours that can be read back while it is
     // written; a device or pipe is hashed inline.
     if (!hashOnSecondThread || mode == Device)
         return;
     std::unique_ptr<Trailer> t(new Trailer);
-    t->file = &staged;
     t->buffer = static_cast<char *>(std::malloc(size_t(chunk)));
     t->sha = sha.get();
-    if (!t->buffer)
+    if (!t->buffer || !staged.openReader(t->file))
         return; // hashed inline instead
     try {
         t->thread = std::thread([raw = t.get()] { raw->run(); });
@@ -229,7 +227,6 @@ void OutputFile::startHashing()
     } catch (const std::exception &) {
         // No thread to be had (a process or memory limit): hashed inline.
     }
-#endif
 }
 
 bool OutputFile::finishHashing()

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Times whole merges side by side, on inputs it makes itself:
+# Times whole merges side by side, on inputs it makes itself (and, where
+# scripts/windows.sh has built it, the Windows program under Wine beside the
+# Linux one):
 #   ours   MergeFileCli (the window's engine), which syncs the image to disk
 #   limit  cat of the inputs and the fill into one file, then sync of that file
 #   peer   srec_cat from Debian's srecord package, then sync
@@ -24,6 +26,7 @@ cli=$PWD/build/bench/cli/MergeFileCli
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/mergebench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+repo=$PWD
 cd "$work"
 
 MiB=$((1024 * 1024))
@@ -103,6 +106,35 @@ ours_cmd="$cli -o out_ours.bin ${pairs[*]}"
 limit_cmd="cat ${cats[*]} > out_limit.bin && sync out_limit.bin"
 peer_cmd="srec_cat '(' ${srec[*]} ')' -fill 0xFF 0x1000 $(hex "$end") -offset -0x1000 -o out_peer.bin -binary && sync out_peer.bin"
 bench "eight 30 MiB files at 32 MiB steps (254 MiB image)" "$RUNS" "$PEER_RUNS"
+
+# The same layout with the Windows program under Wine (32-bit, as built by
+# scripts/windows.sh), next to the Linux build: the merge, and a dry run that
+# works out the map's CRC-32 and SHA-256 of every file and of the image. Left
+# out when the Windows program has not been built.
+exe=$repo/build/win32/dist/MergeFileCli.exe
+if [ -f "$exe" ] && command -v wine >/dev/null; then
+    export WINEPREFIX=${WINEPREFIX:-${MERGEFILE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/mergefile}/wine-win32}
+    export WINEARCH=win32 WINEDEBUG=-all QEMU_CPU=${QEMU_CPU:-Nehalem}
+    wineserver --persistent 2>/dev/null || true # one server for all the runs, as a desktop has
+    wine "$exe" --version >/dev/null
+    printf '\n%s\n' "the same layout, Linux build against the Windows build under Wine"
+    printf '  %-22s %10s %8s %8s %12s\n' run 'median s' 'min s' 'max s' 'peak MiB'
+    for label in linux_merge linux_map wine_merge wine_map; do
+        case $label in
+            linux_merge) cmd="$cli -o out_w.bin ${pairs[*]}" ;;
+            linux_map) cmd="$cli --dry-run --map map.json -o out_w.bin ${pairs[*]}" ;;
+            wine_merge) cmd="wine $exe -o out_w.bin ${pairs[*]}" ;;
+            wine_map) cmd="wine $exe --dry-run --map map.json -o out_w.bin ${pairs[*]}" ;;
+        esac
+        time_runs "$cmd" out_w.bin "$RUNS"
+        printf '  %-22s %10.3f %8.3f %8.3f %12.1f\n' "$label" "$t" "$t_min" "$t_max" "$(echo "$m / 1024" | bc -l)"
+        eval "${label}_time=$t"
+    done
+    printf '  Wine/Linux: merge %.2fx (aim 2x), map %.2fx (aim 3x)\n' \
+        "$(echo "$wine_merge_time / $linux_merge_time" | bc -l)" "$(echo "$wine_map_time / $linux_map_time" | bc -l)"
+    wineserver --kill || true
+    rm -f out_w.bin map.json
+fi
 
 # The same layout given as eight Intel HEX inputs (made here by srec_cat from
 # the raw files), merged to bin: ours against srec_cat reading the same HEX

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds MergeFile.exe and MergeFileCli.exe for 32-bit Windows
-# (statically linked against Qt 5.15, which it builds once from Debian's source package),
+# (statically linked against Qt 5.15 and OpenSSL's libcrypto, which it builds once each from
+# Debian's source packages),
 # runs the whole test suite's Windows build under Wine, headless, and leaves the two
 # programs and a zip of them in one folder, which it prints at the end.
 set -euo pipefail
@@ -50,9 +51,13 @@ fi
 
 qt=$(scripts/win32-qt.sh)
 echo "Qt for Windows: $qt"
+openssl=$(scripts/win32-openssl.sh)
+echo "OpenSSL for Windows: $openssl"
 
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-i686.cmake" -DCMAKE_PREFIX_PATH="$qt" \
-      -DCMAKE_BUILD_TYPE=Release -DMERGEFILE_QT_MAJOR=5 -DMERGEFILE_USE_OPENSSL=OFF -DMERGEFILE_WERROR=ON
+# Both prefixes are searched under the toolchain's find roots.
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-i686.cmake" -DCMAKE_PREFIX_PATH="$qt;$openssl" \
+      -DCMAKE_BUILD_TYPE=Release -DMERGEFILE_QT_MAJOR=5 -DMERGEFILE_USE_OPENSSL=ON -DOPENSSL_USE_STATIC_LIBS=TRUE \
+      -DMERGEFILE_WERROR=ON
 cmake --build "$build" -j"$jobs"
 
 # A 32-bit Wine prefix of our own, made once.

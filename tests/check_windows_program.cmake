@@ -16,7 +16,7 @@ endif()
 
 # Only DLLs that every Windows has: no Qt, no compiler runtime beside the program.
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
-set(system advapi32 comdlg32 dwmapi gdi32 imm32 kernel32 mpr msvcrt netapi32 ole32 oleaut32 shell32 user32
+set(system advapi32 comdlg32 crypt32 dwmapi gdi32 imm32 kernel32 mpr msvcrt netapi32 ole32 oleaut32 shell32 user32
            userenv uxtheme version winmm ws2_32 wtsapi32 winspool.drv)
 foreach(import IN LISTS imports)
     string(REGEX REPLACE "DLL Name: ([^ \r]+)" "\\1" dll "${import}")
