@@ -207,6 +207,7 @@ bool parseField(const QString &text, MergeField *field, QString *problem)
         return false;
     }
     if (parts.size() == 2) {
+        field->wholeImage = false;
         const QStringList range = parts.at(1).split(QLatin1Char('-'));
         bool fromOk = false, toOk = false;
         if (range.size() == 2) {

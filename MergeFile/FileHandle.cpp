@@ -38,6 +38,13 @@ QString temporaryName(const QString &folder)
 
 constexpr int tries = 100; // names taken by others before giving up
 
+// An unusable folder (Qt gives "" for a TMPDIR that does not exist) is a
+// failure, never the current folder or the root.
+bool isFolder(const QString &folder)
+{
+    return !folder.isEmpty() && QFileInfo(folder).isDir();
+}
+
 } // namespace
 
 FileHandle::~FileHandle()
@@ -125,6 +132,8 @@ bool FileHandle::openStandardOutput()
 bool FileHandle::createUnnamed(const QString &folder)
 {
     close();
+    if (!isFolder(folder))
+        return false;
     for (int i = 0; i < tries; ++i) {
         // Windows removes it when the last handle goes, also when the
         // process is ended.
@@ -436,6 +445,8 @@ bool FileHandle::openStandardOutput()
 bool FileHandle::createUnnamed(const QString &folder)
 {
     close();
+    if (!isFolder(folder))
+        return false;
     const QByteArray path = encoded(folder);
 #ifdef O_TMPFILE
     fd = ::open(path.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -498,24 +509,21 @@ bool FileHandle::replace(const QString &target)
                 return false;
             }
         }
-        if (tempName.isEmpty())
-            return false;
-        unnamed = false;
+        unnamed = tempName.isEmpty();
     }
     if (tempName.isEmpty())
         return false;
     const QByteArray from = encoded(tempName);
-    if (::rename(from.constData(), encoded(target).constData()) != 0) {
-        // Without its name it stays readable, for writing the target in place.
+    const bool renamed = ::rename(from.constData(), encoded(target).constData()) == 0;
+    // Refused, it loses its name again but stays readable, for writing the
+    // target in place.
+    if (!renamed)
         unlink(from.constData());
-        tempName.clear();
-        Interrupts::forget(interruptToken);
-        interruptToken = -1;
-        return false;
-    }
     tempName.clear();
     Interrupts::forget(interruptToken);
     interruptToken = -1;
+    if (!renamed)
+        return false;
     // The new name itself is on disk too, not only the bytes behind it.
     const int dir = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {

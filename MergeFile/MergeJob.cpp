@@ -161,12 +161,11 @@ struct MergeJob::Private
     void orderPieces();
     bool checkSlots();
     bool placeFields();
-    bool checkFieldRanges();
+    bool settleFieldRanges();
     bool checkFlash();
     bool checkSectors();
     // A file's name, or "field" and the field as given.
     QString ownerName(const MergePiece &piece, bool startsSentence = false) const;
-    bool readPiece(const MergePiece &piece, qint64 at, char *into, qint64 most);
     void feedFill(FieldSum &sum, qint64 count) const;
     bool workOutFields();
     bool failToOpenOutput(OutputFile::Status status);
@@ -493,14 +492,13 @@ bool MergeJob::Private::readInput(const Entry &entry, SourceFile &source, qint64
 bool MergeJob::Private::readSegment(const MergePlacement &placement, const MergeSegment &segment, qint64 at,
                                     char *into, qint64 most)
 {
+    SourceFile file;
+    if (!segment.inStore && !file.open(placement.fileName))
+        return false;
     for (qint64 done = 0; done < most;) {
-        qint64 n;
-        if (segment.inStore) {
-            n = store.readAt(segment.dataOffset + at + done, into + done, most - done);
-        } else {
-            SourceFile file;
-            n = file.open(placement.fileName) ? file.readAt(segment.dataOffset + at + done, into + done, most - done) : -1;
-        }
+        const qint64 offset = segment.dataOffset + at + done;
+        const qint64 n = segment.inStore ? store.readAt(offset, into + done, most - done)
+                                         : file.readAt(offset, into + done, most - done);
         if (n <= 0)
             return false;
         done += n;
@@ -704,7 +702,7 @@ bool MergeJob::check()
         d->layout.trailingFill = d->padTo - d->layout.imageSize;
         d->layout.imageSize = d->padTo;
     }
-    if (!d->checkFieldRanges() || !d->checkFlash() || !d->checkSectors() || !d->workOutFields())
+    if (!d->settleFieldRanges() || !d->checkFlash() || !d->checkSectors() || !d->workOutFields())
         return false;
     d->checked = true;
     return true;
@@ -767,13 +765,16 @@ bool MergeJob::Private::placeFields()
 }
 
 // A field's range lies in the image as it ends up, padding included, and
-// does not hold the field itself.
-bool MergeJob::Private::checkFieldRanges()
+// does not hold the field itself; the whole image is known only now.
+bool MergeJob::Private::settleFieldRanges()
 {
     const qint64 end = layout.base + layout.imageSize;
-    for (const MergeField &f : std::as_const(layout.fields)) {
-        if (f.wholeImage())
+    for (MergeField &f : layout.fields) {
+        if (f.wholeImage) {
+            f.from = layout.base;
+            f.to = end;
             continue;
+        }
         if (f.from < layout.base || f.to > end)
             return fail(tr("Error!!!Field %1 covers %2 to %3, outside the image (%4 to %5)!")
                                 .arg(f.text, hexAddress(f.from), hexAddress(f.to), hexAddress(layout.base), hexAddress(end)));
@@ -837,25 +838,6 @@ bool MergeJob::Private::checkSectors()
     return true;
 }
 
-// Reads bytes of a file's piece, wherever they are kept.
-bool MergeJob::Private::readPiece(const MergePiece &piece, qint64 at, char *into, qint64 most)
-{
-    const MergePlacement &p = layout.placements.at(piece.file);
-    const MergeSegment &segment = p.segments.at(piece.segment);
-    if (segment.inStore)
-        return readSegment(p, segment, at, into, most);
-    SourceFile file;
-    if (!file.open(prepared[size_t(piece.file)].readName))
-        return false;
-    for (qint64 done = 0; done < most;) {
-        const qint64 n = file.readAt(segment.dataOffset + at + done, into + done, most - done);
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
 void MergeJob::Private::feedFill(FieldSum &sum, qint64 count) const
 {
     for (qint64 left = count; left > 0; left -= fillBlockSize)
@@ -871,13 +853,11 @@ bool MergeJob::Private::workOutFields()
     Buffer buffer = allocateChunk();
     if (!buffer)
         return fail(tr("Error!!!Not enough memory to merge!"));
-    const qint64 end = layout.base + layout.imageSize;
     for (int k = 0; k < layout.fields.size(); ++k) {
         MergeField &field = layout.fields[k];
-        const qint64 from = field.wholeImage() ? layout.base : field.from;
-        const qint64 to = field.wholeImage() ? end : field.to;
+        const qint64 to = field.to;
         FieldSum sum(field.kind);
-        qint64 cursor = from;
+        qint64 cursor = field.from;
         for (const MergePiece &piece : std::as_const(layout.pieces)) {
             const qint64 lo = qMax(cursor, piece.address);
             const qint64 hi = qMin(to, piece.address + piece.size);
@@ -898,8 +878,9 @@ bool MergeJob::Private::workOutFields()
             }
             for (qint64 at = lo; at < hi;) {
                 const qint64 n = qMin(hi - at, chunkSize);
-                if (!readPiece(piece, at - piece.address, buffer.get(), n))
-                    return fail(tr("Error!!!Fail to read file%1!").arg(layout.placements.at(piece.file).fileName));
+                const MergePlacement &p = layout.placements.at(piece.file);
+                if (!readSegment(p, p.segments.at(piece.segment), at - piece.address, buffer.get(), n))
+                    return fail(tr("Error!!!Fail to read file%1!").arg(p.fileName));
                 sum.add(buffer.get(), n);
                 at += n;
             }
@@ -1033,12 +1014,11 @@ bool MergeJob::Private::stream(ImageWriter *writer)
     std::vector<FieldSum> fieldSums;
     for (const MergeField &field : std::as_const(layout.fields))
         fieldSums.emplace_back(field.kind);
-    const qint64 imageEnd = layout.base + layout.imageSize;
     auto feedFields = [&](qint64 address, const char *bytes, qint64 count, int ownerField) {
         for (int k = 0; k < layout.fields.size(); ++k) {
             const MergeField &field = layout.fields.at(k);
-            const qint64 lo = qMax(address, field.wholeImage() ? layout.base : field.from);
-            const qint64 hi = qMin(address + count, field.wholeImage() ? imageEnd : field.to);
+            const qint64 lo = qMax(address, field.from);
+            const qint64 hi = qMin(address + count, field.to);
             if (hi <= lo || ownerField == k)
                 continue;
             if (ownerField > k || !bytes)

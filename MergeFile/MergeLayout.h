@@ -68,14 +68,15 @@ struct MergeField
     QString text; // as given, which messages name
     FieldKind kind = FieldKind::Crc32;
     qint64 address = 0;
-    qint64 from = -1; // with to: the range covered; -1: the whole image, the field's own bytes left out
-    qint64 to = -1;   // the first address after the range
+    // The whole image, the field's own bytes left out; or the range given.
+    bool wholeImage = true;
+    qint64 from = 0; // the range covered, once the check has worked the whole image out
+    qint64 to = 0;   // the first address after the range
     bool bigEndian = false;
     QByteArray value; // its bytes, once worked out
 
     int size() const;
     qint64 end() const { return address + size(); }
-    bool wholeImage() const { return from < 0; }
 };
 
 // One piece of the image: a segment of a file, or a field, in the order of

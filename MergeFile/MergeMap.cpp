@@ -102,9 +102,9 @@ QByteArray mergeMapJson(OutputFormat format, const MergeLayout &layout, const Me
         field.insert(QStringLiteral("kind"), fieldKindName(f.kind));
         field.insert(QStringLiteral("address"), double(f.address));
         field.insert(QStringLiteral("size"), f.size());
-        field.insert(QStringLiteral("from"), double(f.wholeImage() ? layout.base : f.from));
-        field.insert(QStringLiteral("to"), double(f.wholeImage() ? layout.base + layout.imageSize : f.to));
-        field.insert(QStringLiteral("wholeImage"), f.wholeImage());
+        field.insert(QStringLiteral("from"), double(f.from));
+        field.insert(QStringLiteral("to"), double(f.to));
+        field.insert(QStringLiteral("wholeImage"), f.wholeImage);
         field.insert(QStringLiteral("bigEndian"), f.bigEndian);
         field.insert(QStringLiteral("bytes"), QString::fromLatin1(f.value.toHex()));
         if (fieldNumber(f) >= 0)

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryFile>
-#include <QTextStream>
 
 static void useUtf8(QSettings &settings);
 
@@ -29,40 +28,49 @@ static void useUtf8(QSettings &settings)
 #endif
 }
 
+// The "key=value" lines of one section of an INI file, as their bytes stand
+// (key and value trimmed), in the file's order.
+static QVector<QPair<QByteArray, QByteArray>> sectionLines(const QString &path, const QString &group)
+{
+    QVector<QPair<QByteArray, QByteArray>> lines;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    const QByteArray header = '[' + group.toUtf8().toLower() + ']';
+    bool inGroup = false;
+    for (const QByteArray &raw : file.readAll().split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith('[')) {
+            inGroup = line.toLower() == header;
+            continue;
+        }
+        const int equals = line.indexOf('=');
+        if (inGroup && equals > 0)
+            lines.append({line.left(equals).trimmed(), line.mid(equals + 1).trimmed()});
+    }
+    return lines;
+}
+
 // A hand-written value with a comma outside quotes (File1Name=a,b.bin) reads
 // as a list; what the user meant is the text of the line. Its escapes and
 // quotes still mean what they mean to the settings file: the text is read
 // once more, quoted, by the settings file itself.
 static QString textOfLine(const QString &path, const QString &group, const QString &key, const QStringList &list)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return list.join(QLatin1Char(','));
-    QTextStream in(&file);
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    in.setCodec("UTF-8");
-#endif
-    bool inGroup = false;
-    QString raw;
+    QByteArray raw;
     bool found = false;
-    while (!in.atEnd()) {
-        const QString line = in.readLine().trimmed();
-        if (line.startsWith(QLatin1Char('['))) {
-            inGroup = line.compare(QLatin1Char('[') + group + QLatin1Char(']'), Qt::CaseInsensitive) == 0;
-        } else if (inGroup) {
-            const int equals = line.indexOf(QLatin1Char('='));
-            if (equals > 0 && line.left(equals).trimmed() == key) {
-                raw = line.mid(equals + 1).trimmed();
-                found = true;
-            }
+    for (const auto &line : sectionLines(path, group)) {
+        if (line.first == key.toUtf8()) {
+            raw = line.second;
+            found = true;
         }
     }
-    if (!found || raw.contains(QLatin1Char('"')))
+    if (!found || raw.contains('"'))
         return list.join(QLatin1Char(','));
     QTemporaryFile quoted;
     if (!quoted.open())
         return list.join(QLatin1Char(','));
-    quoted.write("[g]\nk=\"" + raw.toUtf8() + "\"\n");
+    quoted.write("[g]\nk=\"" + QString::fromUtf8(raw).toUtf8() + "\"\n");
     quoted.close();
     QSettings reader(quoted.fileName(), QSettings::IniFormat);
     useUtf8(reader);
@@ -135,23 +143,9 @@ void MergeSettings::exchange()
 QStringList MergeSettings::keysNotInUtf8(const QString &path)
 {
     QStringList keys;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return keys;
-    bool inGroup = false;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (const QByteArray &raw : lines) {
-        const QByteArray line = raw.trimmed();
-        if (line.startsWith('[')) {
-            inGroup = line.toLower() == "[mergetool]";
-            continue;
-        }
-        const int equals = line.indexOf('=');
-        if (!inGroup || equals <= 0)
-            continue;
-        const QByteArray value = line.mid(equals + 1);
-        if (QString::fromUtf8(value).toUtf8() != value)
-            keys << QString::fromUtf8(line.left(equals).trimmed());
+    for (const auto &line : sectionLines(path, QStringLiteral("MergeTool"))) {
+        if (QString::fromUtf8(line.second).toUtf8() != line.second)
+            keys << QString::fromUtf8(line.first);
     }
     return keys;
 }

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <new>
 #include <mutex>
 #include <thread>
 
@@ -106,7 +107,6 @@ void OutputFile::setHashing(bool on, bool secondThread)
 
 OutputFile::Status OutputFile::open(qint64 size, const QVector<FileIdentity> &sources)
 {
-    length = size;
     const Status status = standardOutput ? openStandardOutput(sources, false) : openNamed(size, sources, false);
     if (status == Opened && hashing)
         startHashing();
@@ -191,7 +191,7 @@ OutputFile::Status OutputFile::openInPlace(qint64 size, const QVector<FileIdenti
     }
     oldLength = direct.size();
     const QString tempFolder = QDir::tempPath();
-    if (!QFileInfo(tempFolder).isDir() || !staged.createUnnamed(tempFolder))
+    if (!staged.createUnnamed(tempFolder))
         return NoRoomToStage;
     if (size > 0) {
         // Both must fit: the image in the temporary folder, and what the
@@ -274,11 +274,7 @@ bool OutputFile::copyOver(FileHandle &from, FileHandle &to)
         to.setLength(oldLength);
         return false;
     }
-    struct FreeDeleter
-    {
-        void operator()(char *p) const { std::free(p); }
-    };
-    const std::unique_ptr<char, FreeDeleter> buffer(static_cast<char *>(std::malloc(size_t(chunk))));
+    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[size_t(chunk)]);
     if (!buffer || !to.seek(0))
         return false;
     for (qint64 at = 0; at < written;) {

@@ -77,7 +77,6 @@ private:
 
     QString name;
     QString target; // the name at the end of any links
-    qint64 length = 0;
     qint64 oldLength = 0;
     qint64 written = 0;
     qint64 writtenBack = 0;

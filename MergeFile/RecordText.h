@@ -10,7 +10,21 @@
 // segments in the store.
 
 // The value of each character as a hexadecimal digit, 0xFF for any other.
-extern const unsigned char hexDigitValues[256];
+struct HexDigitTable
+{
+    unsigned char values[256];
+    constexpr HexDigitTable()
+        : values()
+    {
+        for (int c = 0; c < 256; ++c)
+            values[c] = 0xFF;
+        for (int c = '0'; c <= '9'; ++c)
+            values[c] = static_cast<unsigned char>(c - '0');
+        for (int c = 'A'; c <= 'F'; ++c)
+            values[c] = values[c + 'a' - 'A'] = static_cast<unsigned char>(c - 'A' + 10);
+    }
+};
+inline constexpr HexDigitTable hexDigits;
 
 // True when every one of the count characters is a hexadecimal digit.
 bool allHexDigits(const char *text, int count);
@@ -24,8 +38,8 @@ inline bool decodeHexPairs(const char *digits, int pairs, unsigned char *out, un
     unsigned bad = 0;
     unsigned total = sum;
     for (int i = 0; i < pairs; ++i) {
-        const unsigned high = hexDigitValues[in[2 * i]];
-        const unsigned low = hexDigitValues[in[2 * i + 1]];
+        const unsigned high = hexDigits.values[in[2 * i]];
+        const unsigned low = hexDigits.values[in[2 * i + 1]];
         bad |= high | low;
         const unsigned byte = (high << 4) | low;
         out[i] = static_cast<unsigned char>(byte);

@@ -1,7 +1,6 @@
 #include "ScratchStore.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <cstring>
 
@@ -16,9 +15,7 @@ bool ScratchStore::open()
         return true;
     if (failed)
         return false;
-    // An unusable temporary folder is a failure, never another folder.
-    const QString folder = QDir::tempPath();
-    failed = folder.isEmpty() || !QFileInfo(folder).isDir() || !file.createUnnamed(folder);
+    failed = !file.createUnnamed(QDir::tempPath());
     if (!failed)
         buffer.reset(new char[size_t(bufferSize)]);
     return !failed;

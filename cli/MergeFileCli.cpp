@@ -138,9 +138,7 @@ void printLayout(const MergeLayout &layout)
         const qint64 number = fieldNumber(f);
         logLine(QStringLiteral("field %1: %2 at %3 - %4, over %5 - %6%7, %8")
                     .arg(f.text, fieldKindName(f.kind), hex(f.address), hex(f.end()),
-                         hex(f.wholeImage() ? layout.base : f.from),
-                         hex(f.wholeImage() ? layout.base + layout.imageSize : f.to),
-                         f.wholeImage() ? QStringLiteral(" without itself") : QString(),
+                         hex(f.from), hex(f.to), f.wholeImage ? QStringLiteral(" without itself") : QString(),
                          number >= 0 ? QStringLiteral("value %1 (bytes %2)").arg(hex(number), QString::fromLatin1(f.value.toHex(' ')))
                                      : QStringLiteral("value %1").arg(QString::fromLatin1(f.value.toHex()))));
     }
