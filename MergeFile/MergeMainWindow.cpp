@@ -1,9 +1,10 @@
 #include "MergeMainWindow.h"
 #include "ui_MergeMainWindow.h"
 
+#include "Address.h"
 #include "MergeJob.h"
-#include "MergeSettings.h"
 #include "Version.h"
+#include "settings/MergeSettings.h"
 
 #include <QDropEvent>
 #include <QFileDialog>
@@ -244,8 +245,8 @@ void MergeMainWindow::onMergeBtn()
 
     QVector<MergeRow> rows;
     for (int i = 0; i < enableBoxes.size(); ++i)
-        rows.append(MergeRow{enableBoxes.at(i)->isChecked(), nameEdits.at(i)->text(),
-                             addrCombos.at(i)->currentText()});
+        rows.append(Address::windowRow(enableBoxes.at(i)->isChecked(), nameEdits.at(i)->text(),
+                                       addrCombos.at(i)->currentText()));
 
     form->teLog->clear();
     MergeJob job(rows, form->mergefileLEdt->text(), [this](const QString &line) { appendLog(line); });

@@ -1,15 +1,15 @@
 #ifndef CLIOPTIONS_H
 #define CLIOPTIONS_H
 
-#include "MergeJob.h"
+#include "MergeOptions.h"
 
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
 // Everything the command line asked for, checked: what to merge, where to,
-// in which format and with which reports. Usage errors are found here,
-// before any input is read.
+// how, and with which reports. Usage errors are found here, before any input
+// is read.
 struct CliOptions
 {
     enum class Action { Merge, Help, Version };
@@ -17,21 +17,13 @@ struct CliOptions
     QString helpText;
 
     QVector<MergeRow> rows;
-    MergeJob::AddressRule addressRule = MergeJob::AddressRule::FullRange;
-    bool detectInputs = true;
-    qint64 base = defaultImageBase;
+    MergeOptions merge; // for the engine; its defaults are the window's rules
+    QString settingsPath;
+    bool settingsGiven = false;
+    QString inputFormat; // auto or raw; empty: not given
 
     QString output; // as messages name it; "-" for standard output
-    bool toStandardOutput = false;
-    OutputFormat format = OutputFormat::Raw;
-    QString formatText = QStringLiteral("bin");
-    int recordSize = 16;
-    qint64 padTo = 0;
-    char fill = imageFillByte;
-    QVector<MergeField> fields;
-    qint64 flashOrigin = 0;
-    qint64 flashSize = 0; // 0: no flash given
-    qint64 sectorSize = 0;
+    bool outputGiven = false;
 
     bool wantMap = false;
     QString map; // an absolute name, or "-" for standard output
@@ -39,14 +31,39 @@ struct CliOptions
     bool dryRun = false;
 };
 
+// One option of the command line: the one place it is named. The table feeds
+// the parser, --help and the manual page's OPTIONS section.
+struct CliOption
+{
+    QStringList names;  // "o", "output"
+    QString valueName;  // empty: a switch
+    QString help;       // one paragraph of plain text
+    // Takes its values (every one given, in order) into options; false with
+    // a one-line usage error.
+    bool (*apply)(const QStringList &values, CliOptions &options, QString *error);
+};
+
+// In the order --help and the manual list them, which is also the order they
+// are applied and checked in.
+const QVector<CliOption> &cliOptionTable();
+
+// The positional arguments, as --help shows them.
+struct CliPositional
+{
+    QString name;
+    QString help;
+    QString syntax;
+};
+CliPositional cliPairsArgument();
+QString cliDescription();
+
 // Reads the arguments (the program's name first). For --settings it also
 // reads the settings file and makes the folder that holds its cfg folder
 // the current one, as the window's own folder is to the window. False with a
 // one-line usage error.
 bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString *error);
 
-// An argument whose bytes the system's encoding (UTF-8) cannot carry, shown
-// with its odd bytes escaped; empty when there is none.
-QString undecodableArgument(int argc, char *argv[]);
+// The manual page's OPTIONS entries, in troff, from the table.
+QString manPageOptions();
 
 #endif // CLIOPTIONS_H

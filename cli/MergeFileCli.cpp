@@ -2,27 +2,18 @@
 // Same engine, same checks, same messages, same settings file; no display.
 
 #include "CliOptions.h"
-#include "Fields.h"
-#include "InputReader.h"
+#include "LayoutReport.h"
 #include "MergeJob.h"
-#include "MergeMap.h"
-#include "OutputFile.h"
+#include "MergeMessages.h"
 #include "Version.h"
+#include "output/OutputFile.h"
+#include "platform/ProcessIo.h"
+#include "report/MergeMap.h"
+#include "writers/ImageWriter.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
-
-#ifdef Q_OS_UNIX
-#include <csignal>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-#ifdef Q_OS_WIN
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -34,32 +25,10 @@ FILE *logStream = stdout;
 bool stdoutBroken = false;
 bool stderrBroken = false;
 
-void markBroken(FILE *stream)
-{
-    (stream == stdout ? stdoutBroken : stderrBroken) = true;
-}
-
-// One line of text, flushed at once: UTF-8 with a plain \n for scripts and
-// files; on a Windows console the console's own Unicode call, so that names
-// outside the ANSI code page show as they are.
 void print(FILE *stream, const QString &line)
 {
-#ifdef Q_OS_WIN
-    HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    DWORD mode;
-    if (console != INVALID_HANDLE_VALUE && GetConsoleMode(console, &mode)) {
-        const QString text = line + QLatin1Char('\n');
-        DWORD done;
-        std::fflush(stream);
-        if (!WriteConsoleW(console, text.utf16(), DWORD(text.size()), &done, nullptr))
-            markBroken(stream);
-        return;
-    }
-#endif
-    const QByteArray bytes = line.toUtf8() + '\n';
-    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size())
-        || std::fflush(stream) != 0)
-        markBroken(stream);
+    if (!ProcessIo::writeLine(stream, line))
+        (stream == stdout ? stdoutBroken : stderrBroken) = true;
 }
 
 // File names may hold control characters; shown as escapes, a name cannot
@@ -99,56 +68,6 @@ int usageError(const QString &message)
     return UsageError;
 }
 
-QString hex(qint64 value)
-{
-    return QStringLiteral("0x%1").arg(value, 8, 16, QLatin1Char('0'));
-}
-
-void printLayout(const MergeLayout &layout)
-{
-    logLine(QStringLiteral("file       start      offset        size         end  fill after"));
-    for (const MergePlacement &p : layout.placements) {
-        logLine(QStringLiteral("%1  %2  %3  %4  %5  %6")
-                .arg(p.row, 4)
-                .arg(hex(p.address), hex(p.offset), hex(p.size), hex(p.end), hex(p.fillAfter)));
-        if (p.format == InputFormat::Raw)
-            continue;
-        // Where its pieces came from: its own addresses, moved by the shift.
-        QString origin = QStringLiteral("      %1").arg(inputFormatName(p.format));
-        origin += p.shift == 0 ? QStringLiteral(", at its own addresses")
-                               : QStringLiteral(", moved by %1%2").arg(p.shift < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-                                                                   .arg(hex(qAbs(p.shift)));
-        if (p.hasStartAddress)
-            origin += QStringLiteral(", start address %1").arg(hex(p.startAddress));
-        logLine(origin);
-        for (const MergeRange &range : mergeRanges(p))
-            logLine(QStringLiteral("      segment %1 - %2 (%3 bytes)")
-                        .arg(hex(range.start), hex(range.end))
-                        .arg(range.end - range.start));
-    }
-    for (const MergePlacement &p : layout.placements) {
-        if (p.slotSize > 0)
-            logLine(QStringLiteral("slot of file %1: %2 bytes at %3, %4 bytes left")
-                        .arg(p.row)
-                        .arg(p.slotSize)
-                        .arg(hex(p.address))
-                        .arg(p.slotSize - (p.end - p.address)));
-    }
-    for (const MergeField &f : layout.fields) {
-        const qint64 number = fieldNumber(f);
-        logLine(QStringLiteral("field %1: %2 at %3 - %4, over %5 - %6%7, %8")
-                    .arg(f.text, fieldKindName(f.kind), hex(f.address), hex(f.end()),
-                         hex(f.from), hex(f.to), f.wholeImage ? QStringLiteral(" without itself") : QString(),
-                         number >= 0 ? QStringLiteral("value %1 (bytes %2)").arg(hex(number), QString::fromLatin1(f.value.toHex(' ')))
-                                     : QStringLiteral("value %1").arg(QString::fromLatin1(f.value.toHex()))));
-    }
-    if (layout.sectorSize > 0)
-        logLine(QStringLiteral("erase sectors of %1 bytes touched: %2").arg(layout.sectorSize).arg(layout.sectorsTouched));
-    logLine(QStringLiteral("image length %1 (%2 bytes)").arg(hex(layout.imageSize)).arg(layout.imageSize));
-    if (layout.base != defaultImageBase)
-        logLine(QStringLiteral("image base %1").arg(hex(layout.base)));
-}
-
 // The map is written like the output, through a file of its own that takes
 // the old one's place at the end; opened before the image replaces anything,
 // so that a map that cannot be written stops the merge first.
@@ -165,18 +84,17 @@ public:
     {
         if (name == QLatin1String("-"))
             return true;
-        const OutputFile::Status status = file.open(-1, {});
-        switch (status) {
+        switch (file.open(-1, {})) {
         case OutputFile::Opened:
             return true;
         case OutputFile::LinkRefused:
-            logLine(QStringLiteral("Error!!!Map file%1 is a link that another user made in a shared folder!").arg(name));
+            logLine(Messages::mapForeignLink(name));
             break;
         case OutputFile::LinkLoop:
-            logLine(QStringLiteral("Error!!!Map file%1 is a link that leads round in a loop!").arg(name));
+            logLine(Messages::mapLinkLoop(name));
             break;
         default:
-            logLine(QStringLiteral("Error!!!Fail to open map file%1").arg(name));
+            logLine(Messages::failToOpenMap(name));
             break;
         }
         return false;
@@ -188,13 +106,12 @@ public:
         if (name == QLatin1String("-")) {
             ok = std::fwrite(json.constData(), 1, size_t(json.size()), stdout) == size_t(json.size())
                  && std::fflush(stdout) == 0;
-            if (!ok)
-                markBroken(stdout);
+            stdoutBroken = stdoutBroken || !ok;
         } else {
             ok = file.write(json.constData(), json.size()) && file.commit();
         }
         if (!ok)
-            logLine(QStringLiteral("Error!!!Fail to write map file%1").arg(name));
+            logLine(Messages::failToWriteMap(name));
         return ok;
     }
 
@@ -203,27 +120,59 @@ private:
     OutputFile file;
 };
 
+// Checks, then writes (or, for a dry run, checks the output and measures);
+// the layout and the map as asked for.
+int merge(const CliOptions &options)
+{
+    MergeOptions engine = options.merge;
+    engine.hashOutput = true;
+    engine.computeDigests = options.wantMap;
+    MergeJob job(options.rows, options.output, logLine, engine);
+    MapFile map(options.map);
+    // A dry run finds what the real one would, the output's problems too.
+    if (!job.check() || (options.dryRun && !job.checkOutput()))
+        return Refused;
+    if (options.dryRun || options.printLayout) {
+        for (const QString &line : layoutReport(job.layout()))
+            logLine(line);
+    }
+    MergeMapOutput written;
+    written.name = options.output;
+    if (options.dryRun) {
+        if (options.wantMap && (!map.open() || !job.measure()))
+            return Refused;
+    } else {
+        if ((options.wantMap && !map.open()) || !job.write())
+            return Refused;
+        written.length = job.outputSize();
+        written.sha256 = job.outputSha256().toHex();
+        logLine(QStringLiteral("Image length: %1 bytes").arg(job.layout().imageSize));
+        if (engine.format && engine.format != &OutputFormats::flat())
+            logLine(QStringLiteral("Output length: %1 bytes").arg(written.length));
+        logLine(QStringLiteral("SHA-256: %1").arg(QString::fromLatin1(written.sha256)));
+    }
+    const OutputFormatInfo &format = engine.format ? *engine.format : OutputFormats::flat();
+    if (options.wantMap && !map.write(mergeMapJson(format, job.layout(), job.digests(), written)))
+        return Refused;
+    if (options.dryRun)
+        logLine(options.wantMap ? QStringLiteral("Checks passed; map written, no image.")
+                                : QStringLiteral("Checks passed; nothing written."));
+    return Merged;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-#ifdef Q_OS_UNIX
-    // Past a file size limit, or with a reader that went away, a write fails
-    // and is reported, instead of killing the program half-way.
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
-#ifdef Q_OS_WIN
-    // Lines end in \n alone, as on every other system, and an image on
-    // standard output goes out byte for byte.
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-#endif
+    // A write that fails (a size limit, a reader that went away) is reported
+    // instead of killing the program half-way.
+    ProcessIo::keepRunningOnFailedWrites();
+    ProcessIo::useBinaryStandardStreams();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("MergeFileCli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MERGEFILE_VERSION_TEXT));
 
-    const QString undecodable = undecodableArgument(argc, argv);
+    const QString undecodable = ProcessIo::undecodableArgument(argc, argv);
     CliOptions options;
     QString error;
     if (!parseCommandLine(QCoreApplication::arguments(), options, &error))
@@ -242,65 +191,19 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("%1 is not valid UTF-8, the encoding of this system's file names, "
                                          "so it cannot be used under its own name")
                               .arg(undecodable));
-    if (options.toStandardOutput || options.map == QLatin1String("-"))
+    if (options.merge.toStandardOutput || options.map == QLatin1String("-"))
         logStream = stderr;
 
-    MergeJob job(options.rows, options.output, logLine);
-    job.setFormat(options.format, options.recordSize);
-    job.setPadTo(options.padTo);
-    job.setBase(options.base);
-    job.setInputDetection(options.detectInputs);
-    job.setFields(options.fields);
-    job.setFlash(options.flashOrigin, options.flashSize);
-    job.setSectorSize(options.sectorSize);
-    job.setFillByte(options.fill);
-    job.setAddressRule(options.addressRule);
-    job.setOutputToStandardOutput(options.toStandardOutput);
-    job.setUseSecondThread(true);
-    job.setComputeDigests(options.wantMap);
-    const bool dryRun = options.dryRun;
-    const bool wantMap = options.wantMap;
-    const OutputFormat format = options.format;
-    const QString output = options.output;
-
-    int result = Merged;
-    MapFile map(options.map);
-    // A dry run finds what the real one would, the output's problems too.
-    if (!job.check() || (dryRun && !job.checkOutput())) {
-        result = Refused;
-    } else {
-        if (dryRun || options.printLayout)
-            printLayout(job.layout());
-        MergeMapOutput written;
-        written.name = output;
-        if (dryRun) {
-            if (wantMap && (!map.open() || !job.measure()))
-                result = Refused;
-        } else if ((wantMap && !map.open()) || !job.write()) {
-            result = Refused;
-        } else {
-            written.length = job.outputSize();
-            written.sha256 = job.outputSha256().toHex();
-            logLine(QStringLiteral("Image length: %1 bytes").arg(job.layout().imageSize));
-            if (format != OutputFormat::Raw)
-                logLine(QStringLiteral("Output length: %1 bytes").arg(written.length));
-            logLine(QStringLiteral("SHA-256: %1").arg(QString::fromLatin1(written.sha256)));
-        }
-        if (result == Merged && wantMap && !map.write(mergeMapJson(format, job.layout(), job.digests(), written)))
-            result = Refused;
-        if (result == Merged && dryRun)
-            logLine(wantMap ? QStringLiteral("Checks passed; map written, no image.")
-                        : QStringLiteral("Checks passed; nothing written."));
-    }
+    int result = merge(options);
     // Not all that was asked for reached its reader; said where it can still
     // be read.
     if (stdoutBroken) {
-        print(stderr, QStringLiteral("Error!!!Fail to write to standard output!"));
+        print(stderr, Messages::failToWriteStandardOutput());
         result = Refused;
     }
     if (stderrBroken) {
         if (logStream == stdout && !stdoutBroken)
-            print(stdout, QStringLiteral("Error!!!Fail to write to standard error!"));
+            print(stdout, Messages::failToWriteStandardError());
         result = Refused;
     }
     return result;

@@ -1,0 +1,62 @@
+#include "LayoutReport.h"
+
+#include "fields/FieldKind.h"
+#include "input/InputReader.h"
+#include "report/MergeMap.h"
+
+namespace {
+
+QString hex(qint64 value)
+{
+    return QStringLiteral("0x%1").arg(value, 8, 16, QLatin1Char('0'));
+}
+
+} // namespace
+
+QStringList layoutReport(const MergeLayout &layout)
+{
+    QStringList lines;
+    lines << QStringLiteral("file       start      offset        size         end  fill after");
+    for (const MergePlacement &p : layout.placements) {
+        lines << QStringLiteral("%1  %2  %3  %4  %5  %6")
+                     .arg(p.row, 4)
+                     .arg(hex(p.address), hex(p.offset), hex(p.size), hex(p.end), hex(p.fillAfter));
+        if (p.isRaw())
+            continue;
+        // Where its pieces came from: its own addresses, moved by the shift.
+        QString origin = QStringLiteral("      %1").arg(p.format->name());
+        origin += p.shift == 0 ? QStringLiteral(", at its own addresses")
+                               : QStringLiteral(", moved by %1%2").arg(p.shift < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                                                                   .arg(hex(qAbs(p.shift)));
+        if (p.hasStartAddress)
+            origin += QStringLiteral(", start address %1").arg(hex(p.startAddress));
+        lines << origin;
+        for (const MergeRange &range : mergeRanges(p))
+            lines << QStringLiteral("      segment %1 - %2 (%3 bytes)")
+                         .arg(hex(range.start), hex(range.end))
+                         .arg(range.end - range.start);
+    }
+    for (const MergePlacement &p : layout.placements) {
+        if (p.slotSize > 0)
+            lines << QStringLiteral("slot of file %1: %2 bytes at %3, %4 bytes left")
+                         .arg(p.row)
+                         .arg(p.slotSize)
+                         .arg(hex(p.address))
+                         .arg(p.slotSize - (p.end - p.address));
+    }
+    for (const MergeField &f : layout.fields) {
+        const qint64 number = fieldNumber(f);
+        lines << QStringLiteral("field %1: %2 at %3 - %4, over %5 - %6%7, %8")
+                     .arg(f.text, QLatin1String(f.kind->name), hex(f.address), hex(f.end()), hex(f.from), hex(f.to),
+                          f.wholeImage ? QStringLiteral(" without itself") : QString(),
+                          number >= 0 ? QStringLiteral("value %1 (bytes %2)")
+                                            .arg(hex(number), QString::fromLatin1(f.value.toHex(' ')))
+                                      : QStringLiteral("value %1").arg(QString::fromLatin1(f.value.toHex())));
+    }
+    if (layout.sectorSize > 0)
+        lines << QStringLiteral("erase sectors of %1 bytes touched: %2").arg(layout.sectorSize).arg(layout.sectorsTouched);
+    lines << QStringLiteral("image length %1 (%2 bytes)").arg(hex(layout.imageSize)).arg(layout.imageSize);
+    if (layout.base != defaultImageBase)
+        lines << QStringLiteral("image base %1").arg(hex(layout.base));
+    return lines;
+}

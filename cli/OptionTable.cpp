@@ -1,0 +1,299 @@
+#include "CliOptions.h"
+
+#include "Address.h"
+#include "fields/FieldKind.h"
+#include "fields/FieldSpec.h"
+#include "platform/ProcessIo.h"
+#include "writers/ImageWriter.h"
+
+#include <QFileInfo>
+
+namespace {
+
+bool usage(QString *error, const QString &message)
+{
+    *error = message;
+    return false;
+}
+
+// "a, b or c"
+QString alternatives(const QStringList &names, const QString &last = QStringLiteral(" or "))
+{
+    if (names.size() < 2)
+        return names.join(QString());
+    return names.mid(0, names.size() - 1).join(QLatin1String(", ")) + last + names.last();
+}
+
+QStringList formatNames(bool (*keep)(const OutputFormatInfo &))
+{
+    QStringList names;
+    for (const OutputFormatInfo *format : OutputFormats::all()) {
+        if (keep(*format))
+            names << QLatin1String(format->name);
+    }
+    return names;
+}
+
+QStringList recordFormats()
+{
+    return formatNames([](const OutputFormatInfo &f) { return f.maxRecordSize > 0; });
+}
+
+const OutputFormatInfo &formatOf(const CliOptions &options)
+{
+    return options.merge.format ? *options.merge.format : OutputFormats::flat();
+}
+
+QString formatHelp()
+{
+    QStringList listed;
+    for (const OutputFormatInfo *format : OutputFormats::all())
+        listed << QStringLiteral("%1 (%2)").arg(QLatin1String(format->name), QLatin1String(format->summary));
+    const QStringList gapless = formatNames([](const OutputFormatInfo &f) { return !f.writesGaps; });
+    return alternatives(listed) + QStringLiteral(". %1 put each file at its own address and write nothing for the gaps.")
+                                      .arg(alternatives(gapless, QStringLiteral(" and ")));
+}
+
+QString recordSizeHelp()
+{
+    QStringList limits;
+    for (const OutputFormatInfo *format : OutputFormats::all()) {
+        if (format->maxRecordSize > 0)
+            limits << QStringLiteral("1 to %1 for %2").arg(format->maxRecordSize).arg(QLatin1String(format->name));
+    }
+    return QStringLiteral("Data bytes per record: %1 (16 by default).").arg(alternatives(limits, QStringLiteral(", ")));
+}
+
+QString fieldHelp()
+{
+    return QStringLiteral("Write a checksum or length into the image: KIND@ADDR[,FROM-TO][,be], KIND one of %1; over "
+                          "FROM-TO (TO the first address after the range) or, by default, the whole image without "
+                          "the field's own bytes; be writes numbers big-endian. As often as needed; worked out in "
+                          "the order given, each with the earlier fields in place.")
+        .arg(FieldKinds::names().join(QLatin1String(", ")));
+}
+
+bool applyHelp(const QStringList &, CliOptions &options, QString *)
+{
+    options.action = CliOptions::Action::Help;
+    return true;
+}
+
+bool applyVersion(const QStringList &, CliOptions &options, QString *)
+{
+    options.action = CliOptions::Action::Version;
+    return true;
+}
+
+bool applySettings(const QStringList &values, CliOptions &options, QString *)
+{
+    options.settingsPath = values.last();
+    options.settingsGiven = true;
+    return true;
+}
+
+bool applyOutput(const QStringList &values, CliOptions &options, QString *)
+{
+    options.output = values.last();
+    options.outputGiven = true;
+    return true;
+}
+
+bool applyFormat(const QStringList &values, CliOptions &options, QString *error)
+{
+    options.merge.format = OutputFormats::find(values.last());
+    if (!options.merge.format)
+        return usage(error, QStringLiteral("unknown format %1: %2").arg(values.last(), alternatives(OutputFormats::names())));
+    return true;
+}
+
+bool applyInputFormat(const QStringList &values, CliOptions &options, QString *error)
+{
+    options.inputFormat = values.last();
+    if (options.inputFormat != QLatin1String("auto") && options.inputFormat != QLatin1String("raw"))
+        return usage(error, QStringLiteral("unknown input format %1: auto or raw").arg(options.inputFormat));
+    return true;
+}
+
+bool applyBase(const QStringList &values, CliOptions &options, QString *error)
+{
+    if (!Address::hexNumber(values.last(), addressSpaceEnd - 1, &options.merge.base))
+        return usage(error, QStringLiteral("base %1: give a hexadecimal address from 0 to FFFFFFFF").arg(values.last()));
+    return true;
+}
+
+bool applyRecordSize(const QStringList &values, CliOptions &options, QString *error)
+{
+    const OutputFormatInfo &format = formatOf(options);
+    if (format.maxRecordSize == 0)
+        return usage(error, QStringLiteral("--record-size needs --format %1").arg(alternatives(recordFormats())));
+    bool ok = false;
+    options.merge.recordSize = values.last().toInt(&ok, 10);
+    if (!ok || options.merge.recordSize < 1 || options.merge.recordSize > format.maxRecordSize)
+        return usage(error, QStringLiteral("record size %1: give 1 to %2 for --format %3")
+                                .arg(values.last())
+                                .arg(format.maxRecordSize)
+                                .arg(QLatin1String(format.name)));
+    return true;
+}
+
+bool applyPadTo(const QStringList &values, CliOptions &options, QString *error)
+{
+    if (!formatOf(options).writesGaps)
+        return usage(error, QStringLiteral("--pad-to is for --format %1: %2 leave the gaps out")
+                                .arg(QLatin1String(OutputFormats::flat().name),
+                                     alternatives(formatNames([](const OutputFormatInfo &f) { return !f.writesGaps; }),
+                                                  QStringLiteral(" and "))));
+    const qint64 most = addressSpaceEnd - options.merge.base;
+    if (!Address::hexNumber(values.last(), most, &options.merge.padTo) || options.merge.padTo < 1)
+        return usage(error, QStringLiteral("pad size %1: give a hexadecimal size from 1 to %2")
+                                .arg(values.last(), QString::number(most, 16)));
+    return true;
+}
+
+bool applyField(const QStringList &values, CliOptions &options, QString *error)
+{
+    for (const QString &text : values) {
+        MergeField field;
+        QString problem;
+        if (!parseField(text, &field, &problem))
+            return usage(error, QStringLiteral("field %1: %2").arg(text, problem));
+        options.merge.fields.append(field);
+    }
+    return true;
+}
+
+bool applyFlash(const QStringList &values, CliOptions &options, QString *error)
+{
+    const QStringList flash = values.last().split(QLatin1Char(','));
+    MergeOptions &m = options.merge;
+    if (flash.size() != 2 || !Address::hexNumber(flash.at(0), addressSpaceEnd - 1, &m.flashOrigin)
+        || !Address::hexNumber(flash.at(1), addressSpaceEnd - m.flashOrigin, &m.flashSize) || m.flashSize == 0)
+        return usage(error, QStringLiteral("flash %1: give ORIGIN,SIZE in hexadecimal, within 32-bit addresses")
+                                .arg(values.last()));
+    return true;
+}
+
+bool applySectorSize(const QStringList &values, CliOptions &options, QString *error)
+{
+    qint64 &size = options.merge.sectorSize;
+    if (!Address::hexNumber(values.last(), addressSpaceEnd, &size) || size == 0 || (size & (size - 1)) != 0)
+        return usage(error, QStringLiteral("sector size %1: give a power of two in hexadecimal (1000 for 4 KiB)")
+                                .arg(values.last()));
+    return true;
+}
+
+bool applyFill(const QStringList &values, CliOptions &options, QString *error)
+{
+    qint64 byte = 0;
+    if (!Address::hexNumber(values.last(), 0xFF, &byte))
+        return usage(error, QStringLiteral("fill %1: give a byte in hexadecimal, 0 to FF").arg(values.last()));
+    options.merge.fill = char(byte);
+    return true;
+}
+
+bool applyMap(const QStringList &values, CliOptions &options, QString *error)
+{
+    const QString &name = values.last();
+    if (name.isEmpty())
+        return usage(error, QStringLiteral("--map needs a file name, or - for standard output"));
+    options.wantMap = true;
+    // Like -o: relative to where the script runs, and /dev/stdout is "-".
+    options.map = name == QLatin1String("-") || ProcessIo::isStandardOutput(name) ? QStringLiteral("-")
+                                                                                  : QFileInfo(name).absoluteFilePath();
+    return true;
+}
+
+bool applyLayout(const QStringList &, CliOptions &options, QString *)
+{
+    options.printLayout = true;
+    return true;
+}
+
+bool applyDryRun(const QStringList &, CliOptions &options, QString *)
+{
+    options.dryRun = true;
+    return true;
+}
+
+} // namespace
+
+const QVector<CliOption> &cliOptionTable()
+{
+    static const QVector<CliOption> table{
+        {{QStringLiteral("h"), QStringLiteral("help")}, {}, QStringLiteral("Show the options and exit."), applyHelp},
+        {{QStringLiteral("v"), QStringLiteral("version")}, {}, QStringLiteral("Show the version and exit."), applyVersion},
+        {{QStringLiteral("settings")},
+         QStringLiteral("path"),
+         QStringLiteral("Merge the rows that the window saved in this INI file (cfg/MergeTool.ini). Relative file "
+                        "names in it are relative to the folder that holds its cfg folder, as they are to the "
+                        "window; for the file an installed window keeps in ~/.config/MergeFile/MergeTool.ini, "
+                        "relative to the folder this program is installed in."),
+         applySettings},
+        {{QStringLiteral("o"), QStringLiteral("output")},
+         QStringLiteral("file"),
+         QStringLiteral("The output file; - for standard output (the log then goes to standard error). With "
+                        "--settings it replaces the saved output name."),
+         applyOutput},
+        {{QStringLiteral("format")}, QStringLiteral("format"), formatHelp(), applyFormat},
+        {{QStringLiteral("input-format")},
+         QStringLiteral("auto|raw"),
+         QStringLiteral("auto (the default for pairs) reads each input as what it is: Intel HEX, S-records, ELF (its "
+                        "load addresses) or raw data; raw (the default with --settings, the window's rule) reads "
+                        "every input whole as raw bytes."),
+         applyInputFormat},
+        {{QStringLiteral("base")},
+         QStringLiteral("addr"),
+         QStringLiteral("The address the image's first byte stands for (hexadecimal, 1000 by default); nothing may "
+                        "lie below it."),
+         applyBase},
+        {{QStringLiteral("record-size")}, QStringLiteral("n"), recordSizeHelp(), applyRecordSize},
+        {{QStringLiteral("pad-to")},
+         QStringLiteral("size"),
+         QStringLiteral("Fill the bin image with the fill byte up to this many bytes (hexadecimal, such as a flash "
+                        "size: 0x400000); a longer image is refused."),
+         applyPadTo},
+        {{QStringLiteral("field")}, QStringLiteral("field"), fieldHelp(), applyField},
+        {{QStringLiteral("flash")},
+         QStringLiteral("origin,size"),
+         QStringLiteral("The flash, ORIGIN,SIZE (hexadecimal): every byte of the image must lie in it."),
+         applyFlash},
+        {{QStringLiteral("sector-size")},
+         QStringLiteral("size"),
+         QStringLiteral("The flash's erase sector size (hexadecimal, a power of two): no two files, nor a file and a "
+                        "field, may share a sector."),
+         applySectorSize},
+        {{QStringLiteral("fill")},
+         QStringLiteral("byte"),
+         QStringLiteral("The byte of leading fill, gaps, holes and padding (hexadecimal, FF by default)."),
+         applyFill},
+        {{QStringLiteral("map")},
+         QStringLiteral("file"),
+         QStringLiteral("Write a JSON map of the merge (the image, and per file its format, segments, shift, slot, "
+                        "CRC-32 and SHA-256, and every field) to this file; - for standard output."),
+         applyMap},
+        {{QStringLiteral("layout")}, {}, QStringLiteral("Print the image map before merging."), applyLayout},
+        {{QStringLiteral("dry-run")}, {}, QStringLiteral("Run every check, the output's too, and print the map; write no image."),
+         applyDryRun},
+    };
+    return table;
+}
+
+CliPositional cliPairsArgument()
+{
+    return {QStringLiteral("pairs"),
+            QStringLiteral("Start address (or -) and file, as often as needed; ADDR:SIZE gives the file a slot it must "
+                           "fit. Put -- before them if an address starts with a minus sign."),
+            QStringLiteral("[ADDR[:SIZE] FILE ...]")};
+}
+
+QString cliDescription()
+{
+    return QStringLiteral("Merges firmware files into one image: by default a flat image whose first byte stands\n"
+                          "for address 0x1000, every gap filled with 0xFF. Either the rows that the Merge File\n"
+                          "Tool saved (--settings) or ADDR FILE pairs with -o. Addresses are hexadecimal (1000,\n"
+                          "0x1000), from 0 to FFFFFFFF. A raw file lies at ADDR; an Intel HEX, S-record or ELF\n"
+                          "file is moved so that its lowest address lies at ADDR, or stays at its own addresses\n"
+                          "with ADDR -.\n"
+                          "Exit status: 0 merged, 1 refused or failed, 2 usage error.");
+}

@@ -1,0 +1,46 @@
+#include "Address.h"
+
+namespace Address {
+
+qint32 fromWindowText(const QString &text, bool *ok)
+{
+    return text.toInt(ok, 16);
+}
+
+MergeRow windowRow(bool enabled, const QString &fileName, const QString &addressText)
+{
+    MergeRow row;
+    row.enabled = enabled;
+    row.fileName = fileName;
+    if (!addressText.isEmpty())
+        row.address = MergeAddress::at(fromWindowText(addressText));
+    return row;
+}
+
+bool fromPairText(const QString &text, MergeAddress *address)
+{
+    if (text == QLatin1String("-")) {
+        *address = MergeAddress::own();
+        return true;
+    }
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok, 16);
+    if (!ok || value < -0x80000000LL || value >= addressSpaceEnd)
+        return false;
+    *address = MergeAddress::at(value);
+    return true;
+}
+
+bool hexNumber(const QString &text, qint64 most, qint64 *value)
+{
+    bool ok = false;
+    *value = text.toLongLong(&ok, 16);
+    return ok && *value >= 0 && *value <= most;
+}
+
+QString hex(qint64 address)
+{
+    return QStringLiteral("0x") + QString::number(address, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+}
+
+} // namespace Address

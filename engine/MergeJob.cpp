@@ -1,0 +1,201 @@
+#include "MergeJob.h"
+
+#include "checks/Checks.h"
+#include "fields/FieldPlan.h"
+#include "input/Sources.h"
+#include "layout/LayoutPlanner.h"
+#include "output/OutputFile.h"
+#include "stream/DigestSink.h"
+#include "stream/FieldValues.h"
+#include "stream/ImageStreamer.h"
+#include "writers/ImageWriter.h"
+
+struct MergeJob::Private
+{
+    Private(QVector<MergeRow> rows, QString output, LogSink log, MergeOptions options)
+        : rows(std::move(rows))
+        , output(std::move(output))
+        , log(std::move(log))
+        , options(std::move(options))
+        , sources(this->log)
+    {
+    }
+
+    QVector<MergeRow> rows;
+    QString output;
+    LogSink log;
+    MergeOptions options;
+    SourceSet sources;
+    MergeLayout layout;
+    bool checked = false;
+    QByteArray outputDigest;
+    qint64 outputLength = 0;
+    MergeDigests digests;
+
+    bool fail(const QString &message)
+    {
+        log(message);
+        return false;
+    }
+    // Takes the check's verdict on one use: a second write needs a new check.
+    bool takeCheck()
+    {
+        const bool was = checked;
+        checked = false;
+        return was;
+    }
+    std::unique_ptr<ImageWriter> makeWriter(ByteSink &sink) const
+    {
+        const OutputFormatInfo &format = options.format ? *options.format : OutputFormats::flat();
+        return format.make(sink, WriterSettings{options.fill, options.recordSize});
+    }
+    void setUp(OutputFile &file) const
+    {
+        file.setHashing(options.hashOutput, options.hashOutput);
+        file.setStandardOutput(options.toStandardOutput);
+        file.setIdleTimeout(options.streamIdleTimeout);
+    }
+    bool opened(OutputFile::Status status);
+    bool stream(ImageWriter *writer);
+};
+
+MergeJob::MergeJob(QVector<MergeRow> rows, QString outputFileName, LogSink log, MergeOptions options)
+    : d(new Private(std::move(rows), std::move(outputFileName), std::move(log), std::move(options)))
+{
+}
+
+MergeJob::~MergeJob() = default;
+
+const MergeLayout &MergeJob::layout() const
+{
+    return d->layout;
+}
+
+QByteArray MergeJob::outputSha256() const
+{
+    return d->outputDigest;
+}
+
+qint64 MergeJob::outputSize() const
+{
+    return d->outputLength;
+}
+
+const MergeDigests &MergeJob::digests() const
+{
+    return d->digests;
+}
+
+bool MergeJob::check()
+{
+    const MergeOptions &o = d->options;
+    d->layout = MergeLayout();
+    d->layout.base = o.base;
+    d->layout.fill = o.fill;
+    d->checked = false;
+    d->sources.clear();
+    if (d->output.isEmpty())
+        return d->fail(Messages::outputNameEmpty());
+    d->log(Messages::beginToMerge());
+
+    d->sources.setIdleTimeout(o.streamIdleTimeout);
+    d->sources.setDetectFormats(o.detectInputs);
+    LayoutPlanner planner(d->sources, d->log);
+    qint64 dataEnd = 0;
+    MergeLayout &layout = d->layout;
+    d->checked = d->sources.collect(d->rows) && planner.plan(o.detectInputs, layout, &dataEnd)
+                 && Checks::fitsSlots(layout, d->log) && FieldPlan::place(layout, o.fields, &dataEnd, d->log)
+                 && planner.finish(layout, dataEnd, o.padTo) && FieldPlan::settleRanges(layout, d->log)
+                 && Checks::fitsFlash(layout, o.flashOrigin, o.flashSize, d->log)
+                 && Checks::sectorsApart(layout, o.flashOrigin, o.flashSize, o.sectorSize, d->log)
+                 && workOutFields(layout, d->sources, d->log);
+    return d->checked;
+}
+
+bool MergeJob::Private::opened(OutputFile::Status status)
+{
+    switch (status) {
+    case OutputFile::Opened:
+        return true;
+    case OutputFile::CannotReserve:
+        return fail(Messages::failToWriteOutput(output));
+    case OutputFile::Locked:
+        return fail(Messages::outputLocked(output));
+    case OutputFile::IsASource:
+        return fail(options.toStandardOutput ? Messages::outputIsASource(output)
+                                             : Messages::outputInPlaceIsASource(output));
+    case OutputFile::LinkRefused:
+        return fail(Messages::outputForeignLink(output));
+    case OutputFile::LinkLoop:
+        return fail(Messages::outputLinkLoop(output));
+    case OutputFile::NoRoomToStage:
+        return fail(Messages::noRoomToStage(output));
+    case OutputFile::CannotOpen:
+        break;
+    }
+    return fail(Messages::failToOpenOutput(output));
+}
+
+bool MergeJob::checkOutput()
+{
+    if (!d->checked)
+        return false;
+    OutputFile file(d->output);
+    d->setUp(file);
+    const std::unique_ptr<ImageWriter> writer = d->makeWriter(file);
+    return d->opened(file.probe(writer->outputSize(d->layout), d->sources.identities()));
+}
+
+bool MergeJob::write()
+{
+    if (!d->takeCheck())
+        return false;
+    d->outputDigest.clear();
+    OutputFile file(d->output);
+    d->setUp(file);
+    const std::unique_ptr<ImageWriter> writer = d->makeWriter(file);
+    d->outputLength = writer->outputSize(d->layout);
+    if (!d->opened(file.open(d->outputLength, d->sources.identities())) || !d->stream(writer.get()))
+        return false;
+    if (!writer->finish())
+        return d->fail(Messages::failToWriteOutput(d->output));
+    if (!file.commit())
+        return d->fail(file.replaceFailed() ? Messages::outputHeldOpen(d->output)
+                                            : Messages::failToWriteOutput(d->output));
+    d->outputDigest = file.sha256();
+    d->sources.clear();
+    d->log(Messages::mergeSuccess());
+    return true;
+}
+
+bool MergeJob::measure()
+{
+    return d->takeCheck() && d->stream(nullptr);
+}
+
+// The image, walked once: to the writer (none: only the digests are wanted),
+// to the digests when asked for, and to the fields once more, so that a file
+// that changed since the check cannot leave a field that does not match.
+bool MergeJob::Private::stream(ImageWriter *writer)
+{
+    ImageStreamer streamer(layout, sources);
+    const std::unique_ptr<DigestSink> digest(options.computeDigests ? new DigestSink(layout) : nullptr);
+    FieldSink fields(layout, 0, layout.fields.size());
+    switch (streamer.walkAll({writer, digest.get(), &fields}, true)) {
+    case ImageStreamer::Done:
+        break;
+    case ImageStreamer::NoMemory:
+        return fail(Messages::notEnoughMemory());
+    case ImageStreamer::ReadFailed:
+        return fail(Messages::failToRead(streamer.failedFile()));
+    case ImageStreamer::SinkFailed:
+        return fail(Messages::failToWriteOutput(output));
+    }
+    for (int k = 0; k < layout.fields.size(); ++k) {
+        if (fields.value(k) != layout.fields.at(k).value)
+            return fail(Messages::fieldChanged(layout.fields.at(k).text));
+    }
+    if (digest)
+        digests = digest->result();
+    return true;
+}

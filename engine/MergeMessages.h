@@ -1,0 +1,75 @@
+#ifndef MERGEMESSAGES_H
+#define MERGEMESSAGES_H
+
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+
+// Every line a merge writes to its log, in the window's wording: progress,
+// success, and the one "Error!!!" line of a merge that stops. Translated in
+// the window's context; %1 and the like are filled after translation.
+namespace Messages {
+
+using Log = std::function<void(const QString &)>;
+
+QString beginToMerge();
+QString mergeSuccess();
+
+// The rows and what they name.
+QString outputNameEmpty();
+QString rowIncomplete(int row);
+QString duplicateAddress(int row);
+QString noFileToMerge();
+QString cannotOpen(const QString &name);
+QString failToRead(const QString &name);
+QString failToStore(const QString &name);
+QString cannotRead(const QString &name, const QString &problem);
+QString needsAnAddress(const QString &name);
+QString notEnoughMemory();
+
+// Where the files lie.
+QString belowBase(qint64 base);
+QString outOfRange(const QString &name);
+QString imageTooLarge(qint64 size);
+QString longerThanPad(qint64 size, qint64 padTo);
+QString twoBytesForOneAddress(const QString &name, qint64 address);
+QString overlap(const QString &first, const QString &second, qint64 address);
+QString pastAddressSpace(const QString &name);
+QString slotTooSmall(const QString &name, qint64 size, qint64 slot, qint64 address);
+
+// Fields, and the flash.
+QString fieldName(const QString &text, bool startsSentence);
+QString fieldBelowBase(const QString &field, qint64 base);
+QString fieldOnData(const QString &field, const QString &owner);
+QString fieldsOverlap(const QString &first, const QString &second);
+QString fieldOutsideImage(const QString &field, qint64 from, qint64 to, qint64 base, qint64 end);
+QString fieldInsideItsRange(const QString &field);
+QString fieldChanged(const QString &field);
+QString belowFlash(const QString &owner, qint64 address, qint64 origin);
+QString pastFlash(const QString &owner, qint64 end, qint64 flashEnd);
+QString imageOutsideFlash(qint64 start, qint64 end, qint64 origin, qint64 flashEnd);
+QString sharedSector(const QString &first, const QString &second, qint64 sector);
+
+// The output.
+QString failToOpenOutput(const QString &name);
+QString failToWriteOutput(const QString &name);
+QString outputLocked(const QString &name);
+QString outputIsASource(const QString &name);
+QString outputInPlaceIsASource(const QString &name);
+QString outputForeignLink(const QString &name);
+QString outputLinkLoop(const QString &name);
+QString noRoomToStage(const QString &name);
+QString outputHeldOpen(const QString &name);
+
+// The command line's own files and streams.
+QString mapForeignLink(const QString &name);
+QString mapLinkLoop(const QString &name);
+QString failToOpenMap(const QString &name);
+QString failToWriteMap(const QString &name);
+QString failToWriteStandardOutput();
+QString failToWriteStandardError();
+
+} // namespace Messages
+
+#endif // MERGEMESSAGES_H

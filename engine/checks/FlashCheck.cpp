@@ -1,0 +1,23 @@
+#include "Checks.h"
+
+bool Checks::fitsFlash(const MergeLayout &layout, qint64 origin, qint64 size, const Messages::Log &log)
+{
+    if (size <= 0)
+        return true;
+    const qint64 flashEnd = origin + size;
+    for (const MergePiece &piece : layout.pieces) {
+        if (piece.address < origin) {
+            log(Messages::belowFlash(ownerName(layout, piece, true), piece.address, origin));
+            return false;
+        }
+        if (piece.end() > flashEnd) {
+            log(Messages::pastFlash(ownerName(layout, piece, true), piece.end(), flashEnd));
+            return false;
+        }
+    }
+    if (layout.base < origin || layout.end() > flashEnd) {
+        log(Messages::imageOutsideFlash(layout.base, layout.end(), origin, flashEnd));
+        return false;
+    }
+    return true;
+}

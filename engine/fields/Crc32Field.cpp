@@ -1,0 +1,24 @@
+#include "FieldKind.h"
+
+#include "Checksums.h"
+
+namespace {
+
+// CRC-32/ISO-HDLC, as zlib and crc32 print it.
+class Crc32Sum : public FieldSum
+{
+public:
+    void add(const char *data, qint64 size) override { crc.add(data, size); }
+    QByteArray bytes(bool bigEndian) override { return numberBytes(crc.result(), 4, bigEndian); }
+
+private:
+    Crc32 crc;
+};
+
+} // namespace
+
+const FieldKind &crc32Field()
+{
+    static const FieldKind kind{"crc32", 4, [] { return std::unique_ptr<FieldSum>(new Crc32Sum); }};
+    return kind;
+}

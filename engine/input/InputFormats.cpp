@@ -1,0 +1,52 @@
+#include "InputReader.h"
+
+// The input formats, in the order they are told apart: one row each, its
+// reader in a file of its own. Raw data takes what none of them does.
+#define MERGEFILE_INPUT_FORMATS(row) \
+    row(elfInput)                    \
+    row(intelHexInput)               \
+    row(sRecordInput)
+
+#define MERGEFILE_DECLARE(reader) const InputReader &reader();
+MERGEFILE_INPUT_FORMATS(MERGEFILE_DECLARE)
+#undef MERGEFILE_DECLARE
+const InputReader &rawInput();
+
+namespace {
+
+const QVector<const InputReader *> &registry()
+{
+#define MERGEFILE_LIST(reader) &reader(),
+    static const QVector<const InputReader *> readers{MERGEFILE_INPUT_FORMATS(MERGEFILE_LIST)};
+#undef MERGEFILE_LIST
+    return readers;
+}
+
+} // namespace
+
+const InputReader &InputReader::raw()
+{
+    return rawInput();
+}
+
+const InputReader &InputReader::tell(const QByteArray &head, bool whole)
+{
+    for (const InputReader *reader : registry()) {
+        if (reader->tells(head, whole))
+            return *reader;
+    }
+    return raw();
+}
+
+QStringList InputReader::names()
+{
+    QStringList list;
+    for (const InputReader *reader : registry())
+        list << reader->name();
+    return list << raw().name();
+}
+
+bool MergePlacement::isRaw() const
+{
+    return !format || format->isRaw();
+}

@@ -1,0 +1,65 @@
+#ifndef INPUTREADER_H
+#define INPUTREADER_H
+
+#include "Bytes.h"
+#include "MergeLayout.h"
+
+#include <QByteArray>
+#include <QLatin1String>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class ScratchStore;
+
+// What an input holds, at its own addresses.
+struct InputContent
+{
+    // In the order the file gives them. dataOffset is in the source, unless
+    // inStore (bytes decoded from records).
+    QVector<MergeSegment> segments;
+    bool hasStartAddress = false;
+    quint32 startAddress = 0;
+};
+
+// Turns one input format into segments. Data that is not in the file as it
+// lies (record text) is decoded into the store, never into memory.
+//
+// The formats are a registry (InputFormats.cpp): a new one is a reader of its
+// own file and a row there. What a file is gets told once, from its first
+// bytes, by one rule: the first reader in the registry that knows the head as
+// its own takes it, else it is raw data. From then on the file IS that format,
+// and whatever is wrong with it is a refusal, never a reason to read it as
+// raw data after all.
+class InputReader
+{
+public:
+    enum Result {
+        Read,
+        Damaged, // problem says where and how
+        ReadFailed,
+        StoreFailed,
+    };
+
+    virtual ~InputReader() = default;
+    // As maps and layouts name the format.
+    virtual QLatin1String name() const = 0;
+    // Whether a file that starts with head (all of it, when whole) is
+    // of this format.
+    virtual bool tells(const QByteArray &head, bool whole) const = 0;
+    virtual Result read(ByteSource &source, ScratchStore &store, InputContent &content, QString &problem) const = 0;
+
+    bool isRaw() const { return this == &raw(); }
+
+    // How many first bytes tell the format: more than the longest record
+    // line, with room for blank lines before it.
+    static constexpr int headSize = 4096;
+    // The reader for a file that starts with head; raw data when no other
+    // takes it.
+    static const InputReader &tell(const QByteArray &head, bool whole);
+    static const InputReader &raw();
+    // Every format's name, raw data last.
+    static QStringList names();
+};
+
+#endif // INPUTREADER_H

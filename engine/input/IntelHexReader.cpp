@@ -1,0 +1,135 @@
+#include "InputReader.h"
+
+#include "RecordText.h"
+
+namespace {
+
+// The data bytes each record type must hold; -1: any (data records).
+const int wantedSize[] = {-1, 0, 2, 4, 2, 4};
+constexpr int lastType = 5;
+
+bool allHexDigits(const char *text, int count)
+{
+    unsigned bad = 0;
+    for (int i = 0; i < count; ++i)
+        bad |= hexDigits.values[static_cast<unsigned char>(text[i])];
+    return (bad & 0xF0) == 0;
+}
+
+// Intel HEX: data records (00) at 16-bit offsets from extended segment (02)
+// or linear (04) addresses, start addresses (03, 05), an end record (01).
+class IntelHexReader : public InputReader
+{
+public:
+    QLatin1String name() const override { return QLatin1String("hex"); }
+    bool tells(const QByteArray &head, bool whole) const override;
+    Result read(ByteSource &source, ScratchStore &store, InputContent &content, QString &problem) const override;
+};
+
+// A file is Intel HEX when its first line holds a whole record of a known
+// type whose checksum matches.
+bool IntelHexReader::tells(const QByteArray &head, bool whole) const
+{
+    const char *line;
+    int length;
+    if (!firstTextLine(head, whole, line, length) || length < 11 || line[0] != ':')
+        return false;
+    unsigned char bytes[260];
+    unsigned sum = 0;
+    if (!decodeHexPairs(line + 1, 4, bytes, sum))
+        return false;
+    const int size = bytes[0];
+    return (length - 1) / 2 >= size + 5 && bytes[3] <= lastType
+           && decodeHexPairs(line + 9, size + 1, bytes + 4, sum) && (sum & 0xFF) == 0;
+}
+
+InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store, InputContent &content,
+                                         QString &problem) const
+{
+    content = InputContent();
+    RecordText text(source);
+    SegmentCollector data(store, content.segments);
+    qint64 base = 0; // from the last extended segment (02) or linear (04) address record
+    unsigned char bytes[8];
+    const char *line;
+    int length;
+    const auto damage = [&](const QString &what) { return recordDamage(text.lineNumber(), what, problem); };
+    const auto notHex = [&] { return damage(QStringLiteral("the record holds a character that is no hexadecimal digit")); };
+    for (;;) {
+        if (!text.nextLine(line, length)) {
+            if (text.readFailed() || text.lineTooLong())
+                return textFailure(text, problem);
+            problem = QStringLiteral("it ends without an end-of-file record (a truncated file?)");
+            return Damaged;
+        }
+        if (length == 0)
+            continue;
+        if (line[0] != ':')
+            return damage(QStringLiteral("it is no Intel HEX record"));
+        const char *digits = line + 1;
+        const int count = length - 1; // digits
+        if (count % 2 != 0 || count < 10)
+            return allHexDigits(digits, count) ? damage(QStringLiteral("the record is cut short")) : notHex();
+        // Length, offset and type; then the bytes, decoded where they stay.
+        unsigned sum = 0;
+        if (!decodeHexPairs(digits, 4, bytes, sum))
+            return notHex();
+        const int size = bytes[0];
+        const int type = bytes[3];
+        const qint64 offset = (qint64(bytes[1]) << 8) | bytes[2];
+        if (count / 2 != size + 5) {
+            if (!allHexDigits(digits + 8, count - 8))
+                return notHex();
+            return damage(count / 2 < size + 5 ? QStringLiteral("the record is cut short")
+                                               : QStringLiteral("the record is longer than its length byte says"));
+        }
+        unsigned char field[256];
+        unsigned char *into = field;
+        if (type == 0) {
+            into = data.add(base + offset, size);
+            if (!into)
+                return StoreFailed;
+        }
+        if (!decodeHexPairs(digits + 8, size, into, sum) || !decodeHexPairs(digits + 8 + 2 * size, 1, bytes + 4, sum))
+            return notHex();
+        if ((sum & 0xFF) != 0)
+            return damage(QStringLiteral("the checksum does not match"));
+        if (type == 0)
+            continue;
+        if (type > lastType)
+            return damage(QStringLiteral("unknown record type %1")
+                              .arg(QString::number(type, 16).toUpper().rightJustified(2, QLatin1Char('0'))));
+        if (size != wantedSize[type])
+            return damage(QStringLiteral("a type %1 record must hold %2 bytes")
+                              .arg(type, 2, 10, QLatin1Char('0'))
+                              .arg(wantedSize[type]));
+        const quint32 value = size == 4 ? (quint32(field[0]) << 24) | (quint32(field[1]) << 16) | (quint32(field[2]) << 8) | field[3]
+                                        : (quint32(field[0]) << 8) | field[1];
+        switch (type) {
+        case 1:
+            return Read; // what follows the end record is passed over
+        case 2:
+            base = qint64(value) << 4;
+            break;
+        case 3: // CS:IP
+            content.hasStartAddress = true;
+            content.startAddress = ((value >> 16) << 4) + (value & 0xFFFF);
+            break;
+        case 4:
+            base = qint64(value) << 16;
+            break;
+        case 5:
+            content.hasStartAddress = true;
+            content.startAddress = value;
+            break;
+        }
+    }
+}
+
+} // namespace
+
+const InputReader &intelHexInput()
+{
+    static const IntelHexReader reader;
+    return reader;
+}

@@ -1,0 +1,104 @@
+#ifndef RECORDTEXT_H
+#define RECORDTEXT_H
+
+#include "InputReader.h"
+
+#include <memory>
+
+// What the Intel HEX and S-record readers share: the text read line by line
+// through one buffer, hexadecimal digits, and the decoded data gathered into
+// segments in the store.
+
+// The value of each character as a hexadecimal digit, 0xFF for any other.
+struct HexDigitTable
+{
+    unsigned char values[256];
+    constexpr HexDigitTable()
+        : values()
+    {
+        for (int c = 0; c < 256; ++c)
+            values[c] = 0xFF;
+        for (int c = '0'; c <= '9'; ++c)
+            values[c] = static_cast<unsigned char>(c - '0');
+        for (int c = 'A'; c <= 'F'; ++c)
+            values[c] = values[c + 'a' - 'A'] = static_cast<unsigned char>(c - 'A' + 10);
+    }
+};
+inline constexpr HexDigitTable hexDigits;
+
+// Decodes pairs bytes from twice as many digits into out, adding each to
+// sum; false when a character is no hexadecimal digit. One pass, and out
+// may be where the bytes are to stay.
+inline bool decodeHexPairs(const char *digits, int pairs, unsigned char *out, unsigned &sum)
+{
+    const auto *in = reinterpret_cast<const unsigned char *>(digits);
+    unsigned bad = 0;
+    unsigned total = sum;
+    for (int i = 0; i < pairs; ++i) {
+        const unsigned high = hexDigits.values[in[2 * i]];
+        const unsigned low = hexDigits.values[in[2 * i + 1]];
+        bad |= high | low;
+        const unsigned byte = (high << 4) | low;
+        out[i] = static_cast<unsigned char>(byte);
+        total += byte;
+    }
+    sum = total;
+    return (bad & 0xF0) == 0;
+}
+
+// The first line of head that is not empty, without its end (LF or CRLF);
+// false when there is none, or when it does not end within head (then it is
+// longer than any record, unless head is the whole file).
+bool firstTextLine(const QByteArray &head, bool whole, const char *&line, int &length);
+
+// Lines longer than this are no record of either format (a HEX line holds at
+// most 521 characters, an S-record 514).
+constexpr int longestRecordLine = 1024;
+
+class RecordText
+{
+public:
+    explicit RecordText(ByteSource &source);
+    ~RecordText();
+
+    // The next line without its end (LF or CRLF); false at the end of the
+    // text, on a read error and on a line longer than any record.
+    bool nextLine(const char *&line, int &length);
+    qint64 lineNumber() const { return number; }
+    bool readFailed() const { return failed; }
+    bool lineTooLong() const { return tooLong; }
+
+private:
+    ByteSource &source;
+    std::unique_ptr<char[]> buffer;
+    qint64 sourceOffset = 0;
+    int start = 0;
+    int end = 0;
+    qint64 number = 0;
+    bool atEnd = false;
+    bool failed = false;
+    bool tooLong = false;
+};
+
+// Gathers data records into segments: a record that goes on where the last
+// one ended extends its segment, so a file written in order gives few.
+class SegmentCollector
+{
+public:
+    SegmentCollector(ScratchStore &store, QVector<MergeSegment> &segments);
+    // Where the count bytes of a data record at address go; null when the
+    // store cannot take them.
+    unsigned char *add(qint64 address, int count);
+
+private:
+    ScratchStore &store;
+    QVector<MergeSegment> &segments;
+};
+
+// How a record reader stops: at the first line that is wrong, which it names.
+InputReader::Result recordDamage(qint64 line, const QString &what, QString &problem);
+// What a reader says when the text itself gave out: a read error, or a line
+// too long for any record.
+InputReader::Result textFailure(const RecordText &text, QString &problem);
+
+#endif // RECORDTEXT_H

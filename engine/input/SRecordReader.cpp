@@ -1,0 +1,119 @@
+#include "InputReader.h"
+
+#include "RecordText.h"
+
+namespace {
+
+// Address bytes of S0 to S9; S4 is no record type.
+const int addressBytes[] = {2, 2, 3, 4, -1, 2, 3, 4, 3, 2};
+
+bool allHexDigits(const char *text, int count)
+{
+    unsigned bad = 0;
+    for (int i = 0; i < count; ++i)
+        bad |= hexDigits.values[static_cast<unsigned char>(text[i])];
+    return (bad & 0xF0) == 0;
+}
+
+// Motorola S-records: S1, S2 and S3 data with 16-, 24- and 32-bit
+// addresses, S7, S8 and S9 start addresses; S0 headers and S5/S6 counts are
+// checked and passed over.
+class SRecordReader : public InputReader
+{
+public:
+    QLatin1String name() const override { return QLatin1String("srec"); }
+    bool tells(const QByteArray &head, bool whole) const override;
+    Result read(ByteSource &source, ScratchStore &store, InputContent &content, QString &problem) const override;
+};
+
+// A file is S-records when its first line holds a whole record of a known
+// type whose checksum matches.
+bool SRecordReader::tells(const QByteArray &head, bool whole) const
+{
+    const char *line;
+    int length;
+    if (!firstTextLine(head, whole, line, length) || length < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
+        return false;
+    const int width = addressBytes[line[1] - '0'];
+    unsigned char bytes[256];
+    unsigned sum = 0;
+    if (width < 0 || !decodeHexPairs(line + 2, 1, bytes, sum))
+        return false;
+    const int size = bytes[0];
+    return (length - 2) / 2 >= size + 1 && size >= width + 1 && decodeHexPairs(line + 4, size, bytes, sum)
+           && (sum & 0xFF) == 0xFF;
+}
+
+InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store, InputContent &content,
+                                        QString &problem) const
+{
+    content = InputContent();
+    RecordText text(source);
+    SegmentCollector data(store, content.segments);
+    const char *line;
+    int length;
+    const auto damage = [&](const QString &what) { return recordDamage(text.lineNumber(), what, problem); };
+    const auto notHex = [&] { return damage(QStringLiteral("the record holds a character that is no hexadecimal digit")); };
+    while (text.nextLine(line, length)) {
+        if (length == 0)
+            continue;
+        if (length < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
+            return damage(QStringLiteral("it is no S-record"));
+        const int type = line[1] - '0';
+        const char *digits = line + 2;
+        const int count = length - 2; // digits
+        const int width = addressBytes[type];
+        if (!allHexDigits(digits, count < 2 ? count : 2))
+            return notHex();
+        if (width < 0)
+            return damage(QStringLiteral("unknown record type S%1").arg(type));
+        if (count % 2 != 0 || count < 2)
+            return allHexDigits(digits, count) ? damage(QStringLiteral("the record is cut short")) : notHex();
+        unsigned sum = 0;
+        unsigned char size;
+        decodeHexPairs(digits, 1, &size, sum);
+        // The length byte counts the address, the data and the checksum.
+        if (count / 2 != size + 1 || size < width + 1) {
+            if (!allHexDigits(digits + 2, count - 2))
+                return notHex();
+            return damage(count / 2 < size + 1   ? QStringLiteral("the record is cut short")
+                          : count / 2 > size + 1 ? QStringLiteral("the record is longer than its length byte says")
+                                                 : QStringLiteral("the record is too short for an S%1 record").arg(type));
+        }
+        unsigned char address[4];
+        if (!decodeHexPairs(digits + 2, width, address, sum))
+            return notHex();
+        quint32 at = 0;
+        for (int i = 0; i < width; ++i)
+            at = (at << 8) | address[i];
+        const int dataSize = size - width - 1;
+        unsigned char field[256];
+        unsigned char *into = field;
+        if (type >= 1 && type <= 3) {
+            into = data.add(at, dataSize);
+            if (!into)
+                return StoreFailed;
+        }
+        unsigned char checksum;
+        if (!decodeHexPairs(digits + 2 + 2 * width, dataSize, into, sum)
+            || !decodeHexPairs(digits + 2 + 2 * (width + dataSize), 1, &checksum, sum))
+            return notHex();
+        if ((sum & 0xFF) != 0xFF)
+            return damage(QStringLiteral("the checksum does not match"));
+        if (type >= 7) {
+            content.hasStartAddress = true;
+            content.startAddress = at;
+        }
+    }
+    if (text.readFailed() || text.lineTooLong())
+        return textFailure(text, problem);
+    return Read;
+}
+
+} // namespace
+
+const InputReader &sRecordInput()
+{
+    static const SRecordReader reader;
+    return reader;
+}

@@ -1,0 +1,46 @@
+#ifndef SCRATCHSTORE_H
+#define SCRATCHSTORE_H
+
+#include "platform/FileHandle.h"
+
+#include <QtGlobal>
+
+#include <memory>
+
+// Where a merge keeps bytes it had to take out of their files before
+// writing: copies of streams and the data decoded from records. One file
+// without a name in the temporary folder, appended to: memory stays one
+// buffer whatever it holds, and nothing of it is left behind.
+class ScratchStore
+{
+public:
+    ScratchStore();
+    ~ScratchStore();
+    ScratchStore(const ScratchStore &) = delete;
+    ScratchStore &operator=(const ScratchStore &) = delete;
+
+    // Made on first use; false where the temporary folder cannot be used
+    // (missing, or no file can be made in it).
+    bool append(const char *data, qint64 size);
+    // Room for size bytes (at most 64 KiB) at the end, to be written in
+    // place; null when the store cannot be used.
+    char *appendSpace(int size);
+    // The offset the next byte appended will have.
+    qint64 end() const { return fileEnd + buffered; }
+    // Gives back everything appended from end on.
+    bool truncate(qint64 end);
+    qint64 readAt(qint64 offset, char *data, qint64 size);
+    void clear();
+
+private:
+    bool open();
+    bool flush();
+
+    FileHandle file;
+    std::unique_ptr<char[]> buffer;
+    qint64 fileEnd = 0;
+    qint64 buffered = 0;
+    bool failed = false;
+};
+
+#endif // SCRATCHSTORE_H

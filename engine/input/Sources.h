@@ -1,0 +1,102 @@
+#ifndef SOURCES_H
+#define SOURCES_H
+
+#include "InputReader.h"
+#include "MergeMessages.h"
+#include "MergeOptions.h"
+#include "ScratchStore.h"
+#include "platform/SourceFile.h"
+
+#include <QString>
+#include <QVector>
+
+#include <memory>
+#include <vector>
+
+// One enabled row, as the merge reads it.
+struct MergeInput
+{
+    int row = 0; // 1-based, as in "file3"
+    QString name;
+    qint64 address = 0;
+    bool ownAddresses = false; // at the file's own addresses ("-")
+    qint64 slotSize = 0;
+};
+
+// The files of one merge. Each is opened once and stays open from the check
+// to the write (as many as the process may keep open; past that a file is
+// opened again when its bytes are wanted, and must then be the same file).
+// Its format is told once; a stream is copied once, into the store, since
+// only its end tells its size. Every fault is reported as one log line.
+class SourceSet
+{
+public:
+    explicit SourceSet(Messages::Log log);
+    ~SourceSet();
+    SourceSet(const SourceSet &) = delete;
+    SourceSet &operator=(const SourceSet &) = delete;
+
+    void setIdleTimeout(int milliseconds) { idleTimeout = milliseconds; }
+    // Tell Intel HEX, S-record and ELF inputs apart from raw data; off, every
+    // input is raw data.
+    void setDetectFormats(bool on) { detectFormats = on; }
+
+    // The enabled rows, checked strictly in row order as the window always
+    // has, then in address order; inputs at their own addresses come last.
+    bool collect(const QVector<MergeRow> &rows);
+    int count() const { return int(sources.size()); }
+    const MergeInput &input(int k) const;
+
+    // Opens every input and tells its format from its first bytes. What goes
+    // wrong is only reported when the input's turn comes (open(), read()),
+    // in the order of the rule the formats choose.
+    void tellFormats();
+    // Whether every input whose format is known is raw data.
+    bool allRaw() const;
+
+    // Opens input k unless telling has; reports a file that cannot be.
+    bool open(int k);
+    // Reads input k: a stream to its end into the store (raw data never more
+    // than rawLimit + 1 bytes: one byte past the room it may take tells that
+    // it does not fit), then its content through its reader.
+    bool read(int k, qint64 rawLimit, InputContent &content);
+    const InputReader &format(int k) const;
+    // Of an input once read: its bytes as read (a file's size, a stream's
+    // copy), and whether a stream of raw data ran past rawLimit.
+    qint64 size(int k) const;
+    bool ranPast(int k) const;
+
+    // count bytes of a segment of input k from at; false when they cannot
+    // all be read.
+    bool readSegment(int k, const MergeSegment &segment, qint64 at, char *into, qint64 count);
+    // Whether input k is still the file that was checked: the same file under
+    // its name, readable, of the same size. Streams are, being copied.
+    bool unchanged(int k);
+    // The files on disk that are merged, which the output must not be.
+    QVector<FileIdentity> identities() const;
+
+    ScratchStore &store() { return scratch; }
+    void clear();
+
+private:
+    struct Source;
+    enum class Fault { None, CannotOpen, ReadFailed, StoreFailed };
+
+    bool fail(const QString &message);
+    bool report(int k, Fault fault);
+    bool openFile(Source &source);
+    bool reopen(Source &source);
+    void park(Source &source);
+    Fault readHead(Source &source);
+    Fault copyStream(Source &source, qint64 limit);
+
+    Messages::Log log;
+    ScratchStore scratch;
+    std::vector<std::unique_ptr<Source>> sources;
+    int idleTimeout = 30000;
+    bool detectFormats = false;
+    int budget = 0;   // files that may stay open
+    int keptOpen = 0;
+};
+
+#endif // SOURCES_H

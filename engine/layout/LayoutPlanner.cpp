@@ -1,0 +1,226 @@
+#include "LayoutPlanner.h"
+
+#include <algorithm>
+
+LayoutPlanner::LayoutPlanner(SourceSet &sources, Messages::Log log)
+    : sources(sources)
+    , log(std::move(log))
+{
+}
+
+bool LayoutPlanner::fail(const QString &message)
+{
+    log(message);
+    return false;
+}
+
+bool LayoutPlanner::plan(bool detectFormats, MergeLayout &layout, qint64 *dataEnd)
+{
+    bool window = true;
+    if (detectFormats) {
+        sources.tellFormats();
+        window = sources.allRaw();
+        for (int k = 0; k < sources.count() && window; ++k)
+            window = !sources.input(k).ownAddresses;
+    }
+    return window ? windowRule(layout, dataEnd) : pieceRule(layout, dataEnd);
+}
+
+// Where input k lands, with the address its row gives it.
+MergePlacement LayoutPlanner::placed(int k, const InputContent &content) const
+{
+    const MergeInput &input = sources.input(k);
+    MergePlacement p;
+    p.input = k;
+    p.row = input.row;
+    p.fileName = input.name;
+    p.format = &sources.format(k);
+    p.slotSize = input.slotSize;
+    p.hasStartAddress = content.hasStartAddress;
+    p.startAddress = content.startAddress;
+    p.segments = content.segments;
+    if (p.isRaw()) {
+        p.address = input.address;
+        p.size = sources.size(k);
+        p.end = p.address + p.size;
+        for (MergeSegment &segment : p.segments)
+            segment.address += input.address;
+    }
+    return p;
+}
+
+bool LayoutPlanner::windowRule(MergeLayout &layout, qint64 *dataEnd)
+{
+    *dataEnd = layout.base;
+    const int count = sources.count();
+    for (int k = 0; k < count; ++k) {
+        const MergeInput &input = sources.input(k);
+        if (!sources.open(k))
+            return false;
+        if (k == 0 && input.address < layout.base)
+            return fail(Messages::belowBase(layout.base));
+        const bool last = k + 1 == count;
+        // The most raw data may hold here: up to the next file, or to the end
+        // of the address range.
+        const qint64 room = (last ? addressSpaceEnd : sources.input(k + 1).address) - input.address;
+        InputContent content;
+        if (!sources.read(k, qMax<qint64>(room, 0), content))
+            return false;
+        MergePlacement p = placed(k, content);
+        p.offset = p.address - layout.base;
+        if (k == 0)
+            layout.leadingFill = p.offset;
+        if (!last) {
+            const qint64 gap = room - p.size;
+            if (gap < 0 || sources.ranPast(k))
+                return fail(Messages::outOfRange(p.fileName));
+            p.fillAfter = gap;
+        } else {
+            if (p.size > room)
+                return fail(Messages::imageTooLarge(p.offset + p.size));
+            *dataEnd = p.end;
+        }
+        layout.placements.append(p);
+    }
+    orderPieces(layout);
+    return true;
+}
+
+bool LayoutPlanner::pieceRule(MergeLayout &layout, qint64 *dataEnd)
+{
+    for (int k = 0; k < sources.count(); ++k) {
+        const MergeInput &input = sources.input(k);
+        if (!sources.open(k))
+            return false;
+        const bool nextPlaced = k + 1 < sources.count() && !sources.input(k + 1).ownAddresses;
+        const qint64 room = (nextPlaced ? sources.input(k + 1).address : addressSpaceEnd) - input.address;
+        InputContent content;
+        if (!sources.read(k, qMax<qint64>(room, 0), content))
+            return false;
+        MergePlacement p = placed(k, content);
+        if (p.isRaw()) {
+            if (input.ownAddresses)
+                return fail(Messages::needsAnAddress(p.fileName));
+        } else if (!settleSegments(p)) {
+            return false;
+        } else if (p.segments.isEmpty()) {
+            p.address = p.end = input.ownAddresses ? 0 : input.address;
+        } else {
+            // A number moves the file so that its lowest address lies there.
+            if (!input.ownAddresses)
+                p.shift = input.address - p.segments.first().address;
+            for (MergeSegment &segment : p.segments) {
+                segment.address += p.shift;
+                p.size += segment.size;
+            }
+            p.address = p.segments.first().address;
+            p.end = p.segments.last().address + p.segments.last().size;
+        }
+        layout.placements.append(p);
+    }
+
+    std::stable_sort(layout.placements.begin(), layout.placements.end(),
+                     [](const MergePlacement &a, const MergePlacement &b) { return a.address < b.address; });
+    orderPieces(layout);
+    qint64 lowest = addressSpaceEnd;
+    qint64 end = layout.base;
+    for (const MergePlacement &p : std::as_const(layout.placements)) {
+        if (!p.segments.isEmpty() || p.isRaw()) {
+            lowest = qMin(lowest, p.address);
+            end = qMax(end, p.end);
+        }
+    }
+    if (lowest < layout.base)
+        return fail(Messages::belowBase(layout.base));
+    const MergePiece *widest = nullptr; // the piece that reaches furthest so far
+    for (const MergePiece &piece : std::as_const(layout.pieces)) {
+        if (widest && piece.address < widest->end())
+            return fail(Messages::overlap(layout.placements.at(widest->file).fileName,
+                                          layout.placements.at(piece.file).fileName, piece.address));
+        if (!widest || piece.end() > widest->end())
+            widest = &piece;
+    }
+    for (const MergePlacement &p : std::as_const(layout.placements)) {
+        if (p.end > addressSpaceEnd)
+            return fail(Messages::pastAddressSpace(p.fileName));
+    }
+    for (int k = 0; k < layout.placements.size(); ++k) {
+        MergePlacement &p = layout.placements[k];
+        p.offset = p.address - layout.base;
+        if (k + 1 < layout.placements.size())
+            p.fillAfter = qMax<qint64>(0, layout.placements.at(k + 1).address - p.end);
+    }
+    layout.leadingFill = lowest == addressSpaceEnd ? 0 : lowest - layout.base;
+    *dataEnd = end;
+    return true;
+}
+
+// Puts a file's segments in address order. A file may give the same bytes
+// twice (the same record two times); two different bytes for one address
+// are refused.
+bool LayoutPlanner::settleSegments(MergePlacement &placement)
+{
+    QVector<MergeSegment> sorted = placement.segments;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const MergeSegment &a, const MergeSegment &b) { return a.address < b.address; });
+    QVector<MergeSegment> kept;
+    const ChunkBuffer ours = allocateChunk();
+    const ChunkBuffer theirs = allocateChunk();
+    if (!ours || !theirs)
+        return fail(Messages::notEnoughMemory());
+    for (MergeSegment segment : std::as_const(sorted)) {
+        const qint64 keptEnd = kept.isEmpty() ? 0 : kept.last().address + kept.last().size;
+        if (!kept.isEmpty() && segment.address < keptEnd) {
+            // What is kept covers [segment.address, keptEnd) without a hole.
+            const qint64 overlapEnd = qMin(keptEnd, segment.address + segment.size);
+            int k = int(kept.size()) - 1;
+            while (k > 0 && kept[k].address > segment.address)
+                --k;
+            for (qint64 at = segment.address; at < overlapEnd;) {
+                while (kept[k].address + kept[k].size <= at)
+                    ++k;
+                const qint64 n = qMin(qMin(overlapEnd, kept[k].address + kept[k].size) - at, chunkSize);
+                if (!sources.readSegment(placement.input, kept[k], at - kept[k].address, ours.get(), n)
+                    || !sources.readSegment(placement.input, segment, at - segment.address, theirs.get(), n))
+                    return fail(Messages::failToRead(placement.fileName));
+                for (qint64 i = 0; i < n; ++i) {
+                    if (ours.get()[i] != theirs.get()[i])
+                        return fail(Messages::twoBytesForOneAddress(placement.fileName, at + i));
+                }
+                at += n;
+            }
+            const qint64 cut = overlapEnd - segment.address;
+            segment.address += cut;
+            segment.dataOffset += cut;
+            segment.size -= cut;
+            if (segment.size == 0)
+                continue;
+        }
+        kept.append(segment);
+    }
+    placement.segments = kept;
+    return true;
+}
+
+// The pieces of every file, in address order.
+void LayoutPlanner::orderPieces(MergeLayout &layout) const
+{
+    layout.pieces.clear();
+    for (int f = 0; f < layout.placements.size(); ++f) {
+        const QVector<MergeSegment> &segments = layout.placements.at(f).segments;
+        for (int s = 0; s < segments.size(); ++s)
+            layout.pieces.append(MergePiece{f, s, segments.at(s).address, segments.at(s).size, -1});
+    }
+    std::stable_sort(layout.pieces.begin(), layout.pieces.end(),
+                     [](const MergePiece &a, const MergePiece &b) { return a.address < b.address; });
+}
+
+bool LayoutPlanner::finish(MergeLayout &layout, qint64 dataEnd, qint64 padTo)
+{
+    const qint64 size = dataEnd - layout.base;
+    if (padTo > 0 && size > padTo)
+        return fail(Messages::longerThanPad(size, padTo));
+    layout.trailingFill = padTo > 0 ? padTo - size : 0;
+    layout.imageSize = size + layout.trailingFill;
+    return true;
+}

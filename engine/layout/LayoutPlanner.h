@@ -1,0 +1,41 @@
+#ifndef LAYOUTPLANNER_H
+#define LAYOUTPLANNER_H
+
+#include "MergeLayout.h"
+#include "MergeMessages.h"
+#include "input/Sources.h"
+
+// Reads the inputs and lays them out: where each file lands, the pieces of
+// the image in address order, the fill between them. Two rules, and which
+// one applies follows from what the inputs are once told:
+// - raw data alone keeps the window's rule: files in address order, each
+//   read just before it is placed, each checked against the next file's
+//   address with the window's messages;
+// - wherever an Intel HEX, S-record or ELF input takes part (or a file at its
+//   own addresses), every file is read, then any two that share an address
+//   are refused, naming both.
+class LayoutPlanner
+{
+public:
+    LayoutPlanner(SourceSet &sources, Messages::Log log);
+
+    // Fills placements, pieces and leadingFill of layout, whose base is set;
+    // dataEnd: the first address after the last file.
+    bool plan(bool detectFormats, MergeLayout &layout, qint64 *dataEnd);
+    // Ends the image: up to padTo bytes of trailing fill (0: none; an image
+    // already longer is refused), and its size.
+    bool finish(MergeLayout &layout, qint64 dataEnd, qint64 padTo);
+
+private:
+    bool windowRule(MergeLayout &layout, qint64 *dataEnd);
+    bool pieceRule(MergeLayout &layout, qint64 *dataEnd);
+    MergePlacement placed(int k, const InputContent &content) const;
+    bool settleSegments(MergePlacement &placement);
+    void orderPieces(MergeLayout &layout) const;
+    bool fail(const QString &message);
+
+    SourceSet &sources;
+    Messages::Log log;
+};
+
+#endif // LAYOUTPLANNER_H

@@ -1,0 +1,93 @@
+#ifndef OUTPUTFILE_H
+#define OUTPUTFILE_H
+
+#include "Bytes.h"
+#include "platform/FileHandle.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+class OutputHasher;
+
+// Where a merge writes: nothing of the old output is touched until every
+// byte of the new one is on disk.
+// - Normally the bytes go to a new file beside the target, which takes its
+//   place in one step on commit(), with the old file's owner, mode, ACL and
+//   extended attributes.
+// - Where no file can be made beside it (a read-only folder holding a
+//   writable output), or the system refuses to put one in its place (a
+//   bind-mounted file, another user's file in a shared folder), the image is
+//   first made whole in a file of its own (in the temporary folder, or the
+//   refused one), and only then copied over the target, whose room is claimed
+//   first; a stop (Ctrl-C, SIGTERM, SIGHUP) during that copy waits for its end.
+// - A device or pipe is written straight into.
+// Anything not committed is thrown away when the object goes, and no file of
+// ours is left behind.
+class OutputFile : public ByteSink
+{
+public:
+    enum Status {
+        Opened,
+        CannotOpen,
+        CannotReserve,  // the disk or a size limit cannot take the new length
+        Locked,         // another merge or program is writing it
+        IsASource,      // writing it would change a file that is merged into it
+        LinkRefused,    // a link in a shared folder that another user made
+        LinkLoop,       // links that lead round in a circle
+        NoRoomToStage,  // the temporary folder cannot hold the image for an in-place write
+    };
+
+    explicit OutputFile(const QString &name);
+    ~OutputFile() override;
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    // Makes commit() give the SHA-256 of every byte written (OutputHasher
+    // says how).
+    void setHashing(bool on, bool secondThread);
+    // Writes to the process's standard output; the name is only for messages.
+    void setStandardOutput(bool on) { standardOutput = on; }
+    // How long a pipe may accept nothing before it counts as failed.
+    void setIdleTimeout(int milliseconds) { idleTimeout = milliseconds; }
+
+    // size: the exact length that will be written, or -1 when not known yet.
+    // sources: the files merged, which the output must not be.
+    Status open(qint64 size, const QVector<FileIdentity> &sources);
+    // The same checks as open(), for a merge that writes nothing: no file is
+    // made, no device or pipe opened.
+    Status probe(qint64 size, const QVector<FileIdentity> &sources);
+    bool write(const char *data, qint64 size) override;
+    bool commit();
+    // After a failed commit(): the new image was complete, but the old output
+    // could not be replaced (on Windows: another program holds it open).
+    bool replaceFailed() const { return renameFailed; }
+    QByteArray sha256() const { return digest; }
+
+private:
+    Status openNamed(qint64 size, const QVector<FileIdentity> &sources, bool dryRun);
+    Status openInPlace(qint64 size, const QVector<FileIdentity> &sources);
+    Status openStandardOutput(const QVector<FileIdentity> &sources, bool dryRun);
+    bool copyOver(FileHandle &from, FileHandle &to);
+    bool finishHashing();
+
+    QString name;
+    QString target; // the name at the end of any links
+    qint64 oldLength = 0;
+    qint64 written = 0;
+    qint64 writtenBack = 0;
+    enum Mode { Closed, Replace, InPlace, Device } mode = Closed;
+    FileHandle staged; // the new image, beside the target or in the temporary folder
+    FileHandle direct; // the target itself, when written in place; or the device
+    bool renameFailed = false;
+    bool standardOutput = false;
+    bool hashing = false;
+    bool hashOnSecondThread = false;
+    int idleTimeout = 30000;
+    std::unique_ptr<OutputHasher> hasher;
+    QByteArray digest;
+};
+
+#endif // OUTPUTFILE_H

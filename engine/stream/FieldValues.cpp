@@ -1,0 +1,54 @@
+#include "FieldValues.h"
+
+#include "ImageStreamer.h"
+#include "fields/FieldPlan.h"
+
+FieldSink::FieldSink(const MergeLayout &layout, int first, int last)
+    : layout(layout)
+    , first(first)
+{
+    for (int k = first; k < last; ++k)
+        sums.push_back(layout.fields.at(k).kind->start());
+}
+
+FieldSink::~FieldSink() = default;
+
+bool FieldSink::fill(qint64 address, qint64 count)
+{
+    for (size_t i = 0; i < sums.size(); ++i)
+        FieldPlan::feed(layout, first + int(i), *sums[i], address, nullptr, count, -1);
+    return true;
+}
+
+bool FieldSink::data(qint64 address, const char *bytes, qint64 count, const MergePiece &piece)
+{
+    for (size_t i = 0; i < sums.size(); ++i)
+        FieldPlan::feed(layout, first + int(i), *sums[i], address, bytes, count, piece.field);
+    return true;
+}
+
+QByteArray FieldSink::value(int k)
+{
+    return sums[size_t(k - first)]->bytes(layout.fields.at(k).bigEndian);
+}
+
+bool workOutFields(MergeLayout &layout, SourceSet &sources, const Messages::Log &log)
+{
+    ImageStreamer streamer(layout, sources);
+    for (int k = 0; k < layout.fields.size(); ++k) {
+        FieldSink sink(layout, k, k + 1);
+        switch (streamer.walk(layout.fields.at(k).from, layout.fields.at(k).to, {&sink}, false)) {
+        case ImageStreamer::Done:
+            break;
+        case ImageStreamer::NoMemory:
+            log(Messages::notEnoughMemory());
+            return false;
+        case ImageStreamer::ReadFailed:
+        case ImageStreamer::SinkFailed:
+            log(Messages::failToRead(streamer.failedFile()));
+            return false;
+        }
+        layout.fields[k].value = sink.value(k);
+    }
+    return true;
+}

@@ -1,0 +1,35 @@
+#ifndef FIELDVALUES_H
+#define FIELDVALUES_H
+
+#include "ImageSink.h"
+#include "MergeMessages.h"
+#include "fields/FieldKind.h"
+#include "input/Sources.h"
+
+#include <memory>
+#include <vector>
+
+// Feeds fields the image as it passes, by the fields' own rule: each from
+// first to last (exclusive) gets a sum of its kind.
+class FieldSink : public ImageSink
+{
+public:
+    FieldSink(const MergeLayout &layout, int first, int last);
+    ~FieldSink() override;
+
+    bool fill(qint64 address, qint64 count) override;
+    bool data(qint64 address, const char *bytes, qint64 count, const MergePiece &piece) override;
+    // Field k's bytes, as fed.
+    QByteArray value(int k);
+
+private:
+    const MergeLayout &layout;
+    int first;
+    std::vector<std::unique_ptr<FieldSum>> sums;
+};
+
+// Works every field out in the order given, each over its range of the
+// image as it stands: files, fill, the fields before it in place.
+bool workOutFields(MergeLayout &layout, SourceSet &sources, const Messages::Log &log);
+
+#endif // FIELDVALUES_H
