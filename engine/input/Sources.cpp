@@ -385,10 +385,10 @@ bool SourceSet::unchanged(int k)
 
 QVector<FileIdentity> SourceSet::identities() const
 {
-    QVector<FileIdentity> files;
+    std::vector<FileIdentity> files;
     for (const auto &source : sources) {
         if (!source->stream)
-            files.append(source->identity);
+            files.push_back(source->identity);
     }
-    return files;
+    return QVector<FileIdentity>(files.begin(), files.end());
 }

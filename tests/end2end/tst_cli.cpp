@@ -53,6 +53,7 @@ private slots:
     void nonBlockingStandardOutput();
     void interruptedMerge_data();
     void interruptedMerge();
+    void helpAndManualAgree();
 
 private:
     QScopedPointer<CurrentTempDir> dir;
@@ -664,6 +665,74 @@ void tst_Cli::interruptedMerge()
     QVERIFY2(got.result() == oldHash || got.result() == newHash, "the output is neither the old image nor the new one");
     QCOMPARE(QDir(QStringLiteral("out")).entryList(QDir::Files | QDir::Hidden), QStringList{"out.bin"});
     QCOMPARE(QDir(QStringLiteral("tmp")).entryList(QDir::Files | QDir::Hidden), QStringList());
+#endif
+}
+
+// The options as --help lists them: "names <value>|text", one an option.
+static QStringList helpOptions(const QString &help)
+{
+    QStringList options;
+    bool inOptions = false;
+    for (const QString &line : help.split(QLatin1Char('\n'))) {
+        if (line == QLatin1String("Options:")) {
+            inOptions = true;
+        } else if (!line.startsWith(QLatin1Char(' '))) {
+            inOptions = false;
+        } else if (inOptions && line.startsWith(QLatin1String("  -"))) {
+            const int gap = line.indexOf(QLatin1String("  "), 2);
+            options << line.mid(2, gap - 2).replace(QLatin1Char('<'), QString()).replace(QLatin1Char('>'), QString())
+                           + QLatin1Char('|') + line.mid(gap).trimmed();
+        } else if (inOptions && !options.isEmpty()) {
+            options.last() += QLatin1Char(' ') + line.trimmed();
+        }
+    }
+    return options;
+}
+
+// The same of the manual page's OPTIONS section, its troff undone.
+static QStringList pageOptions(const QString &page)
+{
+    QStringList options;
+    bool inOptions = false;
+    const auto plain = [](QString text) {
+        return text.replace(QLatin1String("\\-"), QLatin1String("-")).replace(QLatin1String("\\&"), QString())
+            .replace(QLatin1String("\\e"), QLatin1String("\\"));
+    };
+    for (const QString &line : page.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String(".SH"))) {
+            inOptions = line == QLatin1String(".SH OPTIONS");
+        } else if (!inOptions || line == QLatin1String(".TP")) {
+            continue;
+        } else if (line.startsWith(QLatin1String(".B "))) {
+            options << plain(line.mid(3)).remove(QLatin1Char('"')) + QLatin1Char('|');
+        } else if (line.startsWith(QLatin1String(".BI "))) {
+            const QStringList parts = line.mid(4).split(QLatin1Char('"'), Qt::SkipEmptyParts);
+            options << plain(parts.value(0)).trimmed() + QLatin1Char(' ') + plain(parts.value(2)) + QLatin1Char('|');
+        } else if (!options.isEmpty()) {
+            options.last() += (options.last().endsWith(QLatin1Char('|')) ? QString() : QStringLiteral(" ")) + plain(line);
+        }
+    }
+    return options;
+}
+
+// The manual page and --help come from one table: every option, its value
+// and its whole text say the same in both.
+void tst_Cli::helpAndManualAgree()
+{
+#ifndef MERGEFILE_MANPAGE_PATH
+    QSKIP("no manual page is made for this system");
+#else
+    const Run help = runCli({"--help"});
+    QCOMPARE(help.exitCode, 0);
+    const QStringList fromHelp = helpOptions(QString::fromUtf8(help.rawOut));
+    const QStringList fromPage = pageOptions(QString::fromUtf8(readFile(QStringLiteral(MERGEFILE_MANPAGE_PATH))));
+    QVERIFY(fromHelp.size() > 10);
+    QStringList simplifiedHelp, simplifiedPage;
+    for (const QString &option : fromHelp)
+        simplifiedHelp << option.simplified();
+    for (const QString &option : fromPage)
+        simplifiedPage << option.simplified();
+    QCOMPARE(simplifiedPage, simplifiedHelp);
 #endif
 }
 

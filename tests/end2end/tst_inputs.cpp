@@ -288,6 +288,11 @@ void tst_Inputs::badInputs_data()
                                            << "Error!!!bad.hex runs past the end of the 32-bit address range (0xFFFFFFFF)!";
     QTest::newRow("below another base") << QStringList() << data + end << "" << QStringList{"--base", "2000", "-", "bad.hex"}
                                         << "Error!!!Start address cannot less than 0x2000!";
+    // One merge, one verdict: a raw file that only starts like a record file
+    // changes nothing about how the other raw files are checked.
+    QTest::newRow("raw files, one of them a single colon")
+        << QStringList() << QByteArray() << "head -c 4096 /dev/zero > a.bin\n: > e.bin\nprintf ':' > c.bin\n"
+        << QStringList{"7ca0", "a.bin", "886c", "e.bin", "1fbfe", "c.bin"} << "Error!!!File size of a.bin is out of range!";
     QTest::newRow("raw data without an address") << QStringList() << QByteArray() << "echo raw > raw.bin\n"
                                                  << QStringList{"-", "raw.bin"}
                                                  << "Error!!!raw.bin is not an Intel HEX, S-record or ELF file: it needs an address!";

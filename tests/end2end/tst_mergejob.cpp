@@ -16,7 +16,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <limits>
 #include <thread>
 
 #ifdef Q_OS_UNIX
@@ -83,10 +82,6 @@ class tst_MergeJob : public QObject
     Q_OBJECT
 
 private slots:
-    void addressFromText_data();
-    void addressFromText();
-    void layoutNearTheTopOfTheAddressRange_data();
-    void layoutNearTheTopOfTheAddressRange();
     void writeNeedsASuccessfulCheck();
     void hashOfTheWrittenImage_data();
     void hashOfTheWrittenImage();
@@ -105,82 +100,6 @@ private slots:
     void replaceExisting_data();
     void replaceExisting();
 };
-
-void tst_MergeJob::addressFromText_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<qint32>("address");
-
-    QTest::newRow("plain hex") << "1000" << 0x1000;
-    QTest::newRow("lower-case prefix") << "0x1000" << 0x1000;
-    QTest::newRow("upper-case prefix") << "0X1000" << 0x1000;
-    QTest::newRow("blanks around") << "  1000\t" << 0x1000;
-    QTest::newRow("mixed-case digits") << "aBcD" << 0xABCD;
-    QTest::newRow("plus sign") << "+1a" << 0x1A;
-    QTest::newRow("minus sign") << "-10" << -16;
-    QTest::newRow("minus with prefix") << "-0x10" << -16;
-    QTest::newRow("largest") << "7fffffff" << std::numeric_limits<qint32>::max();
-    QTest::newRow("smallest") << "-80000000" << std::numeric_limits<qint32>::min();
-    QTest::newRow("too large") << "80000000" << 0;
-    QTest::newRow("not hex") << "xyz" << 0;
-    QTest::newRow("trailing junk") << "1000g" << 0;
-    QTest::newRow("inner blank") << "10 00" << 0;
-    QTest::newRow("blank") << " " << 0;
-}
-
-void tst_MergeJob::addressFromText()
-{
-    QFETCH(QString, text);
-    QFETCH(qint32, address);
-    QCOMPARE(Address::fromWindowText(text), address);
-}
-
-void tst_MergeJob::layoutNearTheTopOfTheAddressRange_data()
-{
-    QTest::addColumn<QString>("lastAddress");
-    QTest::addColumn<qint64>("lastSize");
-    QTest::addColumn<qint64>("gap");
-    QTest::addColumn<qint64>("imageSize");
-
-    // Sizes past 2^31 must neither wrap nor be cut short.
-    QTest::newRow("top address") << "7fffffff" << qint64(65536) << qint64(0x7FFFFFFF - 0x1004)
-                                 << qint64(0x7FFFFFFF) - 0x1000 + 65536;
-    QTest::newRow("lower half") << "40000000" << qint64(10) << qint64(0x40000000 - 0x1004)
-                                << qint64(0x40000000) - 0x1000 + 10;
-}
-
-void tst_MergeJob::layoutNearTheTopOfTheAddressRange()
-{
-    QFETCH(QString, lastAddress);
-    QFETCH(qint64, lastSize);
-    QFETCH(qint64, gap);
-    QFETCH(qint64, imageSize);
-
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString first = dir.filePath(QStringLiteral("first.bin"));
-    const QString last = dir.filePath(QStringLiteral("last.bin"));
-    QVERIFY(writeBytes(first, "1234"));
-    QFile l(last);
-    QVERIFY(l.open(QIODevice::WriteOnly) && l.resize(lastSize));
-    l.close();
-
-    QStringList log;
-    MergeJob job({windowRow(last, lastAddress), windowRow(first, QStringLiteral("1000"))},
-                 dir.filePath(QStringLiteral("out.bin")), [&log](const QString &line) { log << line; });
-    QVERIFY(job.check());
-    QCOMPARE(log, QStringList() << QStringLiteral("Begin to merge..."));
-    const MergeLayout &layout = job.layout();
-    QCOMPARE(layout.leadingFill, qint64(0));
-    QCOMPARE(layout.placements.size(), 2);
-    QCOMPARE(layout.placements[0].row, 2);
-    QCOMPARE(layout.placements[0].fillAfter, gap);
-    QCOMPARE(layout.placements[1].row, 1);
-    QCOMPARE(layout.placements[1].offset, imageSize - lastSize);
-    QCOMPARE(layout.placements[1].size, lastSize);
-    QCOMPARE(layout.imageSize, imageSize);
-    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("out.bin"))));
-}
 
 void tst_MergeJob::writeNeedsASuccessfulCheck()
 {

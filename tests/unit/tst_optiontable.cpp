@@ -1,0 +1,301 @@
+// The command line's option table: every option reaches --help and the
+// manual page from the one table, each applies what it is given, and a
+// wrong command line gets one usage line before anything is read. The two
+// address rules (the window's and the command line's) are here too.
+
+#include "Address.h"
+#include "CliOptions.h"
+#include "fields/FieldKind.h"
+#include "writers/ImageWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <limits>
+
+namespace {
+
+struct Parsed
+{
+    bool ok = false;
+    CliOptions options;
+    QString error;
+};
+
+Parsed parse(const QStringList &args)
+{
+    Parsed parsed;
+    parsed.ok = parseCommandLine(QStringList{QStringLiteral("MergeFileCli")} + args, parsed.options, &parsed.error);
+    return parsed;
+}
+
+// What the options hold, in a line a table can state.
+QString summary(const CliOptions &o)
+{
+    const MergeOptions &m = o.merge;
+    QStringList parts;
+    parts << QStringLiteral("format=%1").arg(QLatin1String(m.format ? m.format->name : "default"));
+    parts << QStringLiteral("records=%1 base=%2 pad=%3 fill=%4").arg(m.recordSize).arg(m.base, 0, 16).arg(m.padTo, 0, 16)
+                 .arg(uchar(m.fill), 0, 16);
+    parts << QStringLiteral("flash=%1,%2 sector=%3").arg(m.flashOrigin, 0, 16).arg(m.flashSize, 0, 16).arg(m.sectorSize, 0, 16);
+    parts << QStringLiteral("detect=%1 fields=%2").arg(m.detectInputs).arg(m.fields.size());
+    QStringList rows;
+    for (const MergeRow &row : o.rows) {
+        rows << (row.address.kind == MergeAddress::Own ? QStringLiteral("-")
+                                                       : QString::number(row.address.value, 16))
+                    + (row.slotSize ? QStringLiteral(":%1").arg(row.slotSize, 0, 16) : QString());
+    }
+    parts << QStringLiteral("rows=%1").arg(rows.join(QLatin1Char(',')));
+    if (o.dryRun)
+        parts << QStringLiteral("dry-run");
+    if (o.printLayout)
+        parts << QStringLiteral("layout");
+    if (o.wantMap)
+        parts << QStringLiteral("map");
+    return parts.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+class tst_OptionTable : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void namedOnceReachesHelpAndManual();
+    void valueListsComeFromTheRegistries();
+    void applied_data();
+    void applied();
+    void usageErrors_data();
+    void usageErrors();
+    void windowAddressTexts_data();
+    void windowAddressTexts();
+    void pairAddressTexts_data();
+    void pairAddressTexts();
+
+private:
+    QScopedPointer<QTemporaryDir> dir;
+    QString previous;
+};
+
+void tst_OptionTable::init()
+{
+    dir.reset(new QTemporaryDir);
+    QVERIFY(dir->isValid());
+    previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir->path()));
+    QFile a(QStringLiteral("a.bin"));
+    QVERIFY(a.open(QIODevice::WriteOnly) && a.write("AAAA") == 4);
+}
+
+void tst_OptionTable::cleanup()
+{
+    QDir::setCurrent(previous);
+    dir.reset();
+}
+
+void tst_OptionTable::namedOnceReachesHelpAndManual()
+{
+    const Parsed help = parse({QStringLiteral("--help")});
+    QVERIFY(help.ok);
+    QCOMPARE(help.options.action, CliOptions::Action::Help);
+    const QString page = manPageOptions();
+    QSet<QString> seen;
+    for (const CliOption &option : cliOptionTable()) {
+        QVERIFY(!option.help.isEmpty());
+        QStringList dashed;
+        for (const QString &name : option.names) {
+            QVERIFY2(!seen.contains(name), qPrintable(name));
+            seen.insert(name);
+            dashed << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        }
+        const QString names = dashed.join(QLatin1String(", "));
+        QVERIFY2(help.options.helpText.contains(QLatin1String("\n  ") + names), qPrintable(names));
+        QVERIFY2(page.contains(QString(names).replace(QLatin1Char('-'), QLatin1String("\\-"))), qPrintable(names));
+        // The text of each, whole, in both: the page as troff has it.
+        QString troff = option.help;
+        troff.replace(QLatin1Char('\\'), QLatin1String("\\e")).replace(QLatin1Char('-'), QLatin1String("\\-"));
+        QVERIFY2(page.contains(troff), qPrintable(option.help));
+        QVERIFY2(help.options.helpText.simplified().contains(option.help.simplified()), qPrintable(option.help));
+    }
+    // Every entry of the page is a row of the table.
+    QCOMPARE(page.count(QLatin1String(".TP\n")), cliOptionTable().size());
+}
+
+void tst_OptionTable::valueListsComeFromTheRegistries()
+{
+    const Parsed help = parse({QStringLiteral("--help")});
+    const QString text = help.options.helpText.simplified();
+    for (const QString &format : OutputFormats::names())
+        QVERIFY2(text.contains(format + QLatin1String(" (")), qPrintable(format));
+    QVERIFY(text.contains(FieldKinds::names().join(QLatin1String(", "))));
+    for (const OutputFormatInfo *format : OutputFormats::all()) {
+        if (format->maxRecordSize > 0)
+            QVERIFY(text.contains(QStringLiteral("1 to %1 for %2").arg(format->maxRecordSize).arg(QLatin1String(format->name))));
+    }
+}
+
+void tst_OptionTable::applied_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("summary");
+
+    const QString defaults = QStringLiteral("records=16 base=1000 pad=0 fill=ff flash=0,0 sector=0");
+    QTest::newRow("pairs alone") << QStringList{"-o", "o.bin", "1000", "a.bin", "-", "a.hex"}
+                                 << "format=default " + defaults + " detect=1 fields=0 rows=1000,-";
+    QTest::newRow("every value option")
+        << QStringList{"--format", "bin", "--base", "0x8000000", "--pad-to", "40000", "--fill", "0", "--flash",
+                       "8000000,40000", "--sector-size", "800", "--field", "crc32@8000004", "--field", "length@8000000,be",
+                       "-o", "o.bin", "08000800:3F800", "a.bin"}
+        << "format=bin records=16 base=8000000 pad=40000 fill=0 flash=8000000,40000 sector=800 detect=1 fields=2 "
+           "rows=8000800:3f800";
+    QTest::newRow("records, raw inputs, switches")
+        << QStringList{"--format", "srec", "--record-size", "250", "--input-format", "raw", "--dry-run", "--layout",
+                       "--map", "m.json", "-o", "o.s19", "0", "a.bin"}
+        << "format=srec records=250 base=1000 pad=0 fill=ff flash=0,0 sector=0 detect=0 fields=0 rows=0 dry-run layout map";
+    QTest::newRow("the last of a repeated value wins")
+        << QStringList{"--base", "2000", "--base", "3000", "-o", "o.bin", "3000", "a.bin"}
+        << "format=default records=16 base=3000 pad=0 fill=ff flash=0,0 sector=0 detect=1 fields=0 rows=3000";
+}
+
+void tst_OptionTable::applied()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, summary);
+
+    const Parsed parsed = parse(args);
+    QVERIFY2(parsed.ok, qPrintable(parsed.error));
+    QCOMPARE(::summary(parsed.options), summary);
+}
+
+void tst_OptionTable::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("error");
+
+    const QStringList pair{"-o", "o.bin", "1000", "a.bin"};
+    QTest::newRow("unknown format") << QStringList{"--format", "elf"} + pair << "unknown format elf: bin, hex or srec";
+    QTest::newRow("unknown input format") << QStringList{"--input-format", "hex"} + pair
+                                          << "unknown input format hex: auto or raw";
+    QTest::newRow("base past 32 bits") << QStringList{"--base", "100000000"} + pair
+                                       << "base 100000000: give a hexadecimal address from 0 to FFFFFFFF";
+    QTest::newRow("record size for the flat image") << QStringList{"--record-size", "8"} + pair
+                                                    << "--record-size needs --format hex or srec";
+    QTest::newRow("record size past what srec holds")
+        << QStringList{"--format", "srec", "--record-size", "251"} + pair << "record size 251: give 1 to 250 for --format srec";
+    QTest::newRow("record size of 0") << QStringList{"--format", "hex", "--record-size", "0"} + pair
+                                      << "record size 0: give 1 to 255 for --format hex";
+    QTest::newRow("pad-to for records") << QStringList{"--format", "hex", "--pad-to", "100"} + pair
+                                        << "--pad-to is for --format bin: hex and srec leave the gaps out";
+    QTest::newRow("pad-to past the address range, from the base")
+        << QStringList{"--base", "FFFFF000", "--pad-to", "1001"} + pair << "pad size 1001: give a hexadecimal size from 1 to 1000";
+    QTest::newRow("a field badly spelt") << QStringList{"--field", "crc8@0"} + pair
+                                         << "field crc8@0: unknown kind crc8: crc32, crc32-mpeg2, crc16-ccitt, "
+                                            "crc16-xmodem, sum8, length or sha256";
+    QTest::newRow("a flash of no size") << QStringList{"--flash", "0,0"} + pair
+                                        << "flash 0,0: give ORIGIN,SIZE in hexadecimal, within 32-bit addresses";
+    QTest::newRow("a sector size that is no power of two")
+        << QStringList{"--sector-size", "3000"} + pair << "sector size 3000: give a power of two in hexadecimal (1000 for 4 KiB)";
+    QTest::newRow("a fill past a byte") << QStringList{"--fill", "100"} + pair << "fill 100: give a byte in hexadecimal, 0 to FF";
+    QTest::newRow("a map without a name") << QStringList{"--map", ""} + pair
+                                          << "--map needs a file name, or - for standard output";
+    QTest::newRow("a map that is the output") << QStringList{"--map", "o.bin"} + pair << "--map o.bin is the output file";
+    QTest::newRow("a map that is a source") << QStringList{"--map", "a.bin"} + pair
+                                            << "--map a.bin is file1, one of the files to merge";
+    QTest::newRow("image and map both on standard output")
+        << QStringList{"--map", "-", "-o", "-", "1000", "a.bin"} << "the image and the map cannot both go to standard output";
+    QTest::newRow("settings and pairs") << QStringList{"--settings", "cfg/MergeTool.ini", "1000", "a.bin"}
+                                        << "give either --settings or ADDR FILE pairs, not both";
+    QTest::newRow("nothing to merge") << QStringList{"-o", "o.bin"}
+                                      << "nothing to merge: give --settings PATH or ADDR FILE pairs";
+    QTest::newRow("an address without a file") << QStringList{"-o", "o.bin", "1000", "a.bin", "2000"}
+                                                << "odd number of arguments: the address 2000 has no file";
+    QTest::newRow("no output") << QStringList{"1000", "a.bin"} << "missing -o OUT: name the output file";
+    QTest::newRow("an address with junk") << QStringList{"-o", "o.bin", "0x1000z", "a.bin"}
+                                          << "pair 1 (\"0x1000z\" a.bin): \"0x1000z\" is not a hexadecimal address from 0 "
+                                             "to FFFFFFFF, nor - for the file's own addresses";
+    QTest::newRow("an empty slot") << QStringList{"-o", "o.bin", "1000:0", "a.bin"}
+                                   << "pair 1 (\"1000:0\" a.bin): \"0\" is not a slot size from 1 to 100000000";
+    QTest::newRow("own addresses of raw inputs") << QStringList{"--input-format", "raw", "-o", "o.bin", "-", "a.bin"}
+                                                 << "pair 1 (\"-\" a.bin): - (the file's own addresses) needs --input-format auto";
+}
+
+void tst_OptionTable::usageErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, error);
+
+    const Parsed parsed = parse(args);
+    QVERIFY(!parsed.ok);
+    QCOMPARE(parsed.error, error);
+}
+
+void tst_OptionTable::windowAddressTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint32>("address");
+
+    QTest::newRow("plain hex") << "1000" << 0x1000;
+    QTest::newRow("lower-case prefix") << "0x1000" << 0x1000;
+    QTest::newRow("upper-case prefix") << "0X1000" << 0x1000;
+    QTest::newRow("blanks around") << "  1000\t" << 0x1000;
+    QTest::newRow("mixed-case digits") << "aBcD" << 0xABCD;
+    QTest::newRow("plus sign") << "+1a" << 0x1A;
+    QTest::newRow("minus sign") << "-10" << -16;
+    QTest::newRow("minus with prefix") << "-0x10" << -16;
+    QTest::newRow("largest") << "7fffffff" << std::numeric_limits<qint32>::max();
+    QTest::newRow("smallest") << "-80000000" << std::numeric_limits<qint32>::min();
+    QTest::newRow("too large") << "80000000" << 0;
+    QTest::newRow("not hex") << "xyz" << 0;
+    QTest::newRow("trailing junk") << "1000g" << 0;
+    QTest::newRow("inner blank") << "10 00" << 0;
+    QTest::newRow("blank") << " " << 0;
+}
+
+void tst_OptionTable::windowAddressTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(qint32, address);
+    QCOMPARE(Address::fromWindowText(text), address);
+    // An empty text is no address; any other is one, as the window reads it.
+    const MergeRow row = Address::windowRow(true, QStringLiteral("f"), text);
+    QCOMPARE(row.address.kind, MergeAddress::At);
+    QCOMPARE(row.address.value, qint64(address));
+    QCOMPARE(Address::windowRow(true, QStringLiteral("f"), QString()).address.kind, MergeAddress::Missing);
+}
+
+void tst_OptionTable::pairAddressTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("address"); // hexadecimal, "-" for own, "refused"
+
+    QTest::newRow("plain") << "1000" << "1000";
+    QTest::newRow("prefix") << "0x08000000" << "8000000";
+    QTest::newRow("top of 32 bits") << "FFFFFFFF" << "ffffffff";
+    QTest::newRow("own addresses") << "-" << "-";
+    QTest::newRow("past 32 bits") << "100000000" << "refused";
+    QTest::newRow("junk") << "12g" << "refused";
+    QTest::newRow("empty") << "" << "refused";
+}
+
+void tst_OptionTable::pairAddressTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, address);
+
+    MergeAddress parsed;
+    if (!Address::fromPairText(text, &parsed)) {
+        QCOMPARE(QStringLiteral("refused"), address);
+        return;
+    }
+    QCOMPARE(parsed.kind == MergeAddress::Own ? QStringLiteral("-") : QString::number(parsed.value, 16), address);
+}
+
+QTEST_GUILESS_MAIN(tst_OptionTable)
+#include "tst_optiontable.moc"

@@ -1,0 +1,248 @@
+// Where a merge writes, on its own: the old output stays until commit(),
+// nothing of ours is left behind, the hash is what sha256sum would say, and
+// the checks that refuse an output find the same with probe() as with open().
+
+#include "Limits.h"
+#include "output/OutputFile.h"
+#include "platform/SourceFile.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+bool writeBytes(const QString &name, const QByteArray &bytes)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readBytes(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
+}
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
+FileIdentity identityOf(const QString &name)
+{
+    SourceFile file;
+    return file.open(name) ? file.identity() : FileIdentity();
+}
+
+} // namespace
+
+class tst_OutputFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void replacedOnlyByCommit_data();
+    void replacedOnlyByCommit();
+    void hashOfWhatIsWritten_data();
+    void hashOfWhatIsWritten();
+    void refusedOutputs_data();
+    void refusedOutputs();
+
+private:
+    QScopedPointer<QTemporaryDir> dir;
+    QByteArray savedTemp;
+};
+
+void tst_OutputFile::init()
+{
+    dir.reset(new QTemporaryDir);
+    QVERIFY(dir->isValid());
+    QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("tmp")));
+    savedTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(dir->filePath(QStringLiteral("tmp"))));
+}
+
+void tst_OutputFile::cleanup()
+{
+    qputenv("TMPDIR", savedTemp);
+    dir.reset();
+}
+
+void tst_OutputFile::replacedOnlyByCommit_data()
+{
+    QTest::addColumn<bool>("existed");
+    QTest::addColumn<bool>("inPlace"); // a read-only folder: written over the old file
+    QTest::addColumn<bool>("commit");
+
+    QTest::newRow("new file, committed") << false << false << true;
+    QTest::newRow("new file, given up") << false << false << false;
+    QTest::newRow("old file, committed") << true << false << true;
+    QTest::newRow("old file, given up") << true << false << false;
+#ifdef Q_OS_UNIX
+    QTest::newRow("in place, committed") << true << true << true;
+    QTest::newRow("in place, given up") << true << true << false;
+#endif
+}
+
+void tst_OutputFile::replacedOnlyByCommit()
+{
+    QFETCH(bool, existed);
+    QFETCH(bool, inPlace);
+    QFETCH(bool, commit);
+
+    const QString folder = dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkdir(folder));
+    const QString name = folder + QStringLiteral("/image.bin");
+    const QByteArray old(3000, 'o');
+    const QByteArray image(1000, 'n');
+    if (existed)
+        QVERIFY(writeBytes(name, old));
+#ifdef Q_OS_UNIX
+    if (ScopedUnprivileged::isRoot()) {
+        for (const QString &path : {dir->path(), folder, dir->filePath(QStringLiteral("tmp")), name})
+            QVERIFY(!QFile::exists(path) || chown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+    }
+    if (inPlace)
+        QCOMPARE(chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    ScopedUnprivileged nobody;
+    QVERIFY(nobody.isValid());
+#endif
+    {
+        OutputFile output(name);
+        QCOMPARE(output.open(image.size(), {}), OutputFile::Opened);
+        QVERIFY(output.write(image.constData(), 600) && output.write(image.constData() + 600, 400));
+        QCOMPARE(readBytes(name), existed ? old : QByteArray("missing"));
+        if (commit)
+            QVERIFY(output.commit());
+    }
+#ifdef Q_OS_UNIX
+    if (inPlace)
+        QCOMPARE(chmod(QFile::encodeName(folder).constData(), 0755), 0);
+#endif
+    QCOMPARE(readBytes(name), commit ? image : existed ? old : QByteArray("missing"));
+    QCOMPARE(entries(folder), commit || existed ? QStringList{"image.bin"} : QStringList());
+    QCOMPARE(entries(dir->filePath(QStringLiteral("tmp"))), QStringList());
+}
+
+void tst_OutputFile::hashOfWhatIsWritten_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("secondThread");
+    QTest::addColumn<bool>("device");
+
+    for (bool thread : {false, true}) {
+        const char *how = thread ? "read back" : "inline";
+        QTest::addRow("nothing, %s", how) << 0 << thread << false;
+        QTest::addRow("one byte, %s", how) << 1 << thread << false;
+        QTest::addRow("several MiB in odd writes, %s", how) << (5 << 20) + 7 << thread << false;
+    }
+#ifdef Q_OS_UNIX
+    QTest::newRow("a device, which cannot be read back") << 70000 << true << true;
+#endif
+}
+
+void tst_OutputFile::hashOfWhatIsWritten()
+{
+    QFETCH(int, size);
+    QFETCH(bool, secondThread);
+    QFETCH(bool, device);
+
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i * 31 + i / 4093);
+    const QString name = device ? QStringLiteral("/dev/null") : dir->filePath(QStringLiteral("image.bin"));
+    OutputFile output(name);
+    output.setHashing(true, secondThread);
+    QCOMPARE(output.open(size, {}), OutputFile::Opened);
+    for (int done = 0; done < size;) {
+        const int n = qMin(size - done, 65536 + 3);
+        QVERIFY(output.write(bytes.constData() + done, n));
+        done += n;
+    }
+    QVERIFY(output.commit());
+    QCOMPARE(output.sha256().toHex(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    if (!device)
+        QVERIFY(readBytes(name) == bytes);
+}
+
+void tst_OutputFile::refusedOutputs_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("a folder") << "folder" << int(OutputFile::CannotOpen);
+    QTest::newRow("in a folder that is not there") << "missing folder" << int(OutputFile::CannotOpen);
+#ifdef Q_OS_UNIX
+    QTest::newRow("in place over one of the sources") << "source in place" << int(OutputFile::IsASource);
+    QTest::newRow("in place, no temporary folder") << "no temporary folder" << int(OutputFile::NoRoomToStage);
+    QTest::newRow("a link loop") << "loop" << int(OutputFile::LinkLoop);
+#endif
+    QTest::newRow("a new file") << "new" << int(OutputFile::Opened);
+}
+
+// The checks that refuse an output say the same for a dry run, which makes
+// nothing, as for the real one.
+void tst_OutputFile::refusedOutputs()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, status);
+
+    QString name = dir->filePath(QStringLiteral("image.bin"));
+    QVector<FileIdentity> sources;
+    if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkdir(name));
+    } else if (kind == QLatin1String("missing folder")) {
+        name = dir->filePath(QStringLiteral("none/image.bin"));
+    }
+#ifdef Q_OS_UNIX
+    const QString readOnly = dir->filePath(QStringLiteral("ro"));
+    if (kind == QLatin1String("source in place") || kind == QLatin1String("no temporary folder")) {
+        QVERIFY(QDir().mkdir(readOnly));
+        name = readOnly + QStringLiteral("/image.bin");
+        QVERIFY(writeBytes(name, "old"));
+        if (kind == QLatin1String("source in place"))
+            sources.append(identityOf(name));
+        else
+            qputenv("TMPDIR", QFile::encodeName(dir->filePath(QStringLiteral("none"))));
+        if (ScopedUnprivileged::isRoot()) {
+            for (const QString &path : {dir->path(), readOnly, name})
+                QCOMPARE(chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+        }
+        QCOMPARE(chmod(QFile::encodeName(readOnly).constData(), 0555), 0);
+    } else if (kind == QLatin1String("loop")) {
+        QVERIFY(QFile::link(dir->filePath(QStringLiteral("other")), name));
+        QVERIFY(QFile::link(name, dir->filePath(QStringLiteral("other"))));
+    }
+    ScopedUnprivileged nobody(kind == QLatin1String("source in place") || kind == QLatin1String("no temporary folder"));
+    QVERIFY(nobody.isValid());
+#endif
+    const QStringList before = entries(dir->path());
+    {
+        OutputFile probe(name);
+        QCOMPARE(int(probe.probe(100, sources)), status);
+    }
+    QCOMPARE(entries(dir->path()), before);
+    {
+        OutputFile output(name);
+        QCOMPARE(int(output.open(100, sources)), status);
+    }
+#ifdef Q_OS_UNIX
+    if (QFileInfo::exists(readOnly))
+        QCOMPARE(chmod(QFile::encodeName(readOnly).constData(), 0755), 0);
+#endif
+}
+
+QTEST_GUILESS_MAIN(tst_OutputFile)
+#include "tst_outputfile.moc"
