@@ -182,7 +182,7 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString
     if (options.wantMap && !mapToStandardOutput) {
         // Found before anything is read: the map would take a file the merge
         // needs.
-        const QString given = parser.value(QStringLiteral("map"));
+        const QString &given = options.mapAsGiven;
         if (!options.merge.toStandardOutput && !options.output.isEmpty() && ProcessIo::sameFile(options.map, options.output))
             return usage(error, QStringLiteral("--map %1 is the output file").arg(given));
         for (int i = 0; i < options.rows.size(); ++i) {

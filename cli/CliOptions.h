@@ -26,7 +26,8 @@ struct CliOptions
     bool outputGiven = false;
 
     bool wantMap = false;
-    QString map; // an absolute name, or "-" for standard output
+    QString map;       // an absolute name, or "-" for standard output
+    QString mapAsGiven; // as messages name it
     bool printLayout = false;
     bool dryRun = false;
 };

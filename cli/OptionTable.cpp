@@ -198,6 +198,7 @@ bool applyMap(const QStringList &values, CliOptions &options, QString *error)
     if (name.isEmpty())
         return usage(error, QStringLiteral("--map needs a file name, or - for standard output"));
     options.wantMap = true;
+    options.mapAsGiven = name;
     // Like -o: relative to where the script runs, and /dev/stdout is "-".
     options.map = name == QLatin1String("-") || ProcessIo::isStandardOutput(name) ? QStringLiteral("-")
                                                                                   : QFileInfo(name).absoluteFilePath();

@@ -668,6 +668,7 @@ void tst_Cli::interruptedMerge()
 #endif
 }
 
+#ifdef MERGEFILE_MANPAGE_PATH
 // The options as --help lists them: "names <value>|text", one an option.
 static QStringList helpOptions(const QString &help)
 {
@@ -714,6 +715,7 @@ static QStringList pageOptions(const QString &page)
     }
     return options;
 }
+#endif
 
 // The manual page and --help come from one table: every option, its value
 // and its whole text say the same in both.

@@ -37,11 +37,13 @@ QStringList entries(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
 }
 
+#ifdef Q_OS_UNIX
 FileIdentity identityOf(const QString &name)
 {
     SourceFile file;
     return file.open(name) ? file.identity() : FileIdentity();
 }
+#endif
 
 } // namespace
 
@@ -101,6 +103,9 @@ void tst_OutputFile::replacedOnlyByCommit()
     QFETCH(bool, existed);
     QFETCH(bool, inPlace);
     QFETCH(bool, commit);
+#ifndef Q_OS_UNIX
+    Q_UNUSED(inPlace);
+#endif
 
     const QString folder = dir->filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkdir(folder));

@@ -28,6 +28,7 @@ bool writeBytes(const QString &name, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+#ifdef Q_OS_UNIX
 QByteArray segmentBytes(SourceSet &sources, int k, const InputContent &content)
 {
     QByteArray bytes;
@@ -40,7 +41,6 @@ QByteArray segmentBytes(SourceSet &sources, int k, const InputContent &content)
     return bytes;
 }
 
-#ifdef Q_OS_UNIX
 int openDescriptors()
 {
     return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size();
