@@ -63,6 +63,11 @@ qint64 SourceFile::currentSize() const
 
 bool SourceFile::stillNamed(const QString &name) const
 {
+    // Removed while we hold it: its name lingers until the last handle goes.
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(handleOf(native), FileStandardInfo, &standard, sizeof standard)
+        || standard.DeletePending)
+        return false;
     // Opened again for reading, as the user now may: the same file, still
     // readable under its name.
     HANDLE h = CreateFileW(nativeName(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -138,9 +138,11 @@ void tst_Sources::unchangedSinceTheCheck_data()
     QTest::newRow("the same bytes written again") << "rewritten" << true;
     QTest::newRow("grown") << "grown" << false;
     QTest::newRow("shrunk") << "shrunk" << false;
+#ifdef Q_OS_UNIX
+    // Windows keeps a file that is open, name and all, until it is closed
+    // (Windows itself says it is being deleted; Wine does not).
     QTest::newRow("removed") << "removed" << false;
     QTest::newRow("another file of the same size in its place") << "replaced" << false;
-#ifdef Q_OS_UNIX
     QTest::newRow("made unreadable") << "unreadable" << false;
 #endif
 }

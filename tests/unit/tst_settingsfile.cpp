@@ -1,0 +1,157 @@
+// The settings record and its INI file on their own, without the window:
+// what a stored file gives each field, what a save writes, and the values a
+// merge must not use as names.
+
+#include "settings/MergeSettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+class tst_SettingsFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void loaded_data();
+    void loaded();
+    void savedWithEveryKey();
+    void namesThatAreNotUtf8_data();
+    void namesThatAreNotUtf8();
+    void onlyARegularFileIsRead();
+
+private:
+    QString path() const { return dir->filePath(QStringLiteral("cfg/MergeTool.ini")); }
+    bool store(const QByteArray &content) const
+    {
+        QFile file(path());
+        return QDir().mkpath(dir->filePath(QStringLiteral("cfg"))) && file.open(QIODevice::WriteOnly)
+               && file.write(content) == content.size();
+    }
+    QScopedPointer<QTemporaryDir> dir;
+};
+
+void tst_SettingsFile::init()
+{
+    dir.reset(new QTemporaryDir);
+    QVERIFY(dir->isValid());
+}
+
+void tst_SettingsFile::cleanup()
+{
+    dir.reset();
+}
+
+void tst_SettingsFile::loaded_data()
+{
+    QTest::addColumn<QByteArray>("stored"); // the section's lines for row 1 and the output
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QString>("output");
+
+    QTest::newRow("as the window writes it") << QByteArray("File1Name=boot.bin\nFile1Addr=0x1000\nFile1Enable=1\nMergeFileName=all.bin")
+                                             << "boot.bin" << "0x1000" << true << "all.bin";
+    QTest::newRow("missing keys leave the defaults") << QByteArray("File2Name=other.bin") << "" << "" << false << "";
+    QTest::newRow("01 reads as 1") << QByteArray("File1Enable=01") << "" << "" << true << "";
+    QTest::newRow("the word true is not 1") << QByteArray("File1Enable=true") << "" << "" << false << "";
+    QTest::newRow("2 is not 1") << QByteArray("File1Enable=2") << "" << "" << false << "";
+    QTest::newRow("an address kept as typed") << QByteArray("File1Addr= 1000 ") << "" << "1000" << false << "";
+    QTest::newRow("a comma outside quotes is part of the name")
+        << QByteArray("File1Name=a,b.bin\nMergeFileName=c, d.bin") << "a,b.bin" << "" << false << "c, d.bin";
+    QTest::newRow("an escaped name") << QByteArray("File1Name=M\\xfcller.bin") << "M\u00fcller.bin" << "" << false << "";
+}
+
+void tst_SettingsFile::loaded()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, name);
+    QFETCH(QString, address);
+    QFETCH(bool, enabled);
+    QFETCH(QString, output);
+
+    QVERIFY(store("[MergeTool]\n" + stored + '\n'));
+    MergeSettings settings;
+    settings.load(path());
+    QCOMPARE(settings.fileNames[0], name);
+    QCOMPARE(settings.addresses[0], address);
+    QCOMPARE(settings.enables[0], enabled);
+    QCOMPARE(settings.mergeFileName, output);
+    QVERIFY(!settings.settingsFile);
+}
+
+void tst_SettingsFile::savedWithEveryKey()
+{
+    MergeSettings settings;
+    settings.fileNames[2] = QStringLiteral("C:/fw/app,1.bin");
+    settings.addresses[2] = QStringLiteral("0x8000");
+    settings.enables[2] = true;
+    settings.mergeFileName = QStringLiteral("\u56fa\u4ef6.bin");
+    QVERIFY(QDir().mkpath(dir->filePath(QStringLiteral("cfg"))));
+    settings.save(path());
+
+    QSettings ini(path(), QSettings::IniFormat);
+    QStringList keys = ini.allKeys();
+    QCOMPARE(keys.size(), 25);
+    for (const QString &key : keys)
+        QVERIFY2(key.startsWith(QLatin1String("MergeTool/")), qPrintable(key));
+    QCOMPARE(ini.value(QStringLiteral("MergeTool/File3Enable")).toString(), QStringLiteral("1"));
+    QCOMPARE(ini.value(QStringLiteral("MergeTool/File1Enable")).toString(), QStringLiteral("0"));
+    MergeSettings again;
+    again.load(path());
+    QCOMPARE(again.fileNames, settings.fileNames);
+    QCOMPARE(again.addresses, settings.addresses);
+    QCOMPARE(again.enables, settings.enables);
+    QCOMPARE(again.mergeFileName, settings.mergeFileName);
+}
+
+void tst_SettingsFile::namesThatAreNotUtf8_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QStringList>("keys");
+
+    QTest::newRow("all UTF-8") << QByteArray("File1Name=\xe5\x9b\xba.bin\nMergeFileName=o.bin") << QStringList();
+    QTest::newRow("a Latin-1 byte in a name") << QByteArray("File1Name=M\xfcller.bin\nMergeFileName=o.bin")
+                                              << QStringList{"File1Name"};
+    QTest::newRow("in the output's name too") << QByteArray("File2Name=\xff\nMergeFileName=\xfe")
+                                              << QStringList{"File2Name", "MergeFileName"};
+    QTest::newRow("an escaped byte is text") << QByteArray("File1Name=M\\xfcller.bin") << QStringList();
+}
+
+void tst_SettingsFile::namesThatAreNotUtf8()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QStringList, keys);
+
+    QVERIFY(store("[MergeTool]\n" + stored + '\n'));
+    QCOMPARE(MergeSettings::keysNotInUtf8(path()), keys);
+}
+
+// A FIFO at the settings file's place would hold the window for ever; a
+// folder is no file to read.
+void tst_SettingsFile::onlyARegularFileIsRead()
+{
+    QVERIFY(QDir().mkpath(path()));
+    MergeSettings settings;
+    settings.fileNames[0] = QStringLiteral("as it was");
+    settings.load(path());
+    QCOMPARE(settings.fileNames[0], QStringLiteral("as it was"));
+#ifdef Q_OS_UNIX
+    QVERIFY(QDir().rmdir(path()));
+    QCOMPARE(mkfifo(QFile::encodeName(path()).constData(), 0600), 0);
+    settings.load(path());
+    QCOMPARE(settings.fileNames[0], QStringLiteral("as it was"));
+#endif
+}
+
+QTEST_GUILESS_MAIN(tst_SettingsFile)
+#include "tst_settingsfile.moc"
