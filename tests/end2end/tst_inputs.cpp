@@ -4,6 +4,7 @@
 // every output format; bad inputs get one line and no output.
 
 #include "CliRunner.h"
+#include "Records.h"
 #include "WindowDriver.h"
 
 #include <QJsonArray>
@@ -32,22 +33,6 @@ QString missingTool(const QStringList &tools)
             return tool;
     }
     return QString();
-}
-
-// One Intel HEX record, its checksum worked out.
-QByteArray hexRecord(int type, int offset, const QByteArray &data)
-{
-    QByteArray bytes;
-    bytes += char(data.size());
-    bytes += char(offset >> 8);
-    bytes += char(offset);
-    bytes += char(type);
-    bytes += data;
-    unsigned sum = 0;
-    for (const char b : bytes)
-        sum += uchar(b);
-    bytes += char(-int(sum));
-    return ':' + bytes.toHex().toUpper() + '\n';
 }
 
 // Random bytes of a given size, as a shell line.

@@ -5,6 +5,7 @@
 #include "MergeJob.h"
 #include "Pieces.h"
 #include "Rows.h"
+#include "TempFolder.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -25,36 +26,6 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #endif
-
-// Points the temporary folder, where the engine keeps its copies of streams,
-// at a folder of the test's own while it lives: other suites that run at the
-// same time then cannot leave their copies in what the test looks at.
-class ScopedTempFolder
-{
-public:
-    explicit ScopedTempFolder(const QString &path)
-        : had(qEnvironmentVariableIsSet(name))
-        , saved(qgetenv(name))
-    {
-        qputenv(name, QFile::encodeName(path));
-    }
-    ~ScopedTempFolder()
-    {
-        if (had)
-            qputenv(name, saved);
-        else
-            qunsetenv(name);
-    }
-
-private:
-#ifdef Q_OS_WIN
-    static constexpr const char *name = "TMP";
-#else
-    static constexpr const char *name = "TMPDIR";
-#endif
-    bool had;
-    QByteArray saved;
-};
 
 static bool writeBytes(const QString &name, const QByteArray &content, QIODevice::OpenMode mode = QIODevice::WriteOnly)
 {

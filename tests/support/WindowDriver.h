@@ -4,6 +4,7 @@
 // Reaches the real window's widgets by their object names, as a user would see
 // them, and a few file helpers shared by the window tests.
 
+#include "Files.h"
 #include "MergeMainWindow.h"
 
 #include <QCheckBox>
@@ -72,18 +73,6 @@ inline QStringList merge(QWidget &w)
 {
     QTest::mouseClick(widget<QPushButton>(w, QStringLiteral("mergeBtn")), Qt::LeftButton);
     return logView(w)->toPlainText().split(QLatin1Char('\n'));
-}
-
-inline bool writeFile(const QString &name, const QByteArray &content)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-inline QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline QByteArray fill(int count)

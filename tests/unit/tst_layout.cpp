@@ -2,6 +2,8 @@
 // where each file lands, and the one line a layout that cannot be gets.
 
 #include "Address.h"
+#include "Records.h"
+#include "TempFolder.h"
 #include "layout/LayoutPlanner.h"
 
 #include <QDir>
@@ -20,21 +22,6 @@ struct Planned
     MergeLayout layout;
     qint64 dataEnd = 0;
 };
-
-QByteArray hexRecord(int type, int offset, const QByteArray &data)
-{
-    QByteArray bytes;
-    bytes += char(data.size());
-    bytes += char(offset >> 8);
-    bytes += char(offset);
-    bytes += char(type);
-    bytes += data;
-    int sum = 0;
-    for (const char b : bytes)
-        sum += uchar(b);
-    bytes += char(-sum);
-    return ':' + bytes.toHex().toUpper() + '\n';
-}
 
 // The placements as "row:address-end+fillAfter", in layout order.
 QStringList placements(const MergeLayout &layout)
@@ -67,20 +54,19 @@ private slots:
 private:
     Planned plan(const QStringList &rows, bool detect, qint64 base = 0x1000);
     QScopedPointer<QTemporaryDir> dir;
-    QByteArray savedTemp;
+    QScopedPointer<ScopedTempFolder> tempFolder;
 };
 
 void tst_Layout::init()
 {
     dir.reset(new QTemporaryDir);
     QVERIFY(dir->isValid());
-    savedTemp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(dir->path()));
+    tempFolder.reset(new ScopedTempFolder(dir->path()));
 }
 
 void tst_Layout::cleanup()
 {
-    qputenv("TMPDIR", savedTemp);
+    tempFolder.reset();
     dir.reset();
 }
 

@@ -2,7 +2,9 @@
 // nothing of ours is left behind, the hash is what sha256sum would say, and
 // the checks that refuse an output find the same with probe() as with open().
 
+#include "Files.h"
 #include "Limits.h"
+#include "TempFolder.h"
 #include "output/OutputFile.h"
 #include "platform/SourceFile.h"
 
@@ -20,16 +22,9 @@
 
 namespace {
 
-bool writeBytes(const QString &name, const QByteArray &bytes)
+QByteArray contentOf(const QString &name)
 {
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
+    return QFile::exists(name) ? readFile(name) : QByteArray("missing");
 }
 
 QStringList entries(const QString &folder)
@@ -64,7 +59,7 @@ private slots:
 
 private:
     QScopedPointer<QTemporaryDir> dir;
-    QByteArray savedTemp;
+    QScopedPointer<ScopedTempFolder> tempFolder;
 };
 
 void tst_OutputFile::init()
@@ -72,13 +67,12 @@ void tst_OutputFile::init()
     dir.reset(new QTemporaryDir);
     QVERIFY(dir->isValid());
     QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("tmp")));
-    savedTemp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(dir->filePath(QStringLiteral("tmp"))));
+    tempFolder.reset(new ScopedTempFolder(dir->filePath(QStringLiteral("tmp"))));
 }
 
 void tst_OutputFile::cleanup()
 {
-    qputenv("TMPDIR", savedTemp);
+    tempFolder.reset();
     dir.reset();
 }
 
@@ -113,7 +107,7 @@ void tst_OutputFile::replacedOnlyByCommit()
     const QByteArray old(3000, 'o');
     const QByteArray image(1000, 'n');
     if (existed)
-        QVERIFY(writeBytes(name, old));
+        QVERIFY(writeFile(name, old));
 #ifdef Q_OS_UNIX
     if (ScopedUnprivileged::isRoot()) {
         for (const QString &path : {dir->path(), folder, dir->filePath(QStringLiteral("tmp")), name})
@@ -128,7 +122,7 @@ void tst_OutputFile::replacedOnlyByCommit()
         OutputFile output(name);
         QCOMPARE(output.open(image.size(), {}), OutputFile::Opened);
         QVERIFY(output.write(image.constData(), 600) && output.write(image.constData() + 600, 400));
-        QCOMPARE(readBytes(name), existed ? old : QByteArray("missing"));
+        QCOMPARE(contentOf(name), existed ? old : QByteArray("missing"));
         if (commit)
             QVERIFY(output.commit());
     }
@@ -136,7 +130,7 @@ void tst_OutputFile::replacedOnlyByCommit()
     if (inPlace)
         QCOMPARE(chmod(QFile::encodeName(folder).constData(), 0755), 0);
 #endif
-    QCOMPARE(readBytes(name), commit ? image : existed ? old : QByteArray("missing"));
+    QCOMPARE(contentOf(name), commit ? image : existed ? old : QByteArray("missing"));
     QCOMPARE(entries(folder), commit || existed ? QStringList{"image.bin"} : QStringList());
     QCOMPARE(entries(dir->filePath(QStringLiteral("tmp"))), QStringList());
 }
@@ -179,7 +173,7 @@ void tst_OutputFile::hashOfWhatIsWritten()
     QVERIFY(output.commit());
     QCOMPARE(output.sha256().toHex(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
     if (!device)
-        QVERIFY(readBytes(name) == bytes);
+        QVERIFY(contentOf(name) == bytes);
 }
 
 void tst_OutputFile::refusedOutputs_data()
@@ -216,11 +210,14 @@ void tst_OutputFile::refusedOutputs()
     if (kind == QLatin1String("source in place") || kind == QLatin1String("no temporary folder")) {
         QVERIFY(QDir().mkdir(readOnly));
         name = readOnly + QStringLiteral("/image.bin");
-        QVERIFY(writeBytes(name, "old"));
+        QVERIFY(writeFile(name, "old"));
         if (kind == QLatin1String("source in place"))
             sources.append(identityOf(name));
         else
-            qputenv("TMPDIR", QFile::encodeName(dir->filePath(QStringLiteral("none"))));
+        {
+            tempFolder.reset();
+            tempFolder.reset(new ScopedTempFolder(dir->filePath(QStringLiteral("none"))));
+        }
         if (ScopedUnprivileged::isRoot()) {
             for (const QString &path : {dir->path(), readOnly, name})
                 QCOMPARE(chown(QFile::encodeName(path).constData(), 65534, 65534), 0);

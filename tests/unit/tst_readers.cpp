@@ -3,6 +3,8 @@
 // a damaged file is refused. Records are made here from their definitions,
 // their checksums worked out by the test.
 
+#include "Records.h"
+#include "TempFolder.h"
 #include "input/InputReader.h"
 #include "input/ScratchStore.h"
 
@@ -31,39 +33,6 @@ public:
 private:
     QByteArray bytes;
 };
-
-// An Intel HEX record: its length, offset and type, data and two's
-// complement checksum.
-QByteArray hex(int type, int offset, const QByteArray &data)
-{
-    QByteArray bytes;
-    bytes += char(data.size());
-    bytes += char(offset >> 8);
-    bytes += char(offset);
-    bytes += char(type);
-    bytes += data;
-    int sum = 0;
-    for (const char b : bytes)
-        sum += uchar(b);
-    bytes += char(-sum);
-    return ':' + bytes.toHex().toUpper() + '\n';
-}
-
-// An S-record: the count byte covers address, data and checksum; the
-// checksum is the one's complement of the sum.
-QByteArray srec(int type, quint32 address, int addressBytes, const QByteArray &data)
-{
-    QByteArray bytes;
-    bytes += char(addressBytes + data.size() + 1);
-    for (int i = addressBytes - 1; i >= 0; --i)
-        bytes += char(address >> (8 * i));
-    bytes += data;
-    int sum = 0;
-    for (const char b : bytes)
-        sum += uchar(b);
-    bytes += char(~sum);
-    return 'S' + QByteArray::number(type) + bytes.toHex().toUpper() + '\n';
-}
 
 // An ELF file: header, program headers (type, offset, physical address,
 // file size, memory size) and the bytes they point at, in either class and
@@ -146,7 +115,7 @@ private slots:
 
 private:
     QScopedPointer<QTemporaryDir> temp;
-    QByteArray savedTemp;
+    QScopedPointer<ScopedTempFolder> tempFolder;
 };
 
 // The store keeps its file in the temporary folder: one of the test's own.
@@ -154,13 +123,12 @@ void tst_Readers::init()
 {
     temp.reset(new QTemporaryDir);
     QVERIFY(temp->isValid());
-    savedTemp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(temp->path()));
+    tempFolder.reset(new ScopedTempFolder(temp->path()));
 }
 
 void tst_Readers::cleanup()
 {
-    qputenv("TMPDIR", savedTemp);
+    tempFolder.reset();
     temp.reset();
 }
 
@@ -170,19 +138,19 @@ void tst_Readers::tellsTheFormat_data()
     QTest::addColumn<bool>("whole");
     QTest::addColumn<QString>("format");
 
-    const QByteArray data = hex(0, 0x100, "\x01\x02\x03");
-    QTest::newRow("HEX data record") << data + hex(1, 0, {}) << true << "hex";
+    const QByteArray data = hexRecord(0, 0x100, "\x01\x02\x03");
+    QTest::newRow("HEX data record") << data + hexRecord(1, 0, {}) << true << "hex";
     QTest::newRow("HEX after blank lines, CRLF") << "\r\n\n" + data.left(data.size() - 1) + "\r\n" << true << "hex";
-    QTest::newRow("HEX end record alone") << hex(1, 0, {}) << true << "hex";
+    QTest::newRow("HEX end record alone") << hexRecord(1, 0, {}) << true << "hex";
     QTest::newRow("HEX, no line end, whole file") << data.left(data.size() - 1) << true << "hex";
     QTest::newRow("HEX, no line end within the head") << data.left(data.size() - 1) << false << "raw";
     QTest::newRow("HEX whose first checksum is wrong") << QByteArray(":0301000001020304\n") << true << "raw";
-    QTest::newRow("HEX record of an unknown type") << hex(6, 0, "\x01") << true << "raw";
+    QTest::newRow("HEX record of an unknown type") << hexRecord(6, 0, "\x01") << true << "raw";
     QTest::newRow("HEX record cut short") << data.left(9) + '\n' << true << "raw";
     QTest::newRow("a colon alone") << QByteArray(":") << true << "raw";
     QTest::newRow("a colon and text") << QByteArray(":not a record\n") + data << true << "raw";
-    QTest::newRow("S1 record") << srec(1, 0x1234, 2, "\xAA") << true << "srec";
-    QTest::newRow("S0 header") << srec(0, 0, 2, "hdr") + srec(1, 0, 2, "\x01") << true << "srec";
+    QTest::newRow("S1 record") << sRecord(1, 0x1234, 2, "\xAA") << true << "srec";
+    QTest::newRow("S0 header") << sRecord(0, 0, 2, "hdr") + sRecord(1, 0, 2, "\x01") << true << "srec";
     QTest::newRow("S-record of type 4") << QByteArray("S4030000FC\n") << true << "raw";
     QTest::newRow("S and a digit") << QByteArray("S1 is a name\n") << true << "raw";
     QTest::newRow("ELF, 32-bit little-endian") << elf(false, false, {}, 0, 64).left(64) << false << "elf";
@@ -212,30 +180,30 @@ void tst_Readers::readsWhatTheFileHolds_data()
     QTest::addColumn<QStringList>("segments"); // address:bytes, in the file's order
     QTest::addColumn<qint64>("startAddress");  // -1: none
 
-    const QByteArray end = hex(1, 0, {});
+    const QByteArray end = hexRecord(1, 0, {});
     QTest::newRow("HEX records that go on join")
-        << hex(0, 0x10, "\x01\x02") + hex(0, 0x12, "\x03") + end << QStringList{"10:010203"} << qint64(-1);
+        << hexRecord(0, 0x10, "\x01\x02") + hexRecord(0, 0x12, "\x03") + end << QStringList{"10:010203"} << qint64(-1);
     QTest::newRow("HEX records out of order")
-        << hex(0, 0x20, "\x02") + hex(0, 0x10, "\x01") + end << QStringList{"20:02", "10:01"} << qint64(-1);
+        << hexRecord(0, 0x20, "\x02") + hexRecord(0, 0x10, "\x01") + end << QStringList{"20:02", "10:01"} << qint64(-1);
     QTest::newRow("HEX linear address and start")
-        << hex(4, 0, QByteArray("\x08\x00", 2)) + hex(0, 0x0100, "\xAB\xCD") + hex(5, 0, QByteArray("\x08\x00\x01\x89", 4)) + end
+        << hexRecord(4, 0, QByteArray("\x08\x00", 2)) + hexRecord(0, 0x0100, "\xAB\xCD") + hexRecord(5, 0, QByteArray("\x08\x00\x01\x89", 4)) + end
         << QStringList{"8000100:abcd"} << qint64(0x08000189);
     QTest::newRow("HEX segment address and CS:IP")
-        << hex(2, 0, "\x12\x34") + hex(0, 0x10, "\x55") + hex(3, 0, QByteArray("\x10\x00\x00\x20", 4)) + end
+        << hexRecord(2, 0, "\x12\x34") + hexRecord(0, 0x10, "\x55") + hexRecord(3, 0, QByteArray("\x10\x00\x00\x20", 4)) + end
         << QStringList{"12350:55"} << qint64(0x10020);
     QTest::newRow("HEX: what follows the end record is passed over")
-        << hex(0, 0, "\x01") + end + "junk\x00\xff" << QStringList{"0:01"} << qint64(-1);
+        << hexRecord(0, 0, "\x01") + end + "junk\x00\xff" << QStringList{"0:01"} << qint64(-1);
     QTest::newRow("HEX with CRLF and blank lines")
-        << "\r\n" + hex(0, 0, "\x07").replace('\n', "\r\n") + "\n" + end << QStringList{"0:07"} << qint64(-1);
+        << "\r\n" + hexRecord(0, 0, "\x07").replace('\n', "\r\n") + "\n" + end << QStringList{"0:07"} << qint64(-1);
     // Start addresses of the three widths, as objcopy ends S19, S28 and S37.
-    QTest::newRow("S1 data, S9 start") << srec(1, 0x1234, 2, "\x01\x02") + srec(9, 0x1235, 2, {})
+    QTest::newRow("S1 data, S9 start") << sRecord(1, 0x1234, 2, "\x01\x02") + sRecord(9, 0x1235, 2, {})
                                        << QStringList{"1234:0102"} << qint64(0x1235);
-    QTest::newRow("S2 data, S8 start") << srec(2, 0x123456, 3, "\x03") + srec(8, 0x123457, 3, {})
+    QTest::newRow("S2 data, S8 start") << sRecord(2, 0x123456, 3, "\x03") + sRecord(8, 0x123457, 3, {})
                                        << QStringList{"123456:03"} << qint64(0x123457);
-    QTest::newRow("S3 data, S7 start") << srec(3, 0x9D000000, 4, "\x04") + srec(7, 0x9D000001, 4, {})
+    QTest::newRow("S3 data, S7 start") << sRecord(3, 0x9D000000, 4, "\x04") + sRecord(7, 0x9D000001, 4, {})
                                        << QStringList{"9d000000:04"} << qint64(0x9D000001);
     QTest::newRow("S0 header and S5 count passed over")
-        << srec(0, 0, 2, "name") + srec(1, 0x10, 2, "\x09") + srec(5, 1, 2, {}) << QStringList{"10:09"} << qint64(-1);
+        << sRecord(0, 0, 2, "name") + sRecord(1, 0x10, 2, "\x09") + sRecord(5, 1, 2, {}) << QStringList{"10:09"} << qint64(-1);
 
     const QByteArray little = elf(false, false,
                                   {{1, 512, 0x08000000, 16, 16}, {4, 0, 0, 0, 0}, {1, 600, 0x08000400, 8, 0x100}}, 0x08000001,
@@ -272,8 +240,8 @@ void tst_Readers::refusesDamagedFiles_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("problem");
 
-    const QByteArray good = hex(0, 0x10, "\x01\x02\x03\x04");
-    const QByteArray end = hex(1, 0, {});
+    const QByteArray good = hexRecord(0, 0x10, "\x01\x02\x03\x04");
+    const QByteArray end = hexRecord(1, 0, {});
     QByteArray badSum = good;
     badSum[badSum.size() - 2] = badSum.at(badSum.size() - 2) == '0' ? '1' : '0';
     QTest::newRow("HEX checksum") << good + badSum + end << "line 2: the checksum does not match";
@@ -281,9 +249,9 @@ void tst_Readers::refusesDamagedFiles_data()
     QTest::newRow("HEX odd digits") << good + ":0000000\n" << "line 2: the record is cut short";
     QTest::newRow("HEX longer than its length byte") << good.left(good.size() - 1) + "00\n" + end
                                                     << "line 1: the record is longer than its length byte says";
-    QTest::newRow("HEX unknown type") << good + hex(6, 0, "\x01") + end << "line 2: unknown record type 06";
+    QTest::newRow("HEX unknown type") << good + hexRecord(6, 0, "\x01") + end << "line 2: unknown record type 06";
     QTest::newRow("HEX address record of the wrong size")
-        << good + hex(4, 0, "\x01") + end << "line 2: a type 04 record must hold 2 bytes";
+        << good + hexRecord(4, 0, "\x01") + end << "line 2: a type 04 record must hold 2 bytes";
     QTest::newRow("HEX without its end record") << good
                                                 << "it ends without an end-of-file record (a truncated file?)";
     QTest::newRow("HEX, then a line of text") << good + "hello\n" + end << "line 2: it is no Intel HEX record";
@@ -296,8 +264,8 @@ void tst_Readers::refusesDamagedFiles_data()
     QTest::newRow("S-record of type 4 after a good one")
         << QByteArray("S107000001020304EE\nS4030000FC\n") << "line 2: unknown record type S4";
     QTest::newRow("S-record too short for its type")
-        << srec(1, 0, 2, "\x01") + "S3030000FC\n" << "line 2: the record is too short for an S3 record";
-    QTest::newRow("S-records, then text") << srec(1, 0, 2, "\x01") + "end\n" << "line 2: it is no S-record";
+        << sRecord(1, 0, 2, "\x01") + "S3030000FC\n" << "line 2: the record is too short for an S3 record";
+    QTest::newRow("S-records, then text") << sRecord(1, 0, 2, "\x01") + "end\n" << "line 2: it is no S-record";
     QTest::newRow("ELF without program headers")
         << elf(true, false, {}, 0, 600)
         << "an ELF file without program headers, such as an object file or a library, has no loadable (PT_LOAD) "

@@ -3,7 +3,9 @@
 // check found before its bytes go into an image.
 
 #include "Address.h"
+#include "Files.h"
 #include "Limits.h"
+#include "TempFolder.h"
 #include "input/Sources.h"
 
 #include <QDir>
@@ -21,12 +23,6 @@
 #endif
 
 namespace {
-
-bool writeBytes(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 #ifdef Q_OS_UNIX
 QByteArray segmentBytes(SourceSet &sources, int k, const InputContent &content)
@@ -68,20 +64,19 @@ private slots:
 
 private:
     QScopedPointer<QTemporaryDir> dir;
-    QByteArray savedTemp;
+    QScopedPointer<ScopedTempFolder> tempFolder;
 };
 
 void tst_Sources::init()
 {
     dir.reset(new QTemporaryDir);
     QVERIFY(dir->isValid());
-    savedTemp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(dir->path()));
+    tempFolder.reset(new ScopedTempFolder(dir->path()));
 }
 
 void tst_Sources::cleanup()
 {
-    qputenv("TMPDIR", savedTemp);
+    tempFolder.reset();
     dir.reset();
 }
 
@@ -156,7 +151,7 @@ void tst_Sources::unchangedSinceTheCheck()
 
     const QString name = dir->filePath(QStringLiteral("a.bin"));
     const QByteArray content(1000, 'a');
-    QVERIFY(writeBytes(name, content));
+    QVERIFY(writeFile(name, content));
 #ifdef Q_OS_UNIX
     // Root reads anything: the merge runs as nobody for the length of the test.
     QVERIFY(!ScopedUnprivileged::isRoot() || chown(QFile::encodeName(dir->path()).constData(), 65534, 65534) == 0);
@@ -170,15 +165,15 @@ void tst_Sources::unchangedSinceTheCheck()
     QVERIFY(sources.open(0) && sources.read(0, 0x10000, content1));
 
     if (change == QLatin1String("rewritten"))
-        QVERIFY(writeBytes(name, content));
+        QVERIFY(writeFile(name, content));
     else if (change == QLatin1String("grown"))
-        QVERIFY(writeBytes(name, content + 'b'));
+        QVERIFY(writeFile(name, content + 'b'));
     else if (change == QLatin1String("shrunk"))
         QVERIFY(QFile::resize(name, 999));
     else if (change == QLatin1String("removed"))
         QVERIFY(QFile::remove(name));
     else if (change == QLatin1String("replaced")) {
-        QVERIFY(writeBytes(name + QStringLiteral(".new"), content));
+        QVERIFY(writeFile(name + QStringLiteral(".new"), content));
         QVERIFY(QFile::remove(name) && QFile::rename(name + QStringLiteral(".new"), name));
     } else if (change == QLatin1String("unreadable"))
         QVERIFY(QFile::setPermissions(name, QFileDevice::WriteOwner));
@@ -193,7 +188,7 @@ void tst_Sources::filesStayOpenUntilWritten()
     QVector<MergeRow> rows;
     for (int i = 0; i < 5; ++i) {
         const QString name = dir->filePath(QStringLiteral("%1.bin").arg(i));
-        QVERIFY(writeBytes(name, QByteArray(10, char('a' + i))));
+        QVERIFY(writeFile(name, QByteArray(10, char('a' + i))));
         rows.append(Address::windowRow(true, name, QString::number(0x1000 + 0x100 * i, 16)));
     }
     const int before = openDescriptors();
@@ -224,7 +219,7 @@ void tst_Sources::moreFilesThanMayBeOpen()
     QVector<MergeRow> rows;
     for (int i = 0; i < 150; ++i) {
         const QString name = dir->filePath(QStringLiteral("%1.bin").arg(i));
-        QVERIFY(writeBytes(name, QByteArray(3, char(i))));
+        QVERIFY(writeFile(name, QByteArray(3, char(i))));
         rows.append(Address::windowRow(true, name, QString::number(0x1000 + 4 * i, 16)));
     }
     const int open = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size();

@@ -2,6 +2,8 @@
 // worked out here record by record from the formats' definitions, and the
 // length each writer promises before it writes, which must be what it writes.
 
+#include "Records.h"
+#include "TempFolder.h"
 #include "input/Sources.h"
 #include "stream/ImageStreamer.h"
 #include "writers/ImageWriter.h"
@@ -76,40 +78,9 @@ struct Image
     }
 };
 
-QByteArray hexRecord(int type, int offset, const QByteArray &data)
-{
-    QByteArray bytes;
-    bytes += char(data.size());
-    bytes += char(offset >> 8);
-    bytes += char(offset);
-    bytes += char(type);
-    bytes += data;
-    int sum = 0;
-    for (const char b : bytes)
-        sum += uchar(b);
-    bytes += char(-sum);
-    return ':' + bytes.toHex().toUpper() + '\n';
-}
-
 QByteArray upper(int high)
 {
     return hexRecord(4, 0, QByteArray(1, char(high >> 8)) + char(high));
-}
-
-// An S-record of the given type and address width; the count covers the
-// address, data and checksum, which is the one's complement of the sum.
-QByteArray sRecord(int type, quint32 address, int width, const QByteArray &data)
-{
-    QByteArray bytes;
-    bytes += char(data.size() + width + 1);
-    for (int i = width - 1; i >= 0; --i)
-        bytes += char(address >> (8 * i));
-    bytes += data;
-    int sum = 0;
-    for (const char b : bytes)
-        sum += uchar(b);
-    bytes += char(~sum);
-    return 'S' + QByteArray::number(type) + bytes.toHex().toUpper() + '\n';
 }
 
 QByteArray s3(quint32 address, const QByteArray &data)
@@ -144,20 +115,19 @@ private slots:
 
 private:
     QScopedPointer<QTemporaryDir> temp;
-    QByteArray savedTemp;
+    QScopedPointer<ScopedTempFolder> tempFolder;
 };
 
 void tst_Writers::init()
 {
     temp.reset(new QTemporaryDir);
     QVERIFY(temp->isValid());
-    savedTemp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(temp->path()));
+    tempFolder.reset(new ScopedTempFolder(temp->path()));
 }
 
 void tst_Writers::cleanup()
 {
-    qputenv("TMPDIR", savedTemp);
+    tempFolder.reset();
     temp.reset();
 }
 
