@@ -284,7 +284,7 @@ CliPositional cliPairsArgument()
 {
     return {QStringLiteral("pairs"),
             QStringLiteral("Start address (or -) and file, as often as needed; ADDR:SIZE gives the file a slot it must "
-                           "fit. Put -- before them if an address starts with a minus sign."),
+                           "fit. Put -- before them if a file name starts with a minus sign."),
             QStringLiteral("[ADDR[:SIZE] FILE ...]")};
 }
 

@@ -23,9 +23,12 @@ bool fromPairText(const QString &text, MergeAddress *address)
         *address = MergeAddress::own();
         return true;
     }
-    bool ok = false;
-    const qint64 value = text.toLongLong(&ok, 16);
-    if (!ok || value < -0x80000000LL || value >= addressSpaceEnd)
+    // A minus sign is no part of an address here (the window's rule reads
+    // -10 as a number below its base).
+    if (text.trimmed().startsWith(QLatin1Char('-')))
+        return false;
+    qint64 value = 0;
+    if (!hexNumber(text, addressSpaceEnd - 1, &value))
         return false;
     *address = MergeAddress::at(value);
     return true;

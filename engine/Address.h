@@ -16,9 +16,8 @@ qint32 fromWindowText(const QString &text, bool *ok = nullptr);
 // an empty text is no address at all.
 MergeRow windowRow(bool enabled, const QString &fileName, const QString &addressText);
 
-// A pair's address on the command line: 0 to FFFFFFFF (with or without 0x;
-// a negative one as the window reads it), or "-" for an input at its own
-// addresses. False for any other text.
+// A pair's address on the command line: 0 to FFFFFFFF (with or without 0x),
+// or "-" for an input at its own addresses. False for any other text.
 bool fromPairText(const QString &text, MergeAddress *address);
 
 // A hexadecimal number from 0 to most, with or without 0x.

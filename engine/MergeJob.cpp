@@ -10,6 +10,8 @@
 #include "stream/ImageStreamer.h"
 #include "writers/ImageWriter.h"
 
+#include <new>
+
 struct MergeJob::Private
 {
     Private(QVector<MergeRow> rows, QString output, LogSink log, MergeOptions options)
@@ -57,6 +59,22 @@ struct MergeJob::Private
     }
     bool opened(OutputFile::Status status);
     bool stream(ImageWriter *writer);
+    bool check();
+    bool write();
+
+    // What a file makes the merge keep in memory grows with what it holds
+    // (its segments); past what the process may have, the merge stops with
+    // a line, as for any other fault.
+    template <typename Step>
+    bool guarded(Step step)
+    {
+        try {
+            return step();
+        } catch (const std::bad_alloc &) {
+            checked = false;
+            return fail(Messages::notEnoughMemory());
+        }
+    }
 };
 
 MergeJob::MergeJob(QVector<MergeRow> rows, QString outputFileName, LogSink log, MergeOptions options)
@@ -88,28 +106,31 @@ const MergeDigests &MergeJob::digests() const
 
 bool MergeJob::check()
 {
-    const MergeOptions &o = d->options;
-    d->layout = MergeLayout();
-    d->layout.base = o.base;
-    d->layout.fill = o.fill;
-    d->checked = false;
-    d->sources.clear();
-    if (d->output.isEmpty())
-        return d->fail(Messages::outputNameEmpty());
-    d->log(Messages::beginToMerge());
+    return d->guarded([this] { return d->check(); });
+}
 
-    d->sources.setIdleTimeout(o.streamIdleTimeout);
-    d->sources.setDetectFormats(o.detectInputs);
-    LayoutPlanner planner(d->sources, d->log);
+bool MergeJob::Private::check()
+{
+    const MergeOptions &o = options;
+    layout = MergeLayout();
+    layout.base = o.base;
+    layout.fill = o.fill;
+    checked = false;
+    sources.clear();
+    if (output.isEmpty())
+        return fail(Messages::outputNameEmpty());
+    log(Messages::beginToMerge());
+
+    sources.setIdleTimeout(o.streamIdleTimeout);
+    sources.setDetectFormats(o.detectInputs);
+    LayoutPlanner planner(sources, log);
     qint64 dataEnd = 0;
-    MergeLayout &layout = d->layout;
-    d->checked = d->sources.collect(d->rows) && planner.plan(o.detectInputs, layout, &dataEnd)
-                 && Checks::fitsSlots(layout, d->log) && FieldPlan::place(layout, o.fields, &dataEnd, d->log)
-                 && planner.finish(layout, dataEnd, o.padTo) && FieldPlan::settleRanges(layout, d->log)
-                 && Checks::fitsFlash(layout, o.flashOrigin, o.flashSize, d->log)
-                 && Checks::sectorsApart(layout, o.flashOrigin, o.flashSize, o.sectorSize, d->log)
-                 && workOutFields(layout, d->sources, d->log);
-    return d->checked;
+    checked = sources.collect(rows) && planner.plan(o.detectInputs, layout, &dataEnd) && Checks::fitsSlots(layout, log)
+              && FieldPlan::place(layout, o.fields, &dataEnd, log) && planner.finish(layout, dataEnd, o.padTo)
+              && FieldPlan::settleRanges(layout, log) && Checks::fitsFlash(layout, o.flashOrigin, o.flashSize, log)
+              && Checks::sectorsApart(layout, o.flashOrigin, o.flashSize, o.sectorSize, log)
+              && workOutFields(layout, sources, log);
+    return checked;
 }
 
 bool MergeJob::Private::opened(OutputFile::Status status)
@@ -138,39 +159,41 @@ bool MergeJob::Private::opened(OutputFile::Status status)
 
 bool MergeJob::checkOutput()
 {
-    if (!d->checked)
-        return false;
-    OutputFile file(d->output);
-    d->setUp(file);
-    const std::unique_ptr<ImageWriter> writer = d->makeWriter(file);
-    return d->opened(file.probe(writer->outputSize(d->layout), d->sources.identities()));
+    return d->checked && d->guarded([this] {
+        OutputFile file(d->output);
+        d->setUp(file);
+        const std::unique_ptr<ImageWriter> writer = d->makeWriter(file);
+        return d->opened(file.probe(writer->outputSize(d->layout), d->sources.identities()));
+    });
 }
 
 bool MergeJob::write()
 {
-    if (!d->takeCheck())
-        return false;
-    d->outputDigest.clear();
-    OutputFile file(d->output);
-    d->setUp(file);
-    const std::unique_ptr<ImageWriter> writer = d->makeWriter(file);
-    d->outputLength = writer->outputSize(d->layout);
-    if (!d->opened(file.open(d->outputLength, d->sources.identities())) || !d->stream(writer.get()))
+    return d->takeCheck() && d->guarded([this] { return d->write(); });
+}
+
+bool MergeJob::Private::write()
+{
+    outputDigest.clear();
+    OutputFile file(output);
+    setUp(file);
+    const std::unique_ptr<ImageWriter> writer = makeWriter(file);
+    outputLength = writer->outputSize(layout);
+    if (!opened(file.open(outputLength, sources.identities())) || !stream(writer.get()))
         return false;
     if (!writer->finish())
-        return d->fail(Messages::failToWriteOutput(d->output));
+        return fail(Messages::failToWriteOutput(output));
     if (!file.commit())
-        return d->fail(file.replaceFailed() ? Messages::outputHeldOpen(d->output)
-                                            : Messages::failToWriteOutput(d->output));
-    d->outputDigest = file.sha256();
-    d->sources.clear();
-    d->log(Messages::mergeSuccess());
+        return fail(file.replaceFailed() ? Messages::outputHeldOpen(output) : Messages::failToWriteOutput(output));
+    outputDigest = file.sha256();
+    sources.clear();
+    log(Messages::mergeSuccess());
     return true;
 }
 
 bool MergeJob::measure()
 {
-    return d->takeCheck() && d->stream(nullptr);
+    return d->takeCheck() && d->guarded([this] { return d->stream(nullptr); });
 }
 
 // The image, walked once: to the writer (none: only the digests are wanted),

@@ -1,7 +1,5 @@
 #include "InputReader.h"
 
-#include <memory>
-
 namespace {
 
 // Reads the header's numbers in the file's own byte order.
@@ -76,23 +74,29 @@ InputReader::Result ElfReader::read(ByteSource &source, ScratchStore &, InputCon
         problem = QStringLiteral("its ELF program header table runs past the end of the file");
         return Damaged;
     }
-    std::unique_ptr<unsigned char[]> table(new unsigned char[size_t(tableSize)]);
-    for (qint64 done = 0; done < tableSize;) {
-        const qint64 n = source.readAt(qint64(tableAt) + done, reinterpret_cast<char *>(table.get()) + done,
-                                       tableSize - done);
-        if (n <= 0)
-            return ReadFailed;
-        done += n;
-    }
+    // One entry at a time: what the file claims cannot make us allocate.
     bool loadable = false;
+    unsigned char entryBytes[56];
     for (int k = 0; k < count; ++k) {
-        const Fields entryFields{table.get() + qint64(k) * entrySize, elf.bigEndian};
+        const qint64 at = qint64(tableAt) + qint64(k) * entrySize;
+        for (qint64 done = 0; done < wantedSize;) {
+            const qint64 n = source.readAt(at + done, reinterpret_cast<char *>(entryBytes) + done, wantedSize - done);
+            if (n <= 0)
+                return ReadFailed;
+            done += n;
+        }
+        const Fields entryFields{entryBytes, elf.bigEndian};
         if (entryFields.number(0, 4) != 1) // PT_LOAD
             continue;
         loadable = true;
         const quint64 offset = entryFields.number(wide ? 8 : 4, wide ? 8 : 4);
         const quint64 physical = entryFields.number(wide ? 24 : 12, wide ? 8 : 4);
         const quint64 fileBytes = entryFields.number(wide ? 32 : 16, wide ? 8 : 4);
+        const quint64 memoryBytes = entryFields.number(wide ? 40 : 20, wide ? 8 : 4);
+        if (fileBytes > memoryBytes) {
+            problem = QStringLiteral("its ELF program header %1 has more bytes in the file than in memory").arg(k);
+            return Damaged;
+        }
         if (fileBytes == 0)
             continue; // all of it .bss: nothing in the file
         if (offset > quint64(fileSize) || fileBytes > quint64(fileSize) - offset) {

@@ -50,6 +50,9 @@ InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store
     RecordText text(source);
     SegmentCollector data(store, content.segments);
     qint64 base = 0; // from the last extended segment (02) or linear (04) address record
+    // After a segment address (02), offsets wrap round inside the 64 KiB
+    // segment; after a linear one (04), or none, they run on.
+    bool segmented = false;
     unsigned char bytes[8];
     const char *line;
     int length;
@@ -83,14 +86,27 @@ InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store
             return damage(count / 2 < size + 5 ? QStringLiteral("the record is cut short")
                                                : QStringLiteral("the record is longer than its length byte says"));
         }
+        // A data record's bytes go where they stay: in one run, or two where a
+        // segment wraps round (each decoded before the next is asked for,
+        // which may move the store's buffer). A record without bytes is no
+        // data at all.
         unsigned char field[256];
-        unsigned char *into = field;
-        if (type == 0) {
-            into = data.add(base + offset, size);
+        const int first = type == 0 && segmented ? int(qMin<qint64>(size, 0x10000 - offset)) : size;
+        const struct
+        {
+            qint64 address;
+            int from, count;
+        } runs[] = {{base + offset, 0, first}, {base, first, size - first}};
+        for (const auto &run : runs) {
+            if (run.count == 0)
+                continue;
+            unsigned char *into = type == 0 ? data.add(run.address, run.count) : field + run.from;
             if (!into)
                 return StoreFailed;
+            if (!decodeHexPairs(digits + 8 + 2 * run.from, run.count, into, sum))
+                return notHex();
         }
-        if (!decodeHexPairs(digits + 8, size, into, sum) || !decodeHexPairs(digits + 8 + 2 * size, 1, bytes + 4, sum))
+        if (!decodeHexPairs(digits + 8 + 2 * size, 1, bytes + 4, sum))
             return notHex();
         if ((sum & 0xFF) != 0)
             return damage(QStringLiteral("the checksum does not match"));
@@ -110,6 +126,7 @@ InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store
             return Read; // what follows the end record is passed over
         case 2:
             base = qint64(value) << 4;
+            segmented = true;
             break;
         case 3: // CS:IP
             content.hasStartAddress = true;
@@ -117,6 +134,7 @@ InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store
             break;
         case 4:
             base = qint64(value) << 16;
+            segmented = false;
             break;
         case 5:
             content.hasStartAddress = true;

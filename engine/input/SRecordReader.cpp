@@ -50,6 +50,7 @@ InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store,
     content = InputContent();
     RecordText text(source);
     SegmentCollector data(store, content.segments);
+    quint32 dataRecords = 0;
     const char *line;
     int length;
     const auto damage = [&](const QString &what) { return recordDamage(text.lineNumber(), what, problem); };
@@ -89,7 +90,8 @@ InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store,
         const int dataSize = size - width - 1;
         unsigned char field[256];
         unsigned char *into = field;
-        if (type >= 1 && type <= 3) {
+        const bool isData = type >= 1 && type <= 3;
+        if (isData && dataSize > 0) { // a record without bytes is no data at all
             into = data.add(at, dataSize);
             if (!into)
                 return StoreFailed;
@@ -100,6 +102,14 @@ InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store,
             return notHex();
         if ((sum & 0xFF) != 0xFF)
             return damage(QStringLiteral("the checksum does not match"));
+        if (isData)
+            ++dataRecords;
+        // S5 and S6 count the data records before them.
+        if ((type == 5 || type == 6) && at != dataRecords)
+            return damage(QStringLiteral("the S%1 record counts %2 data records, but %3 came before it")
+                              .arg(type)
+                              .arg(at)
+                              .arg(dataRecords));
         if (type >= 7) {
             content.hasStartAddress = true;
             content.startAddress = at;

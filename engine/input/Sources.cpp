@@ -321,6 +321,10 @@ bool SourceSet::read(int k, qint64 rawLimit, InputContent &content)
     case InputReader::Read:
         break;
     }
+    // A record or ELF file that gives no byte is no firmware: an empty
+    // record file, or a raw file that starts like one.
+    if (!reader.isRaw() && content.segments.isEmpty())
+        return fail(Messages::cannotRead(source.input.name, QStringLiteral("it holds no data")));
     for (MergeSegment &segment : content.segments) {
         if (source.stream && !segment.inStore) {
             segment.inStore = true; // the stream's copy holds it

@@ -103,8 +103,6 @@ bool LayoutPlanner::pieceRule(MergeLayout &layout, qint64 *dataEnd)
                 return fail(Messages::needsAnAddress(p.fileName));
         } else if (!settleSegments(p)) {
             return false;
-        } else if (p.segments.isEmpty()) {
-            p.address = p.end = input.ownAddresses ? 0 : input.address;
         } else {
             // A number moves the file so that its lowest address lies there.
             if (!input.ownAddresses)

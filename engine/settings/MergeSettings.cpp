@@ -152,8 +152,12 @@ QStringList MergeSettings::keysNotInUtf8(const QString &path)
 
 QString MergeSettings::userPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QStringLiteral("/MergeFile/MergeTool.ini");
+    // A relative XDG_CONFIG_HOME means nothing by the XDG rules, which then
+    // name ~/.config: it would put the rows wherever the program happens to be.
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (QDir::isRelativePath(folder))
+        folder = QDir::homePath() + QStringLiteral("/.config");
+    return folder + QStringLiteral("/MergeFile/MergeTool.ini");
 }
 
 // Tried, not judged from the folder's mode: on Windows only trying tells

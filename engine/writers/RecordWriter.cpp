@@ -60,7 +60,7 @@ qint64 RecordWriter::outputSize(const MergeLayout &layout) const
     for (int i = 0; i < pieces.size();) {
         qint64 end = pieces[i].end();
         int j = i + 1;
-        while (j < pieces.size() && pieces[j].file == pieces[i].file && pieces[j].address == end)
+        while (j < pieces.size() && pieces[j].sameOwner(pieces[i]) && pieces[j].address == end)
             end += pieces[j++].size;
         total += dataSize(pieces[i].address, end - pieces[i].address, state);
         i = j;

@@ -4,6 +4,7 @@
 #include "CliRunner.h"
 #include "Limits.h"
 #include "Pieces.h"
+#include "Records.h"
 #include "WindowDriver.h"
 
 #include <QCryptographicHash>
@@ -106,8 +107,11 @@ void tst_Cli::exitCodes_data()
                              << QStringList{begin, "Error!!!File size of a.bin is out of range!"} << "";
     QTest::newRow("output in a missing folder") << QStringList{"-o", "no/out.bin", "1000", "a.bin"} << 1
                                                 << QStringList{begin, "Error!!!Fail to open merge fileno/out.bin"} << "";
-    QTest::newRow("negative address after --") << QStringList{"-o", "out.bin", "--", "-10", "a.bin"} << 1
-                                               << QStringList{begin, "Error!!!Start address cannot less than 0x1000!"} << "";
+    // Every address out of 0 to FFFFFFFF is a usage error, found before anything is read.
+    QTest::newRow("negative address after --") << QStringList{"-o", "out.bin", "--", "-10", "a.bin"} << 2
+                                               << QStringList() << "\"-10\" is not a hexadecimal address";
+    QTest::newRow("minus zero") << QStringList{"-o", "out.bin", "--", "-0", "a.bin"} << 2 << QStringList()
+                                << "\"-0\" is not a hexadecimal address";
 }
 
 void tst_Cli::exitCodes()
@@ -323,6 +327,12 @@ void tst_Cli::limitsGiveAnErrorLineNotACrash_data()
     QTest::newRow("endless device before a file, 2 GiB of memory")
         << "-v 2097152" << QStringList{"1000", "/dev/zero", "2000", "a.bin"}
         << "Error!!!File size of /dev/zero is out of range!";
+    // A sparse file whose program header table claims a gigabyte: read an
+    // entry at a time, it costs nothing.
+    QTest::newRow("ELF that claims a gigabyte of headers, 512 MiB of memory")
+        << "-v 524288" << QStringList{"--base", "0", "-", "big.elf"}
+        << "Error!!!Cannot read big.elf: an ELF file without loadable (PT_LOAD) segments, such as an object file, "
+           "has nothing to merge!";
 }
 
 void tst_Cli::limitsGiveAnErrorLineNotACrash()
@@ -341,6 +351,11 @@ void tst_Cli::limitsGiveAnErrorLineNotACrash()
         big[i] = char(i * 7 + i / 4099);
     QVERIFY(writeFile(QStringLiteral("big.bin"), big));
     QVERIFY(writeFile(QStringLiteral("out.bin"), "old"));
+    QByteArray header = elfFile(false, false, {}, 0, 52);
+    header[42] = char(0xFF); // entries of 0xFFFF bytes
+    header[43] = char(0xFF);
+    header[45] = char(0x40); // 0x4000 of them
+    QVERIFY(writeFile(QStringLiteral("big.elf"), header) && QFile::resize(QStringLiteral("big.elf"), 52 + 0x4000 * 0xFFFF));
     const Run run = runCli(QStringList{"-o", "out.bin"} + pairs, QString(), limits);
     if (last.isEmpty()) {
         const QByteArray image = big + fill(0x400000 - 0x1000 - big.size()) + "AAAA";

@@ -178,6 +178,13 @@ void tst_Fields::fieldsInARealImage_data()
         << QStringList{"crc32-mpeg2@4000,1100-3388"} << "bin";
     QTest::newRow("as Intel HEX") << QStringList{"length@1000,be", "crc32@1004", "sha256@3400"} << "hex";
     QTest::newRow("as S-records") << QStringList{"length@1000,be", "crc32@1004", "sha256@3400"} << "srec";
+    // Fields side by side are each records of their own: the length said
+    // before writing must count them so.
+    for (const char *format : {"bin", "hex", "srec"}) {
+        QTest::addRow("two fields side by side, %s", format) << QStringList{"crc32@1000", "crc32@1004"} << format;
+        QTest::addRow("a length and a CRC over one range, side by side, %s", format)
+            << QStringList{"length@1000,1100-3388", "crc32@1004,1100-3388"} << format;
+    }
 }
 
 // The image holds the files, the fill and each field, and each field is what
@@ -189,7 +196,7 @@ void tst_Fields::fieldsInARealImage()
     QFETCH(QString, format);
 
     const Pieces pieces{{0x1100, 300}, {0x2000, 5000}};
-    QStringList args{"--format", format, "-o", "out.img"};
+    QStringList args{"--format", format, "--map", "map.json", "-o", "out.img"};
     for (const QString &f : fields)
         args << "--field" << f;
     for (int k = 0; k < pieces.size(); ++k) {
@@ -199,20 +206,14 @@ void tst_Fields::fieldsInARealImage()
     }
     const Run run = runCli(args);
     QCOMPARE(run.exitCode, 0);
+    // The lengths printed and mapped are the file's.
+    const qint64 written = QFileInfo(QStringLiteral("out.img")).size();
+    QVERIFY(run.out.contains(QStringLiteral("%1 length: %2 bytes")
+                                 .arg(QLatin1String(format == QLatin1String("bin") ? "Image" : "Output"))
+                                 .arg(written)));
+    const QJsonObject output = QJsonDocument::fromJson(readFile(QStringLiteral("map.json"))).object().value(QStringLiteral("output")).toObject();
+    QCOMPARE(qint64(output.value(QStringLiteral("length")).toDouble()), written);
 
-    QByteArray image;
-    if (format == QLatin1String("bin")) {
-        image = readFile(QStringLiteral("out.img"));
-    } else {
-        if (QStandardPaths::findExecutable(QStringLiteral("srec_cat")).isEmpty())
-            QSKIP("srec_cat (Debian's srecord) reads the records back; it is not here");
-        QProcess srecCat;
-        srecCat.start(QStringLiteral("srec_cat"),
-                      {"out.img", format == QLatin1String("hex") ? "-intel" : "-motorola", "-fill", "0xFF", "0x1000",
-                       "0x3420", "-offset", "-0x1000", "-o", "-", "-binary"});
-        QVERIFY(srecCat.waitForFinished());
-        image = srecCat.readAllStandardOutput();
-    }
     // The image as the test builds it: files and fill first.
     QByteArray expected = referenceImage(pieces);
     struct Placed
@@ -249,6 +250,19 @@ void tst_Fields::fieldsInARealImage()
             covered.remove(int(p.address - 0x1000), size);
         const QByteArray value = expectedField(p.kind, covered, p.bigEndian);
         expected.replace(int(p.address - 0x1000), size, value);
+    }
+    QByteArray image;
+    if (format == QLatin1String("bin")) {
+        image = readFile(QStringLiteral("out.img"));
+    } else {
+        if (QStandardPaths::findExecutable(QStringLiteral("srec_cat")).isEmpty())
+            QSKIP("srec_cat (Debian's srecord) reads the records back; it is not here");
+        QProcess srecCat;
+        srecCat.start(QStringLiteral("srec_cat"),
+                      {"out.img", format == QLatin1String("hex") ? "-intel" : "-motorola", "-fill", "0xFF", "0x1000",
+                       QStringLiteral("0x%1").arg(0x1000 + expected.size(), 0, 16), "-offset", "-0x1000", "-o", "-", "-binary"});
+        QVERIFY(srecCat.waitForFinished());
+        image = srecCat.readAllStandardOutput();
     }
     QCOMPARE(image.size(), expected.size());
     QVERIFY2(image == expected, "the image or a field in it differs");

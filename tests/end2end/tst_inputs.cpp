@@ -71,6 +71,8 @@ private slots:
     void badInputs();
     void recordsThroughPipes();
     void mapShowsSegmentsShiftAndStart();
+    void startAddressOfEachWidth_data();
+    void startAddressOfEachWidth();
     void windowReadsEveryFileRaw();
 
 private:
@@ -162,6 +164,30 @@ void tst_Inputs::layoutsMatchOtherTools_data()
                + "srec_cat top.bin -binary -offset 0xFFFFFF00 -o top.hex -intel -address-length=4\n"
                  "cp top.bin expected.bin\n"
         << QStringList{"--base", "FFFFFF00", "-", "top.hex"} << "FFFFFF00";
+    // srec_cat passes over an empty data record, wherever it lies.
+    const QByteArray sixteen = QByteArray::fromHex("000102030405060708090a0b0c0d0e0f");
+    QTest::newRow("HEX data records without data are no data")
+        << srec
+        << QStringLiteral("printf '%s' '%1' > z.hex\nsrec_cat z.hex -intel -offset -0x8000 -o expected.bin -binary\n")
+               .arg(QString::fromLatin1(hexRecord(0, 0, {}) + hexRecord(0, 0x8000, sixteen) + hexRecord(0, 0xF000, {})
+                                        + hexRecord(1, 0, {})))
+        << QStringList{"1000", "z.hex"} << "1000";
+    QTest::newRow("S1 records without data are no data")
+        << srec
+        << QStringLiteral("printf '%s' '%1' > z.s19\nsrec_cat z.s19 -motorola -offset -0x4000 -o expected.bin -binary\n")
+               .arg(QString::fromLatin1(sRecord(1, 0, 2, {}) + sRecord(1, 0x4000, 2, sixteen) + sRecord(9, 0, 2, {})))
+        << QStringList{"1000", "z.s19"} << "1000";
+    // An extended segment address: offsets wrap round inside the segment.
+    QTest::newRow("HEX record that wraps round its segment")
+        << srec
+        << QStringLiteral("printf '%s' '%1' > w.hex\n"
+                          "srec_cat w.hex -intel -fill 0xFF 0x10000 0x20000 -offset -0x10000 -o expected.bin -binary\n")
+               .arg(QString::fromLatin1(hexRecord(2, 0, QByteArray("\x10\x00", 2)) + hexRecord(0, 0xFFF8, sixteen)
+                                        + hexRecord(1, 0, {})))
+        << QStringList{"--base", "10000", "-", "w.hex"} << "10000";
+    QTest::newRow("a file that starts like ELF, then zeros, is raw data")
+        << QStringList() << "{ printf '\\177ELF'; head -c 60 /dev/zero; } > e.bin\ncp e.bin expected.bin\n"
+        << QStringList{"1000", "e.bin"} << "1000";
     QTest::newRow("a file that only starts like HEX is raw data")
         << QStringList() << "printf ':not a record\\n:0400000001020304F2\\n' > a.hex\ncp a.hex expected.bin\n"
         << QStringList{"1000", "a.hex"} << "1000";
@@ -278,6 +304,24 @@ void tst_Inputs::badInputs_data()
     QTest::newRow("raw files, one of them a single colon")
         << QStringList() << QByteArray() << "head -c 4096 /dev/zero > a.bin\n: > e.bin\nprintf ':' > c.bin\n"
         << QStringList{"7ca0", "a.bin", "886c", "e.bin", "1fbfe", "c.bin"} << "Error!!!File size of a.bin is out of range!";
+    QTest::newRow("HEX with a line longer than any record")
+        << QStringList() << data + ':' + QByteArray(1048, '0') + '\n' + end << "" << own
+        << cannotRead.arg("line 2: the line is longer than any record");
+    QTest::newRow("HEX that gives no data byte")
+        << QStringList() << end << "echo c > c.bin\n" << QStringList{"--layout", "--map", "m.json", "-", "bad.hex", "1000", "c.bin"}
+        << cannotRead.arg("it holds no data");
+    QTest::newRow("raw data that starts with an end record")
+        << QStringList() << ":00000001FF\n" + QByteArray("\x00\x01\x02\xff\xfe binary", 12) << "" << QStringList{"1000", "bad.hex"}
+        << cannotRead.arg("it holds no data");
+    QTest::newRow("S5 count that does not match")
+        << QStringList() << sRecord(1, 0, 2, "\x01") + sRecord(5, 99, 2, {}) << "" << own
+        << cannotRead.arg("line 2: the S5 record counts 99 data records, but 1 came before it");
+    QTest::newRow("ELF segment with more bytes in the file than in memory")
+        << QStringList() << elfFile(false, false, {{1, 512, 0x1000, 256, 16}}, 0, 800) << "" << own
+        << cannotRead.arg("its ELF program header 0 has more bytes in the file than in memory");
+    QTest::newRow("ELF whose loadable segments are all .bss")
+        << QStringList() << elfFile(true, false, {{1, 0, 0x1000, 0, 64}}, 0, 600) << "" << own
+        << cannotRead.arg("it holds no data");
     QTest::newRow("raw data without an address") << QStringList() << QByteArray() << "echo raw > raw.bin\n"
                                                  << QStringList{"-", "raw.bin"}
                                                  << "Error!!!raw.bin is not an Intel HEX, S-record or ELF file: it needs an address!";
@@ -376,6 +420,49 @@ void tst_Inputs::mapShowsSegmentsShiftAndStart()
     const QList<QByteArray> digests = readFile(QStringLiteral("digests.txt")).split('\n');
     QCOMPARE(file.value(QStringLiteral("crc32")).toString().toLatin1(), digests.at(0));
     QCOMPARE(file.value(QStringLiteral("sha256")).toString().toLatin1(), digests.at(1));
+}
+
+void tst_Inputs::startAddressOfEachWidth_data()
+{
+    QTest::addColumn<QString>("address"); // where ld puts the code; its entry lies 0x10 further
+    QTest::addColumn<QString>("end");     // the end record objcopy writes for it
+
+    QTest::newRow("S19, S9 end") << "0x1000" << "S9";
+    QTest::newRow("S28, S8 end") << "0x123400" << "S8";
+    QTest::newRow("S37, S7 end") << "0x08000000" << "S7";
+}
+
+// objcopy writes S-records of the width an address needs, ending in the
+// start address record of that width; the map gives the entry readelf reads.
+void tst_Inputs::startAddressOfEachWidth()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, end);
+
+    const QString missing = missingTool({QStringLiteral("ld"), QStringLiteral("objcopy"), QStringLiteral("readelf")});
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("%1 is not here").arg(missing)));
+    const qint64 entry = address.toLongLong(nullptr, 16) + 0x10;
+    QVERIFY(shell(blob(QStringLiteral("code.bin"), 64)
+                  + QStringLiteral("ld -r -b binary code.bin -o code.o\n"
+                                   "ld -Ttext=%1 -e 0x%2 code.o -o e.elf\n"
+                                   "objcopy -O srec e.elf e.srec\n"
+                                   "tail -n 1 e.srec | grep -q '^%3'\n"
+                                   "readelf -h e.elf | sed -n 's/.*Entry point address: *//p' > entry.txt\n")
+                        .arg(address)
+                        .arg(entry, 0, 16)
+                        .arg(end)));
+    QCOMPARE(readFile(QStringLiteral("entry.txt")).trimmed().toLongLong(nullptr, 16), entry);
+    const Run run = runCli({"--base", "0", "--map", "map.json", "-o", "out.bin", "-", "e.srec"});
+    QCOMPARE(run.exitCode, 0);
+    const QJsonObject file = QJsonDocument::fromJson(readFile(QStringLiteral("map.json")))
+                                 .object()
+                                 .value(QStringLiteral("files"))
+                                 .toArray()
+                                 .at(0)
+                                 .toObject();
+    QCOMPARE(file.value(QStringLiteral("format")).toString(), QStringLiteral("srec"));
+    QCOMPARE(qint64(file.value(QStringLiteral("startAddress")).toDouble()), entry);
 }
 
 // The window reads every file whole as raw bytes, whatever it looks like.

@@ -1,10 +1,11 @@
 #ifndef RECORDS_H
 #define RECORDS_H
 
-// Intel HEX and S-records made from the formats' definitions, their
-// checksums worked out here, for tests to read and to compare with.
+// Intel HEX and S-records, and ELF files, made from the formats'
+// definitions (checksums worked out here) for tests to read and compare with.
 
 #include <QByteArray>
+#include <QVector>
 
 // An Intel HEX record: length, offset, type, data and the two's complement
 // of their sum.
@@ -37,6 +38,52 @@ inline QByteArray sRecord(int type, quint32 address, int width, const QByteArray
         sum += uchar(b);
     bytes += char(~sum);
     return 'S' + QByteArray::number(type) + bytes.toHex().toUpper() + '\n';
+}
+
+// An ELF file: header, program headers (type, offset, physical address,
+// file size, memory size) and the bytes they point at, in either class and
+// byte order.
+struct ElfSegment
+{
+    quint32 type;
+    quint64 offset;
+    quint64 physical;
+    quint64 fileSize;
+    quint64 memorySize;
+};
+
+inline QByteArray elfFile(bool wide, bool bigEndian, const QVector<ElfSegment> &segments, quint64 entry, int fileSize)
+{
+    QByteArray file(fileSize, '\0');
+    const auto put = [&](int at, quint64 value, int width) {
+        for (int i = 0; i < width; ++i)
+            file[at + i] = char(value >> (8 * (bigEndian ? width - 1 - i : i)));
+    };
+    file.replace(0, 4, "\x7f" "ELF");
+    file[4] = char(wide ? 2 : 1);
+    file[5] = char(bigEndian ? 2 : 1);
+    file[6] = 1;
+    const int word = wide ? 8 : 4;
+    const int tableAt = wide ? 64 : 52;
+    const int entrySize = wide ? 56 : 32;
+    put(16, 2, 2); // an executable
+    put(24, entry, word);
+    put(wide ? 32 : 28, quint64(tableAt), word);
+    put(wide ? 54 : 42, quint64(entrySize), 2);
+    put(wide ? 56 : 44, quint64(segments.size()), 2);
+    for (int k = 0; k < segments.size(); ++k) {
+        const int at = tableAt + k * entrySize;
+        const ElfSegment &s = segments.at(k);
+        put(at, s.type, 4);
+        put(at + (wide ? 8 : 4), s.offset, word);
+        put(at + (wide ? 16 : 8), s.physical + 0x1000000, word); // where it runs: not what is merged
+        put(at + (wide ? 24 : 12), s.physical, word);
+        put(at + (wide ? 32 : 16), s.fileSize, word);
+        put(at + (wide ? 40 : 20), s.memorySize, word);
+    }
+    for (int i = 512; i < fileSize; ++i)
+        file[i] = char(i * 7);
+    return file;
 }
 
 #endif // RECORDS_H

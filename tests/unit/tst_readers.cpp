@@ -13,72 +13,31 @@
 
 namespace {
 
+// Bytes held in memory, and as many zero bytes after them as a sparse file
+// of the given size would read.
 class MemoryBytes : public ByteSource
 {
 public:
-    explicit MemoryBytes(const QByteArray &bytes)
+    explicit MemoryBytes(const QByteArray &bytes, qint64 sparseSize = 0)
         : bytes(bytes)
+        , total(qMax<qint64>(bytes.size(), sparseSize))
     {
     }
-    qint64 size() const override { return bytes.size(); }
+    qint64 size() const override { return total; }
     qint64 readAt(qint64 offset, char *data, qint64 size) override
     {
-        if (offset >= bytes.size())
+        if (offset >= total)
             return 0;
-        const qint64 n = qMin(size, bytes.size() - offset);
-        memcpy(data, bytes.constData() + offset, size_t(n));
+        const qint64 n = qMin(size, total - offset);
+        for (qint64 i = 0; i < n; ++i)
+            data[i] = offset + i < bytes.size() ? bytes.at(int(offset + i)) : '\0';
         return n;
     }
 
 private:
     QByteArray bytes;
+    qint64 total;
 };
-
-// An ELF file: header, program headers (type, offset, physical address,
-// file size, memory size) and the bytes they point at, in either class and
-// byte order.
-struct ElfSegment
-{
-    quint32 type;
-    quint64 offset;
-    quint64 physical;
-    quint64 fileSize;
-    quint64 memorySize;
-};
-
-QByteArray elf(bool wide, bool bigEndian, const QVector<ElfSegment> &segments, quint64 entry, int fileSize)
-{
-    QByteArray file(fileSize, '\0');
-    const auto put = [&](int at, quint64 value, int width) {
-        for (int i = 0; i < width; ++i)
-            file[at + i] = char(value >> (8 * (bigEndian ? width - 1 - i : i)));
-    };
-    file.replace(0, 4, "\x7f" "ELF");
-    file[4] = char(wide ? 2 : 1);
-    file[5] = char(bigEndian ? 2 : 1);
-    file[6] = 1;
-    const int word = wide ? 8 : 4;
-    const int tableAt = wide ? 64 : 52;
-    const int entrySize = wide ? 56 : 32;
-    put(16, 2, 2); // an executable
-    put(24, entry, word);
-    put(wide ? 32 : 28, quint64(tableAt), word);
-    put(wide ? 54 : 42, quint64(entrySize), 2);
-    put(wide ? 56 : 44, quint64(segments.size()), 2);
-    for (int k = 0; k < segments.size(); ++k) {
-        const int at = tableAt + k * entrySize;
-        const ElfSegment &s = segments.at(k);
-        put(at, s.type, 4);
-        put(at + (wide ? 8 : 4), s.offset, word);
-        put(at + (wide ? 16 : 8), s.physical + 0x1000000, word); // where it runs: not what is merged
-        put(at + (wide ? 24 : 12), s.physical, word);
-        put(at + (wide ? 32 : 16), s.fileSize, word);
-        put(at + (wide ? 40 : 20), s.memorySize, word);
-    }
-    for (int i = 512; i < fileSize; ++i)
-        file[i] = char(i * 7);
-    return file;
-}
 
 // The segments a reader gave, as "address:bytes in hex" each, their bytes
 // read back from the store or the file.
@@ -153,12 +112,12 @@ void tst_Readers::tellsTheFormat_data()
     QTest::newRow("S0 header") << sRecord(0, 0, 2, "hdr") + sRecord(1, 0, 2, "\x01") << true << "srec";
     QTest::newRow("S-record of type 4") << QByteArray("S4030000FC\n") << true << "raw";
     QTest::newRow("S and a digit") << QByteArray("S1 is a name\n") << true << "raw";
-    QTest::newRow("ELF, 32-bit little-endian") << elf(false, false, {}, 0, 64).left(64) << false << "elf";
-    QTest::newRow("ELF, 64-bit big-endian") << elf(true, true, {}, 0, 64).left(64) << false << "elf";
+    QTest::newRow("ELF, 32-bit little-endian") << elfFile(false, false, {}, 0, 64).left(64) << false << "elf";
+    QTest::newRow("ELF, 64-bit big-endian") << elfFile(true, true, {}, 0, 64).left(64) << false << "elf";
     QByteArray zeros("\x7f" "ELF", 4);
     zeros += QByteArray(60, '\0');
     QTest::newRow("ELF magic, then zeros") << zeros << false << "raw";
-    QByteArray wrongVersion = elf(false, false, {}, 0, 64);
+    QByteArray wrongVersion = elfFile(false, false, {}, 0, 64);
     wrongVersion[6] = 2;
     QTest::newRow("ELF of another version") << wrongVersion << false << "raw";
     QTest::newRow("empty") << QByteArray() << true << "raw";
@@ -191,6 +150,25 @@ void tst_Readers::readsWhatTheFileHolds_data()
     QTest::newRow("HEX segment address and CS:IP")
         << hexRecord(2, 0, "\x12\x34") + hexRecord(0, 0x10, "\x55") + hexRecord(3, 0, QByteArray("\x10\x00\x00\x20", 4)) + end
         << QStringList{"12350:55"} << qint64(0x10020);
+    const QByteArray sixteen = QByteArray::fromHex("000102030405060708090a0b0c0d0e0f");
+    QTest::newRow("HEX records without data are no data")
+        << hexRecord(0, 0, {}) + hexRecord(0, 0x8000, sixteen) + hexRecord(0, 0xFFF0, {}) + end
+        << QStringList{"8000:" + QString::fromLatin1(sixteen.toHex())} << qint64(-1);
+    QTest::newRow("HEX segment addresses wrap round inside the segment")
+        << hexRecord(2, 0, QByteArray("\x10\x00", 2)) + hexRecord(0, 0xFFF8, sixteen) + end
+        << QStringList{"1fff8:0001020304050607", "10000:08090a0b0c0d0e0f"} << qint64(-1);
+    QTest::newRow("HEX linear addresses run on")
+        << hexRecord(4, 0, QByteArray("\x00\x01", 2)) + hexRecord(0, 0xFFF8, sixteen) + end
+        << QStringList{"1fff8:" + QString::fromLatin1(sixteen.toHex())} << qint64(-1);
+    QTest::newRow("HEX without an address record runs on")
+        << hexRecord(0, 0xFFF8, sixteen) + end << QStringList{"fff8:" + QString::fromLatin1(sixteen.toHex())} << qint64(-1);
+    QTest::newRow("HEX linear after segment runs on again")
+        << hexRecord(2, 0, QByteArray("\x10\x00", 2)) + hexRecord(4, 0, QByteArray("\x00\x02", 2))
+               + hexRecord(0, 0xFFFF, "\xAA\xBB") + end
+        << QStringList{"2ffff:aabb"} << qint64(-1);
+    QTest::newRow("S-records without data are no data")
+        << sRecord(1, 0x10, 2, {}) + sRecord(1, 0x20, 2, "\x01") + sRecord(3, 0x30, 4, {}) + sRecord(5, 3, 2, {})
+        << QStringList{"20:01"} << qint64(-1);
     QTest::newRow("HEX: what follows the end record is passed over")
         << hexRecord(0, 0, "\x01") + end + "junk\x00\xff" << QStringList{"0:01"} << qint64(-1);
     QTest::newRow("HEX with CRLF and blank lines")
@@ -205,14 +183,14 @@ void tst_Readers::readsWhatTheFileHolds_data()
     QTest::newRow("S0 header and S5 count passed over")
         << sRecord(0, 0, 2, "name") + sRecord(1, 0x10, 2, "\x09") + sRecord(5, 1, 2, {}) << QStringList{"10:09"} << qint64(-1);
 
-    const QByteArray little = elf(false, false,
+    const QByteArray little = elfFile(false, false,
                                   {{1, 512, 0x08000000, 16, 16}, {4, 0, 0, 0, 0}, {1, 600, 0x08000400, 8, 0x100}}, 0x08000001,
                                   700);
     QTest::newRow("ELF32 LE: PT_LOAD at physical addresses, .bss left out")
         << little << QStringList{"8000000:" + QString::fromLatin1(little.mid(512, 16).toHex()),
                                  "8000400:" + QString::fromLatin1(little.mid(600, 8).toHex())}
         << qint64(0x08000001);
-    const QByteArray big = elf(true, true, {{1, 520, 0xFFFF0000, 4, 4}, {1, 0, 0, 0, 0x40}}, 0, 600);
+    const QByteArray big = elfFile(true, true, {{1, 520, 0xFFFF0000, 4, 4}, {1, 0, 0, 0, 0x40}}, 0, 600);
     QTest::newRow("ELF64 BE: a segment that is all .bss gives nothing")
         << big << QStringList{"ffff0000:" + QString::fromLatin1(big.mid(520, 4).toHex())} << qint64(-1);
 }
@@ -239,58 +217,76 @@ void tst_Readers::refusesDamagedFiles_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("problem");
+    QTest::addColumn<qint64>("sparseSize"); // zeros after the bytes, up to this size
 
     const QByteArray good = hexRecord(0, 0x10, "\x01\x02\x03\x04");
     const QByteArray end = hexRecord(1, 0, {});
     QByteArray badSum = good;
     badSum[badSum.size() - 2] = badSum.at(badSum.size() - 2) == '0' ? '1' : '0';
-    QTest::newRow("HEX checksum") << good + badSum + end << "line 2: the checksum does not match";
-    QTest::newRow("HEX cut short") << good + good.left(good.size() - 3) + '\n' + end << "line 2: the record is cut short";
-    QTest::newRow("HEX odd digits") << good + ":0000000\n" << "line 2: the record is cut short";
+    QTest::newRow("HEX checksum") << good + badSum + end << "line 2: the checksum does not match" << qint64(0);
+    QTest::newRow("HEX cut short") << good + good.left(good.size() - 3) + '\n' + end << "line 2: the record is cut short" << qint64(0);
+    QTest::newRow("HEX odd digits") << good + ":0000000\n" << "line 2: the record is cut short" << qint64(0);
     QTest::newRow("HEX longer than its length byte") << good.left(good.size() - 1) + "00\n" + end
-                                                    << "line 1: the record is longer than its length byte says";
-    QTest::newRow("HEX unknown type") << good + hexRecord(6, 0, "\x01") + end << "line 2: unknown record type 06";
+                                                    << "line 1: the record is longer than its length byte says" << qint64(0);
+    QTest::newRow("HEX unknown type") << good + hexRecord(6, 0, "\x01") + end << "line 2: unknown record type 06" << qint64(0);
     QTest::newRow("HEX address record of the wrong size")
-        << good + hexRecord(4, 0, "\x01") + end << "line 2: a type 04 record must hold 2 bytes";
+        << good + hexRecord(4, 0, "\x01") + end << "line 2: a type 04 record must hold 2 bytes" << qint64(0);
     QTest::newRow("HEX without its end record") << good
-                                                << "it ends without an end-of-file record (a truncated file?)";
-    QTest::newRow("HEX, then a line of text") << good + "hello\n" + end << "line 2: it is no Intel HEX record";
+                                                << "it ends without an end-of-file record (a truncated file?)" << qint64(0);
+    QTest::newRow("HEX, then a line of text") << good + "hello\n" + end << "line 2: it is no Intel HEX record" << qint64(0);
     QTest::newRow("HEX, then a character that is no digit")
-        << good + good.left(5) + 'G' + good.mid(6) + end << "line 2: the record holds a character that is no hexadecimal digit";
+        << good + good.left(5) + 'G' + good.mid(6) + end << "line 2: the record holds a character that is no hexadecimal digit" << qint64(0);
     QTest::newRow("HEX, then a line longer than any record")
-        << good + ':' + QByteArray(1048, '0') + '\n' + end << "line 2: the line is longer than any record";
+        << good + ':' + QByteArray(1048, '0') + '\n' + end << "line 2: the line is longer than any record" << qint64(0);
     QTest::newRow("S-record checksum") << QByteArray("S107000001020304EE\nS107000401020304ED\n")
-                                       << "line 2: the checksum does not match";
+                                       << "line 2: the checksum does not match" << qint64(0);
     QTest::newRow("S-record of type 4 after a good one")
-        << QByteArray("S107000001020304EE\nS4030000FC\n") << "line 2: unknown record type S4";
+        << QByteArray("S107000001020304EE\nS4030000FC\n") << "line 2: unknown record type S4" << qint64(0);
     QTest::newRow("S-record too short for its type")
-        << sRecord(1, 0, 2, "\x01") + "S3030000FC\n" << "line 2: the record is too short for an S3 record";
-    QTest::newRow("S-records, then text") << sRecord(1, 0, 2, "\x01") + "end\n" << "line 2: it is no S-record";
+        << sRecord(1, 0, 2, "\x01") + "S3030000FC\n" << "line 2: the record is too short for an S3 record" << qint64(0);
+    QTest::newRow("S-records, then text") << sRecord(1, 0, 2, "\x01") + "end\n" << "line 2: it is no S-record" << qint64(0);
+    QTest::newRow("S5 that counts wrong") << sRecord(1, 0, 2, "\x01") + sRecord(5, 99, 2, {})
+                                          << "line 2: the S5 record counts 99 data records, but 1 came before it" << qint64(0);
+    QTest::newRow("S6 that counts wrong") << sRecord(2, 0, 3, "\x01") + sRecord(2, 1, 3, "\x02") + sRecord(6, 1, 3, {})
+                                          << "line 3: the S6 record counts 1 data records, but 2 came before it" << qint64(0);
+    QTest::newRow("ELF segment with more in the file than in memory")
+        << elfFile(false, false, {{1, 512, 0x1000, 256, 16}}, 0, 800)
+        << "its ELF program header 0 has more bytes in the file than in memory" << qint64(0);
+    // 0x4000 entries of 0xFFFF bytes in a sparse file: a gigabyte of table.
+    QByteArray huge = elfFile(false, false, {}, 0, 64);
+    huge[42] = char(0xFF);
+    huge[43] = char(0xFF);
+    huge[44] = char(0x00);
+    huge[45] = char(0x40);
+    QTest::newRow("ELF that claims a gigabyte of program headers")
+        << huge << "an ELF file without loadable (PT_LOAD) segments, such as an object file, has nothing to merge"
+        << qint64(52) + 0x4000 * 0xFFFF;
     QTest::newRow("ELF without program headers")
-        << elf(true, false, {}, 0, 600)
+        << elfFile(true, false, {}, 0, 600)
         << "an ELF file without program headers, such as an object file or a library, has no loadable (PT_LOAD) "
-           "segments to merge";
+           "segments to merge" << qint64(0);
     QTest::newRow("ELF without loadable segments")
-        << elf(false, false, {{4, 0, 0, 0, 0}}, 0, 600)
-        << "an ELF file without loadable (PT_LOAD) segments, such as an object file, has nothing to merge";
-    QTest::newRow("ELF header cut short") << elf(true, false, {}, 0, 600).left(40) << "its ELF header is cut short";
+        << elfFile(false, false, {{4, 0, 0, 0, 0}}, 0, 600)
+        << "an ELF file without loadable (PT_LOAD) segments, such as an object file, has nothing to merge" << qint64(0);
+    QTest::newRow("ELF header cut short") << elfFile(true, false, {}, 0, 600).left(40) << "its ELF header is cut short" << qint64(0);
     QTest::newRow("ELF segment past the end of the file")
-        << elf(false, false, {{1, 580, 0x1000, 64, 64}}, 0, 600) << "its ELF program header 0 runs past the end of the file";
+        << elfFile(false, false, {{1, 580, 0x1000, 64, 64}}, 0, 600) << "its ELF program header 0 runs past the end of the file" << qint64(0);
     QTest::newRow("ELF segment loaded past 32 bits")
-        << elf(true, false, {{1, 512, Q_UINT64_C(0x100000000), 8, 8}}, 0, 600)
-        << "its ELF program header 0 loads at 0x100000000, past the 32-bit address range";
+        << elfFile(true, false, {{1, 512, Q_UINT64_C(0x100000000), 8, 8}}, 0, 600)
+        << "its ELF program header 0 loads at 0x100000000, past the 32-bit address range" << qint64(0);
 }
 
 void tst_Readers::refusesDamagedFiles()
 {
     QFETCH(QByteArray, file);
     QFETCH(QString, problem);
+    QFETCH(qint64, sparseSize);
 
     // Told by the same rule as every input: a file that starts as one of the
     // formats stays that format, whatever follows.
     const InputReader &reader = InputReader::tell(file.left(InputReader::headSize), file.size() <= InputReader::headSize);
     QVERIFY(!reader.isRaw());
-    MemoryBytes bytes(file);
+    MemoryBytes bytes(file, sparseSize);
     ScratchStore store;
     InputContent content;
     QString found;

@@ -28,6 +28,8 @@ private slots:
     void namesThatAreNotUtf8_data();
     void namesThatAreNotUtf8();
     void onlyARegularFileIsRead();
+    void userFolder_data();
+    void userFolder();
 
 private:
     QString path() const { return dir->filePath(QStringLiteral("cfg/MergeTool.ini")); }
@@ -150,6 +152,41 @@ void tst_SettingsFile::onlyARegularFileIsRead()
     QCOMPARE(mkfifo(QFile::encodeName(path()).constData(), 0600), 0);
     settings.load(path());
     QCOMPARE(settings.fileNames[0], QStringLiteral("as it was"));
+#endif
+}
+
+void tst_SettingsFile::userFolder_data()
+{
+    QTest::addColumn<QString>("xdgConfigHome"); // "unset": not set at all
+    QTest::addColumn<QString>("folder");        // "~" for the home folder
+
+    QTest::newRow("not set") << "unset" << "~/.config";
+    QTest::newRow("absolute") << "/srv/configs" << "/srv/configs";
+    // The XDG rules: a relative path is ignored, as if it were not set.
+    QTest::newRow("relative") << "configs" << "~/.config";
+    QTest::newRow("relative with dots") << "./here/../configs" << "~/.config";
+}
+
+void tst_SettingsFile::userFolder()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the user's settings folder is AppData on Windows");
+#else
+    QFETCH(QString, xdgConfigHome);
+    QFETCH(QString, folder);
+
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    const bool wasSet = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    if (xdgConfigHome == QLatin1String("unset"))
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(xdgConfigHome));
+    const QString path = MergeSettings::userPath();
+    if (wasSet)
+        qputenv("XDG_CONFIG_HOME", saved);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+    QCOMPARE(path, QString(folder).replace(QLatin1Char('~'), QDir::homePath()) + QStringLiteral("/MergeFile/MergeTool.ini"));
 #endif
 }
 

@@ -51,6 +51,15 @@ struct Image
         p.end = p.segments.last().address + p.segments.last().size;
         layout.placements.append(p);
     }
+    // A field already worked out: its bytes at an address.
+    void addField(qint64 address, const QByteArray &value)
+    {
+        MergeField field;
+        field.address = address;
+        field.size = value.size();
+        field.value = value;
+        layout.fields.append(field);
+    }
     void finish(qint64 base, qint64 padTo = 0)
     {
         layout.base = base;
@@ -60,6 +69,10 @@ struct Image
             for (int s = 0; s < p.segments.size(); ++s)
                 layout.pieces.append({f, s, p.segments.at(s).address, p.segments.at(s).size, -1});
             end = qMax(end, p.end);
+        }
+        for (int k = 0; k < layout.fields.size(); ++k) {
+            layout.pieces.append({-1, 0, layout.fields.at(k).address, layout.fields.at(k).size, k});
+            end = qMax(end, layout.fields.at(k).end());
         }
         std::stable_sort(layout.pieces.begin(), layout.pieces.end(),
                          [](const MergePiece &a, const MergePiece &b) { return a.address < b.address; });
@@ -207,6 +220,10 @@ void tst_Writers::promisedLength_data()
     QTest::newRow("largest records") << Files{{{0x1001, QByteArray(5000, 'x')}}} << 250;
     QTest::newRow("one-byte records") << Files{{{0xFFF0, QByteArray(40, 'y')}}} << 1;
     QTest::newRow("sparse file") << Files{{{0x1000, "a"}, {0x1002, "b"}, {0x30000, "c"}, {0x30001, "d"}}} << 16;
+    // Fields are runs of their own, even side by side (given here as files
+    // whose first run at 0xF000 and later become fields).
+    QTest::newRow("fields side by side") << Files{{{0x1000, "ab"}}, {{0xF000, "1234"}}, {{0xF004, "5678"}}} << 16;
+    QTest::newRow("fields side by side, one-byte records") << Files{{{0x1000, "ab"}}, {{0xF000, "1234"}}, {{0xF004, "5678"}}} << 1;
 }
 
 // Disk room is claimed for the length a writer promises: it must be exact,
@@ -218,8 +235,12 @@ void tst_Writers::promisedLength()
 
     for (const QString &format : OutputFormats::names()) {
         Image image;
-        for (const Runs &runs : files)
-            image.addFile(runs);
+        for (const Runs &runs : files) {
+            if (runs.first().first >= 0xF000)
+                image.addField(runs.first().first, runs.first().second);
+            else
+                image.addFile(runs);
+        }
         image.finish(0x1000);
         const OutputFormatInfo &info = *OutputFormats::find(format);
         const int size = info.maxRecordSize > 0 ? qMin(recordSize, info.maxRecordSize) : recordSize;
