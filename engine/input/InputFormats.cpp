@@ -38,6 +38,15 @@ const InputReader &InputReader::tell(const QByteArray &head, bool whole)
     return raw();
 }
 
+const InputReader *InputReader::find(const QString &name)
+{
+    for (const InputReader *reader : registry()) {
+        if (name == reader->name())
+            return reader;
+    }
+    return name == raw().name() ? &raw() : nullptr;
+}
+
 QStringList InputReader::names()
 {
     QStringList list;

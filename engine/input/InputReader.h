@@ -58,6 +58,8 @@ public:
     // takes it.
     static const InputReader &tell(const QByteArray &head, bool whole);
     static const InputReader &raw();
+    // The reader of the format of that name; null for none.
+    static const InputReader *find(const QString &name);
     // Every format's name, raw data last.
     static QStringList names();
 };

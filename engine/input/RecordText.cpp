@@ -6,7 +6,10 @@
 
 namespace {
 
-constexpr int bufferSize = 1 << 20;
+// A chunk of text at a time; a small file takes a buffer of its own size,
+// which still holds more than the longest line.
+constexpr qint64 largestBuffer = 1 << 20;
+constexpr qint64 smallestBuffer = 4 * longestRecordLine;
 
 } // namespace
 
@@ -29,7 +32,8 @@ bool firstTextLine(const QByteArray &head, bool whole, const char *&line, int &l
 
 RecordText::RecordText(ByteSource &source)
     : source(source)
-    , buffer(new char[bufferSize])
+    , bufferSize(int(qBound(smallestBuffer, source.size() + 1, largestBuffer)))
+    , buffer(new char[size_t(bufferSize)])
 {
 }
 

@@ -70,6 +70,7 @@ public:
 
 private:
     ByteSource &source;
+    int bufferSize;
     std::unique_ptr<char[]> buffer;
     qint64 sourceOffset = 0;
     int start = 0;
