@@ -13,14 +13,13 @@ QString hex(qint64 value)
 
 } // namespace
 
-QStringList layoutReport(const MergeLayout &layout)
+void layoutReport(const MergeLayout &layout, const std::function<void(const QString &)> &line)
 {
-    QStringList lines;
-    lines << QStringLiteral("file       start      offset        size         end  fill after");
+    line(QStringLiteral("file       start      offset        size         end  fill after"));
     for (const MergePlacement &p : layout.placements) {
-        lines << QStringLiteral("%1  %2  %3  %4  %5  %6")
+        line(QStringLiteral("%1  %2  %3  %4  %5  %6")
                      .arg(p.row, 4)
-                     .arg(hex(p.address), hex(p.offset), hex(p.size), hex(p.end), hex(p.fillAfter));
+                     .arg(hex(p.address), hex(p.offset), hex(p.size), hex(p.end), hex(p.fillAfter)));
         if (p.isRaw())
             continue;
         // Where its pieces came from: its own addresses, moved by the shift.
@@ -30,33 +29,32 @@ QStringList layoutReport(const MergeLayout &layout)
                                                                    .arg(hex(qAbs(p.shift)));
         if (p.hasStartAddress)
             origin += QStringLiteral(", start address %1").arg(hex(p.startAddress));
-        lines << origin;
-        for (const MergeRange &range : mergeRanges(p))
-            lines << QStringLiteral("      segment %1 - %2 (%3 bytes)")
+        line(origin);
+        for (MergeRanges range(p); range.next();)
+            line(QStringLiteral("      segment %1 - %2 (%3 bytes)")
                          .arg(hex(range.start), hex(range.end))
-                         .arg(range.end - range.start);
+                         .arg(range.end - range.start));
     }
     for (const MergePlacement &p : layout.placements) {
         if (p.slotSize > 0)
-            lines << QStringLiteral("slot of file %1: %2 bytes at %3, %4 bytes left")
+            line(QStringLiteral("slot of file %1: %2 bytes at %3, %4 bytes left")
                          .arg(p.row)
                          .arg(p.slotSize)
                          .arg(hex(p.address))
-                         .arg(p.slotSize - (p.end - p.address));
+                         .arg(p.slotSize - (p.end - p.address)));
     }
     for (const MergeField &f : layout.fields) {
         const qint64 number = fieldNumber(f);
-        lines << QStringLiteral("field %1: %2 at %3 - %4, over %5 - %6%7, %8")
+        line(QStringLiteral("field %1: %2 at %3 - %4, over %5 - %6%7, %8")
                      .arg(f.text, QLatin1String(f.kind->name), hex(f.address), hex(f.end()), hex(f.from), hex(f.to),
                           f.wholeImage ? QStringLiteral(" without itself") : QString(),
                           number >= 0 ? QStringLiteral("value %1 (bytes %2)")
                                             .arg(hex(number), QString::fromLatin1(f.value.toHex(' ')))
-                                      : QStringLiteral("value %1").arg(QString::fromLatin1(f.value.toHex())));
+                                      : QStringLiteral("value %1").arg(QString::fromLatin1(f.value.toHex()))));
     }
     if (layout.sectorSize > 0)
-        lines << QStringLiteral("erase sectors of %1 bytes touched: %2").arg(layout.sectorSize).arg(layout.sectorsTouched);
-    lines << QStringLiteral("image length %1 (%2 bytes)").arg(hex(layout.imageSize)).arg(layout.imageSize);
+        line(QStringLiteral("erase sectors of %1 bytes touched: %2").arg(layout.sectorSize).arg(layout.sectorsTouched));
+    line(QStringLiteral("image length %1 (%2 bytes)").arg(hex(layout.imageSize)).arg(layout.imageSize));
     if (layout.base != defaultImageBase)
-        lines << QStringLiteral("image base %1").arg(hex(layout.base));
-    return lines;
+        line(QStringLiteral("image base %1").arg(hex(layout.base)));
 }

@@ -71,7 +71,7 @@ int usageError(const QString &message)
 // The map is written like the output, through a file of its own that takes
 // the old one's place at the end; opened before the image replaces anything,
 // so that a map that cannot be written stops the merge first.
-class MapFile
+class MapFile : public ByteSink
 {
 public:
     explicit MapFile(const QString &name)
@@ -100,15 +100,24 @@ public:
         return false;
     }
 
-    bool write(const QByteArray &json)
+    bool write(const char *data, qint64 size) override
     {
-        bool ok;
+        if (name != QLatin1String("-"))
+            return file.write(data, size);
+        const bool ok = std::fwrite(data, 1, size_t(size), stdout) == size_t(size);
+        stdoutBroken = stdoutBroken || !ok;
+        return ok;
+    }
+
+    // The map, written as it is made, then put in place.
+    bool writeMap(const OutputFormatInfo &format, const MergeJob &job, const MergeMapOutput &written)
+    {
+        bool ok = writeMergeMap(*this, format, job.layout(), job.digests(), written);
         if (name == QLatin1String("-")) {
-            ok = std::fwrite(json.constData(), 1, size_t(json.size()), stdout) == size_t(json.size())
-                 && std::fflush(stdout) == 0;
+            ok = ok && std::fflush(stdout) == 0;
             stdoutBroken = stdoutBroken || !ok;
         } else {
-            ok = file.write(json.constData(), json.size()) && file.commit();
+            ok = ok && file.commit();
         }
         if (!ok)
             logLine(Messages::failToWriteMap(name));
@@ -127,15 +136,15 @@ int merge(const CliOptions &options)
     MergeOptions engine = options.merge;
     engine.hashOutput = true;
     engine.computeDigests = options.wantMap;
+    // Shown before anything is written, the fields are worked out first.
+    engine.fieldValuesFirst = options.printLayout || options.dryRun;
     MergeJob job(options.rows, options.output, logLine, engine);
     MapFile map(options.map);
     // A dry run finds what the real one would, the output's problems too.
     if (!job.check() || (options.dryRun && !job.checkOutput()))
         return Refused;
-    if (options.dryRun || options.printLayout) {
-        for (const QString &line : layoutReport(job.layout()))
-            logLine(line);
-    }
+    if (options.dryRun || options.printLayout)
+        layoutReport(job.layout(), logLine);
     MergeMapOutput written;
     written.name = options.output;
     if (options.dryRun) {
@@ -152,7 +161,7 @@ int merge(const CliOptions &options)
         logLine(QStringLiteral("SHA-256: %1").arg(QString::fromLatin1(written.sha256)));
     }
     const OutputFormatInfo &format = engine.format ? *engine.format : OutputFormats::flat();
-    if (options.wantMap && !map.write(mergeMapJson(format, job.layout(), job.digests(), written)))
+    if (options.wantMap && !map.writeMap(format, job, written))
         return Refused;
     if (options.dryRun)
         logLine(options.wantMap ? QStringLiteral("Checks passed; map written, no image.")

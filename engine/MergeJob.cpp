@@ -48,8 +48,7 @@ struct MergeJob::Private
     }
     std::unique_ptr<ImageWriter> makeWriter(ByteSink &sink) const
     {
-        const OutputFormatInfo &format = options.format ? *options.format : OutputFormats::flat();
-        return format.make(sink, WriterSettings{options.fill, options.recordSize});
+        return format().make(sink, WriterSettings{options.fill, options.recordSize});
     }
     void setUp(OutputFile &file) const
     {
@@ -61,6 +60,12 @@ struct MergeJob::Private
     bool stream(ImageWriter *writer);
     bool check();
     bool write();
+    const OutputFormatInfo &format() const { return options.format ? *options.format : OutputFormats::flat(); }
+    bool schedule()
+    {
+        FieldPlan::schedule(layout, options.fieldValuesFirst, format().maxRecordSize > 0, options.computeDigests);
+        return true;
+    }
 
     // What a file makes the merge keep in memory grows with what it holds
     // (its segments); past what the process may have, the merge stops with
@@ -127,7 +132,7 @@ bool MergeJob::Private::check()
     qint64 dataEnd = 0;
     checked = sources.collect(rows) && planner.plan(o.detectInputs, layout, &dataEnd) && Checks::fitsSlots(layout, log)
               && FieldPlan::place(layout, o.fields, &dataEnd, log) && planner.finish(layout, dataEnd, o.padTo)
-              && FieldPlan::settleRanges(layout, log) && Checks::fitsFlash(layout, o.flashOrigin, o.flashSize, log)
+              && FieldPlan::settleRanges(layout, log) && schedule() && Checks::fitsFlash(layout, o.flashOrigin, o.flashSize, log)
               && Checks::sectorsApart(layout, o.flashOrigin, o.flashSize, o.sectorSize, log)
               && workOutFields(layout, sources, log);
     return checked;
@@ -197,14 +202,33 @@ bool MergeJob::measure()
 }
 
 // The image, walked once: to the writer (none: only the digests are wanted),
-// to the digests when asked for, and to the fields once more, so that a file
-// that changed since the check cannot leave a field that does not match.
+// to the digests when asked for, and to the fields: those worked out before
+// once more, so that a file that changed since the check cannot leave a field
+// that does not match; the others for the first and only time, given their
+// bytes where the walk reaches them or after the data.
 bool MergeJob::Private::stream(ImageWriter *writer)
 {
     ImageStreamer streamer(layout, sources);
     const std::unique_ptr<DigestSink> digest(options.computeDigests ? new DigestSink(layout) : nullptr);
     FieldSink fields(layout, 0, layout.fields.size());
-    switch (streamer.walkAll({writer, digest.get(), &fields}, true)) {
+    struct AsWritten : FieldValues
+    {
+        MergeLayout &layout;
+        FieldSink &fields;
+        AsWritten(MergeLayout &layout, FieldSink &fields)
+            : layout(layout)
+            , fields(fields)
+        {
+        }
+        QByteArray valueNow(int k) override
+        {
+            MergeField &field = layout.fields[k];
+            if (field.timing == FieldTiming::AsWritten)
+                field.value = fields.value(k);
+            return field.value;
+        }
+    } values(layout, fields);
+    switch (streamer.walkAll({writer, digest.get(), &fields}, true, &values)) {
     case ImageStreamer::Done:
         break;
     case ImageStreamer::NoMemory:
@@ -214,9 +238,19 @@ bool MergeJob::Private::stream(ImageWriter *writer)
     case ImageStreamer::SinkFailed:
         return fail(Messages::failToWriteOutput(output));
     }
+    for (const MergePiece &piece : std::as_const(layout.pieces)) {
+        MergeField *field = piece.field() >= 0 ? &layout.fields[piece.field()] : nullptr;
+        if (!field || field->timing != FieldTiming::AfterTheData)
+            continue;
+        field->value = fields.value(piece.field());
+        if (writer
+            && (!writer->fill(field->address, 0) || !writer->data(field->address, field->value.constData(), field->size, piece)))
+            return fail(Messages::failToWriteOutput(output));
+    }
     for (int k = 0; k < layout.fields.size(); ++k) {
-        if (fields.value(k) != layout.fields.at(k).value)
-            return fail(Messages::fieldChanged(layout.fields.at(k).text));
+        const MergeField &field = layout.fields.at(k);
+        if (field.timing == FieldTiming::BeforeWriting && fields.value(k) != field.value)
+            return fail(Messages::fieldChanged(field.text));
     }
     if (digest)
         digests = digest->result();

@@ -19,14 +19,19 @@ constexpr char imageFillByte = char(0xFF);
 // Addresses are 32-bit: nothing may lie at or past this one.
 constexpr qint64 addressSpaceEnd = qint64(1) << 32;
 
-// One run of an input's bytes at consecutive addresses, after any shift.
+// One run of an input's bytes at consecutive addresses, after any shift. A
+// file of scattered records has one for each: kept small.
 struct MergeSegment
 {
     qint64 address = 0;
-    qint64 size = 0;
     qint64 dataOffset = 0; // where its bytes are: in the file, or in the job's store
+    quint32 size = 0;      // never more than largestSegment
     bool inStore = false;  // decoded from records, or copied from a stream
+
+    qint64 end() const { return address + size; }
 };
+// Runs longer than this are made two.
+constexpr qint64 largestSegment = qint64(1) << 31;
 
 // One input file: where it lands, and the runs it is made of.
 struct MergePlacement
@@ -49,6 +54,13 @@ struct MergePlacement
     bool isRaw() const;
 };
 
+// When a field's value is worked out: by a walk of its range before the
+// image is written (which reads its files once more), or while the image is
+// written, from the bytes that go out: in place, where everything it covers
+// goes out before it, or after the data, in the record formats (which may
+// give records in any order).
+enum class FieldTiming { BeforeWriting, AsWritten, AfterTheData };
+
 // A checksum or length written into the image at an address, over a range of
 // it; worked out over the image as it stands with the earlier fields in place.
 struct MergeField
@@ -62,6 +74,7 @@ struct MergeField
     qint64 from = 0; // the range covered, once the check has worked the whole image out
     qint64 to = 0;   // the first address after the range
     bool bigEndian = false;
+    FieldTiming timing = FieldTiming::BeforeWriting;
     QByteArray value; // its bytes, once worked out
 
     qint64 end() const { return address + size; }
@@ -69,17 +82,15 @@ struct MergeField
 };
 
 // One piece of the image: a segment of a file, or a field, in the order of
-// addresses.
+// addresses. Where it lies, the layout tells (address(), size()).
 struct MergePiece
 {
-    int file = 0;    // index into placements; -1 for a field
-    int segment = 0; // index into that file's segments
-    qint64 address = 0;
-    qint64 size = 0;
-    int field = -1;  // index into fields, for a field
+    qint32 file = 0;  // index into placements; -1 for a field
+    qint32 index = 0; // into that file's segments, or into the fields
 
-    qint64 end() const { return address + size; }
-    bool sameOwner(const MergePiece &other) const { return file == other.file && field == other.field; }
+    static MergePiece ofField(int k) { return {-1, k}; }
+    int field() const { return file < 0 ? index : -1; }
+    bool sameOwner(const MergePiece &other) const { return file == other.file && (file >= 0 || index == other.index); }
 };
 
 struct MergeLayout
@@ -97,6 +108,16 @@ struct MergeLayout
     // The first address after the last data byte, where trailing fill starts.
     qint64 dataEnd() const { return base + imageSize - trailingFill; }
     qint64 end() const { return base + imageSize; }
+
+    qint64 address(const MergePiece &p) const
+    {
+        return p.file < 0 ? fields.at(p.index).address : placements.at(p.file).segments.at(p.index).address;
+    }
+    qint64 size(const MergePiece &p) const
+    {
+        return p.file < 0 ? fields.at(p.index).size : placements.at(p.file).segments.at(p.index).size;
+    }
+    qint64 end(const MergePiece &p) const { return address(p) + size(p); }
 };
 
 // Checksums as tools print them: CRC-32 in 8 and SHA-256 in 64 lower-case

@@ -43,6 +43,10 @@ struct MergeOptions
     int recordSize = 16;             // data bytes in one record of the record formats
     qint64 padTo = 0;                // fill the flat image up to this size; 0: no padding
     QVector<MergeField> fields;      // worked out in this order
+    // Work every field out in check(), so that its value can be shown before
+    // anything is written; otherwise they are worked out as the image is
+    // written wherever the output allows, and the files are read once.
+    bool fieldValuesFirst = false;
     qint64 flashOrigin = 0;          // every byte must lie in the flash...
     qint64 flashSize = 0;            // ...unless this is 0
     qint64 sectorSize = 0;           // no two files in one erase sector; 0: unchecked

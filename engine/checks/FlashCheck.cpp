@@ -6,12 +6,12 @@ bool Checks::fitsFlash(const MergeLayout &layout, qint64 origin, qint64 size, co
         return true;
     const qint64 flashEnd = origin + size;
     for (const MergePiece &piece : layout.pieces) {
-        if (piece.address < origin) {
-            log(Messages::belowFlash(ownerName(layout, piece, true), piece.address, origin));
+        if (layout.address(piece) < origin) {
+            log(Messages::belowFlash(ownerName(layout, piece, true), layout.address(piece), origin));
             return false;
         }
-        if (piece.end() > flashEnd) {
-            log(Messages::pastFlash(ownerName(layout, piece, true), piece.end(), flashEnd));
+        if (layout.end(piece) > flashEnd) {
+            log(Messages::pastFlash(ownerName(layout, piece, true), layout.end(piece), flashEnd));
             return false;
         }
     }

@@ -16,16 +16,16 @@ bool Checks::sectorsApart(MergeLayout &layout, qint64 flashOrigin, qint64 flashS
         const MergePiece &piece = layout.pieces.at(i);
         if (i > 0) {
             const MergePiece &before = layout.pieces.at(i - 1);
-            const qint64 shared = sectorOf(before.end() - 1);
-            const bool bothFields = before.field >= 0 && piece.field >= 0;
-            if (!before.sameOwner(piece) && !bothFields && shared == sectorOf(piece.address)) {
+            const qint64 shared = sectorOf(layout.end(before) - 1);
+            const bool bothFields = before.field() >= 0 && piece.field() >= 0;
+            if (!before.sameOwner(piece) && !bothFields && shared == sectorOf(layout.address(piece))) {
                 log(Messages::sharedSector(ownerName(layout, before, true), ownerName(layout, piece),
                                            origin + shared * sectorSize));
                 return false;
             }
         }
-        const qint64 first = qMax(sectorOf(piece.address), lastCounted + 1);
-        const qint64 last = sectorOf(piece.end() - 1);
+        const qint64 first = qMax(sectorOf(layout.address(piece)), lastCounted + 1);
+        const qint64 last = sectorOf(layout.end(piece) - 1);
         if (last >= first) {
             touched += last - first + 1;
             lastCounted = last;

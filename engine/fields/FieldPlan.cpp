@@ -18,7 +18,7 @@ bool FieldPlan::place(MergeLayout &layout, const QVector<MergeField> &fields, qi
         if (f.address < layout.base)
             return fail(Messages::fieldBelowBase(f.text, layout.base));
         for (const MergePiece &piece : std::as_const(layout.pieces)) {
-            if (piece.address < f.end() && f.address < piece.end())
+            if (layout.address(piece) < f.end() && f.address < layout.end(piece))
                 return fail(Messages::fieldOnData(f.text, Checks::ownerName(layout, piece)));
         }
         for (int j = 0; j < k; ++j) {
@@ -30,10 +30,10 @@ bool FieldPlan::place(MergeLayout &layout, const QVector<MergeField> &fields, qi
     }
     // Each after the pieces that start where it does or before it.
     for (int k = 0; k < layout.fields.size(); ++k) {
-        const MergePiece piece{-1, 0, layout.fields.at(k).address, layout.fields.at(k).size, k};
-        const auto at = std::upper_bound(layout.pieces.begin(), layout.pieces.end(), piece,
-                                         [](const MergePiece &a, const MergePiece &b) { return a.address < b.address; });
-        layout.pieces.insert(at, piece);
+        const qint64 address = layout.fields.at(k).address;
+        const auto at = std::upper_bound(layout.pieces.begin(), layout.pieces.end(), address,
+                                         [&layout](qint64 a, const MergePiece &b) { return a < layout.address(b); });
+        layout.pieces.insert(at, MergePiece::ofField(k));
     }
     return true;
 }
@@ -56,6 +56,25 @@ bool FieldPlan::settleRanges(MergeLayout &layout, const Messages::Log &log)
         }
     }
     return true;
+}
+
+void FieldPlan::schedule(MergeLayout &layout, bool valuesFirst, bool recordOutput, bool imageDigests)
+{
+    bool coversAnother = false;
+    for (const MergeField &f : std::as_const(layout.fields)) {
+        for (const MergeField &other : std::as_const(layout.fields))
+            coversAnother = coversAnother || (&other != &f && other.address < f.to && f.from < other.end());
+    }
+    for (MergeField &f : layout.fields) {
+        if (valuesFirst || coversAnother)
+            f.timing = FieldTiming::BeforeWriting;
+        else if (f.to <= f.end()) // all it covers goes out before it
+            f.timing = FieldTiming::AsWritten;
+        else if (recordOutput && !imageDigests)
+            f.timing = FieldTiming::AfterTheData;
+        else
+            f.timing = FieldTiming::BeforeWriting;
+    }
 }
 
 void FieldPlan::feed(const MergeLayout &layout, int k, FieldSum &sum, qint64 address, const char *bytes,

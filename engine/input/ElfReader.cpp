@@ -109,11 +109,13 @@ InputReader::Result ElfReader::read(ByteSource &source, ScratchStore &, InputCon
                           .arg(physical, 0, 16);
             return Damaged;
         }
-        MergeSegment segment;
-        segment.address = qint64(physical);
-        segment.size = qint64(fileBytes);
-        segment.dataOffset = qint64(offset);
-        content.segments.append(segment);
+        for (qint64 at = 0; at < qint64(fileBytes); at += largestSegment) {
+            MergeSegment segment;
+            segment.address = qint64(physical) + at;
+            segment.dataOffset = qint64(offset) + at;
+            segment.size = quint32(qMin(qint64(fileBytes) - at, largestSegment));
+            content.segments.append(segment);
+        }
     }
     if (!loadable) {
         problem = QStringLiteral("an ELF file without loadable (PT_LOAD) segments, such as an object file, has "

@@ -36,7 +36,7 @@ bool IntelHexReader::tells(const QByteArray &head, bool whole) const
         return false;
     unsigned char bytes[260];
     unsigned sum = 0;
-    if (!decodeHexPairs(line + 1, 4, bytes, sum))
+    if (!decodeHexPairsByTable(line + 1, 4, bytes, sum))
         return false;
     const int size = bytes[0];
     return (length - 1) / 2 >= size + 5 && bytes[3] <= lastType
@@ -75,7 +75,7 @@ InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store
             return allHexDigits(digits, count) ? damage(QStringLiteral("the record is cut short")) : notHex();
         // Length, offset and type; then the bytes, decoded where they stay.
         unsigned sum = 0;
-        if (!decodeHexPairs(digits, 4, bytes, sum))
+        if (!decodeHexPairsByTable(digits, 4, bytes, sum))
             return notHex();
         const int size = bytes[0];
         const int type = bytes[3];

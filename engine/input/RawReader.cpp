@@ -11,11 +11,13 @@ public:
     Result read(ByteSource &source, ScratchStore &, InputContent &content, QString &) const override
     {
         content = InputContent();
+        // Runs of at most largestSegment, one after the other.
         const qint64 size = source.size();
-        if (size > 0) {
-            MergeSegment all;
-            all.size = size;
-            content.segments.append(all);
+        for (qint64 at = 0; at < size; at += largestSegment) {
+            MergeSegment run;
+            run.address = run.dataOffset = at;
+            run.size = quint32(qMin(size - at, largestSegment));
+            content.segments.append(run);
         }
         return Read;
     }

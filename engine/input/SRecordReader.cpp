@@ -37,7 +37,7 @@ bool SRecordReader::tells(const QByteArray &head, bool whole) const
     const int width = addressBytes[line[1] - '0'];
     unsigned char bytes[256];
     unsigned sum = 0;
-    if (width < 0 || !decodeHexPairs(line + 2, 1, bytes, sum))
+    if (width < 0 || !decodeHexPairsByTable(line + 2, 1, bytes, sum))
         return false;
     const int size = bytes[0];
     return (length - 2) / 2 >= size + 1 && size >= width + 1 && decodeHexPairs(line + 4, size, bytes, sum)
@@ -72,7 +72,7 @@ InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store,
             return allHexDigits(digits, count) ? damage(QStringLiteral("the record is cut short")) : notHex();
         unsigned sum = 0;
         unsigned char size;
-        decodeHexPairs(digits, 1, &size, sum);
+        decodeHexPairsByTable(digits, 1, &size, sum);
         // The length byte counts the address, the data and the checksum.
         if (count / 2 != size + 1 || size < width + 1) {
             if (!allHexDigits(digits + 2, count - 2))
@@ -82,7 +82,7 @@ InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store,
                                                  : QStringLiteral("the record is too short for an S%1 record").arg(type));
         }
         unsigned char address[4];
-        if (!decodeHexPairs(digits + 2, width, address, sum))
+        if (!decodeHexPairsByTable(digits + 2, width, address, sum))
             return notHex();
         quint32 at = 0;
         for (int i = 0; i < width; ++i)

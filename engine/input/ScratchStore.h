@@ -1,6 +1,7 @@
 #ifndef SCRATCHSTORE_H
 #define SCRATCHSTORE_H
 
+#include "Bytes.h"
 #include "platform/FileHandle.h"
 
 #include <QtGlobal>
@@ -29,18 +30,37 @@ public:
     qint64 end() const { return fileEnd + buffered; }
     // Gives back everything appended from end on.
     bool truncate(qint64 end);
+    // Up to size bytes from offset, through a view of the file where one can
+    // be had: reading many small pieces, scattered about, takes no system
+    // call each.
     qint64 readAt(qint64 offset, char *data, qint64 size);
     void clear();
 
 private:
     bool open();
     bool flush();
+    void dropView();
+    bool viewCovers(qint64 offset, qint64 size) const
+    {
+        return view && offset >= viewStart && offset + size <= viewStart + viewSize;
+    }
+    bool aheadCovers(qint64 offset, qint64 size) const
+    {
+        return offset >= aheadStart && offset + size <= aheadStart + aheadSize;
+    }
 
     FileHandle file;
     std::unique_ptr<char[]> buffer;
     qint64 fileEnd = 0;
     qint64 buffered = 0;
     bool failed = false;
+    const char *view = nullptr; // of the file's bytes from viewStart
+    qint64 viewStart = 0;
+    qint64 viewSize = 0;
+    ChunkBuffer ahead; // the bytes from aheadStart, read ahead
+    qint64 aheadStart = 0;
+    qint64 aheadSize = 0;
+    qint64 lastReadEnd = -1;
 };
 
 #endif // SCRATCHSTORE_H

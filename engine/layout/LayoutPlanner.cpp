@@ -27,7 +27,7 @@ bool LayoutPlanner::plan(bool detectFormats, MergeLayout &layout, qint64 *dataEn
 }
 
 // Where input k lands, with the address its row gives it.
-MergePlacement LayoutPlanner::placed(int k, const InputContent &content) const
+MergePlacement LayoutPlanner::placed(int k, InputContent &content) const
 {
     const MergeInput &input = sources.input(k);
     MergePlacement p;
@@ -38,7 +38,7 @@ MergePlacement LayoutPlanner::placed(int k, const InputContent &content) const
     p.slotSize = input.slotSize;
     p.hasStartAddress = content.hasStartAddress;
     p.startAddress = content.startAddress;
-    p.segments = content.segments;
+    p.segments = std::move(content.segments); // one file's runs may be a million
     if (p.isRaw()) {
         p.address = input.address;
         p.size = sources.size(k);
@@ -132,10 +132,10 @@ bool LayoutPlanner::pieceRule(MergeLayout &layout, qint64 *dataEnd)
         return fail(Messages::belowBase(layout.base));
     const MergePiece *widest = nullptr; // the piece that reaches furthest so far
     for (const MergePiece &piece : std::as_const(layout.pieces)) {
-        if (widest && piece.address < widest->end())
+        if (widest && layout.address(piece) < layout.end(*widest))
             return fail(Messages::overlap(layout.placements.at(widest->file).fileName,
-                                          layout.placements.at(piece.file).fileName, piece.address));
-        if (!widest || piece.end() > widest->end())
+                                          layout.placements.at(piece.file).fileName, layout.address(piece)));
+        if (!widest || layout.end(piece) > layout.end(*widest))
             widest = &piece;
     }
     for (const MergePlacement &p : std::as_const(layout.placements)) {
@@ -153,37 +153,40 @@ bool LayoutPlanner::pieceRule(MergeLayout &layout, qint64 *dataEnd)
     return true;
 }
 
-// Puts a file's segments in address order. A file may give the same bytes
-// twice (the same record two times); two different bytes for one address
-// are refused.
+// Puts a file's segments in address order, in place. A file may give the
+// same bytes twice (the same record two times); two different bytes for one
+// address are refused.
 bool LayoutPlanner::settleSegments(MergePlacement &placement)
 {
-    QVector<MergeSegment> sorted = placement.segments;
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const MergeSegment &a, const MergeSegment &b) { return a.address < b.address; });
-    QVector<MergeSegment> kept;
-    const ChunkBuffer ours = allocateChunk();
-    const ChunkBuffer theirs = allocateChunk();
-    if (!ours || !theirs)
-        return fail(Messages::notEnoughMemory());
-    for (MergeSegment segment : std::as_const(sorted)) {
-        const qint64 keptEnd = kept.isEmpty() ? 0 : kept.last().address + kept.last().size;
-        if (!kept.isEmpty() && segment.address < keptEnd) {
+    // In place: a file of a million records has no room for a copy.
+    QVector<MergeSegment> &segments = placement.segments;
+    std::sort(segments.begin(), segments.end(), [](const MergeSegment &a, const MergeSegment &b) {
+        return a.address != b.address ? a.address < b.address : a.dataOffset < b.dataOffset;
+    });
+    ChunkBuffer ours, theirs;
+    int kept = 0; // segments [0, kept) are settled
+    for (int i = 0; i < segments.size(); ++i) {
+        MergeSegment segment = segments.at(i);
+        const qint64 keptEnd = kept == 0 ? 0 : segments.at(kept - 1).address + segments.at(kept - 1).size;
+        if (kept > 0 && segment.address < keptEnd) {
+            if (!ours && (!(ours = allocateChunk()) || !(theirs = allocateChunk())))
+                return fail(Messages::notEnoughMemory());
             // What is kept covers [segment.address, keptEnd) without a hole.
             const qint64 overlapEnd = qMin(keptEnd, segment.address + segment.size);
-            int k = int(kept.size()) - 1;
-            while (k > 0 && kept[k].address > segment.address)
+            int k = kept - 1;
+            while (k > 0 && segments.at(k).address > segment.address)
                 --k;
             for (qint64 at = segment.address; at < overlapEnd;) {
-                while (kept[k].address + kept[k].size <= at)
+                while (segments.at(k).address + segments.at(k).size <= at)
                     ++k;
-                const qint64 n = qMin(qMin(overlapEnd, kept[k].address + kept[k].size) - at, chunkSize);
-                if (!sources.readSegment(placement.input, kept[k], at - kept[k].address, ours.get(), n)
+                const MergeSegment &older = segments.at(k);
+                const qint64 n = qMin(qMin(overlapEnd, older.address + older.size) - at, chunkSize);
+                if (!sources.readSegment(placement.input, older, at - older.address, ours.get(), n)
                     || !sources.readSegment(placement.input, segment, at - segment.address, theirs.get(), n))
                     return fail(Messages::failToRead(placement.fileName));
-                for (qint64 i = 0; i < n; ++i) {
-                    if (ours.get()[i] != theirs.get()[i])
-                        return fail(Messages::twoBytesForOneAddress(placement.fileName, at + i));
+                for (qint64 j = 0; j < n; ++j) {
+                    if (ours.get()[j] != theirs.get()[j])
+                        return fail(Messages::twoBytesForOneAddress(placement.fileName, at + j));
                 }
                 at += n;
             }
@@ -194,23 +197,31 @@ bool LayoutPlanner::settleSegments(MergePlacement &placement)
             if (segment.size == 0)
                 continue;
         }
-        kept.append(segment);
+        segments[kept++] = segment;
     }
-    placement.segments = kept;
+    segments.resize(kept);
+    segments.squeeze();
     return true;
 }
 
 // The pieces of every file, in address order.
 void LayoutPlanner::orderPieces(MergeLayout &layout) const
 {
+    qint64 count = 0;
+    for (const MergePlacement &p : std::as_const(layout.placements))
+        count += p.segments.size();
     layout.pieces.clear();
+    layout.pieces.reserve(int(count));
     for (int f = 0; f < layout.placements.size(); ++f) {
-        const QVector<MergeSegment> &segments = layout.placements.at(f).segments;
-        for (int s = 0; s < segments.size(); ++s)
-            layout.pieces.append(MergePiece{f, s, segments.at(s).address, segments.at(s).size, -1});
+        for (int s = 0; s < layout.placements.at(f).segments.size(); ++s)
+            layout.pieces.append(MergePiece{f, s});
     }
-    std::stable_sort(layout.pieces.begin(), layout.pieces.end(),
-                     [](const MergePiece &a, const MergePiece &b) { return a.address < b.address; });
+    // In place, and in the same order as a stable sort: by address, then as
+    // the files and their segments come.
+    std::sort(layout.pieces.begin(), layout.pieces.end(), [&layout](const MergePiece &a, const MergePiece &b) {
+        const qint64 x = layout.address(a), y = layout.address(b);
+        return x != y ? x < y : a.file != b.file ? a.file < b.file : a.index < b.index;
+    });
 }
 
 bool LayoutPlanner::finish(MergeLayout &layout, qint64 dataEnd, qint64 padTo)

@@ -29,7 +29,7 @@ public:
 private:
     bool windowRule(MergeLayout &layout, qint64 *dataEnd);
     bool pieceRule(MergeLayout &layout, qint64 *dataEnd);
-    MergePlacement placed(int k, const InputContent &content) const;
+    MergePlacement placed(int k, InputContent &content) const;
     bool settleSegments(MergePlacement &placement);
     void orderPieces(MergeLayout &layout) const;
     bool fail(const QString &message);

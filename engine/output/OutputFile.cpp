@@ -8,6 +8,7 @@
 #include <QStorageInfo>
 
 #include <cstdio>
+#include <cstring>
 
 // The image goes to disk while it is still being made, so that commit()'s
 // sync has little left to wait for.
@@ -35,10 +36,12 @@ OutputFile::Status OutputFile::open(qint64 size, const QVector<FileIdentity> &so
 {
     const Status status = standardOutput ? openStandardOutput(sources, false) : openNamed(size, sources, false);
     if (status == Opened && hashing) {
-        // The new image is in a file of ours that can be read back while it
-        // is written; a device or pipe is hashed inline.
         hasher.reset(new OutputHasher);
-        hasher->start(mode == Device ? nullptr : &staged, hashOnSecondThread);
+        hasher->start(hashOnSecondThread);
+    }
+    if (status == Opened) {
+        gathered = allocateChunk();
+        gatheredSize = 0;
     }
     return status;
 }
@@ -139,12 +142,34 @@ bool OutputFile::finishHashing()
 {
     if (!hasher)
         return true;
-    digest = hasher->finish(written);
+    digest = hasher->finish();
     hasher.reset();
     return !digest.isEmpty();
 }
 
+// Small writes (a piece of a scattered file, the fill between two) are
+// gathered into one buffer and go out together; large ones go straight out.
 bool OutputFile::write(const char *data, qint64 size)
+{
+    if (!gathered)
+        return writeOut(data, size);
+    if (gatheredSize + size > chunkSize && !flushGathered())
+        return false;
+    if (size >= chunkSize / 4)
+        return writeOut(data, size);
+    std::memcpy(gathered.get() + gatheredSize, data, size_t(size));
+    gatheredSize += size;
+    return true;
+}
+
+bool OutputFile::flushGathered()
+{
+    const qint64 size = gatheredSize;
+    gatheredSize = 0;
+    return size == 0 || writeOut(gathered.get(), size);
+}
+
+bool OutputFile::writeOut(const char *data, qint64 size)
 {
     FileHandle &out = mode == Device ? direct : staged;
     const bool ok = out.write(data, size);
@@ -152,7 +177,7 @@ bool OutputFile::write(const char *data, qint64 size)
     if (!ok)
         return false;
     if (hasher)
-        hasher->wrote(data, size, written);
+        hasher->add(data, size);
     if (mode == Replace && written - writtenBack >= writeBackStep) {
         out.startWriteBack(writtenBack, written);
         writtenBack = written;
@@ -185,6 +210,8 @@ bool OutputFile::copyOver(FileHandle &from, FileHandle &to)
 
 bool OutputFile::commit()
 {
+    if (!flushGathered())
+        mode = Failed;
     bool ok = false;
     if (mode == Replace) {
         ok = staged.sync() && finishHashing();

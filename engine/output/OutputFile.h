@@ -46,7 +46,7 @@ public:
     OutputFile &operator=(const OutputFile &) = delete;
 
     // Makes commit() give the SHA-256 of every byte written (OutputHasher
-    // says how).
+    // says how), on a second thread where one can be had.
     void setHashing(bool on, bool secondThread);
     // Writes to the process's standard output; the name is only for messages.
     void setStandardOutput(bool on) { standardOutput = on; }
@@ -72,13 +72,15 @@ private:
     Status openStandardOutput(const QVector<FileIdentity> &sources, bool dryRun);
     bool copyOver(FileHandle &from, FileHandle &to);
     bool finishHashing();
+    bool flushGathered();
+    bool writeOut(const char *data, qint64 size);
 
     QString name;
     QString target; // the name at the end of any links
     qint64 oldLength = 0;
     qint64 written = 0;
     qint64 writtenBack = 0;
-    enum Mode { Closed, Replace, InPlace, Device } mode = Closed;
+    enum Mode { Closed, Replace, InPlace, Device, Failed } mode = Closed;
     FileHandle staged; // the new image, beside the target or in the temporary folder
     FileHandle direct; // the target itself, when written in place; or the device
     bool renameFailed = false;
@@ -88,6 +90,8 @@ private:
     int idleTimeout = 30000;
     std::unique_ptr<OutputHasher> hasher;
     QByteArray digest;
+    ChunkBuffer gathered; // small writes, until a chunk's worth goes out
+    qint64 gatheredSize = 0;
 };
 
 #endif // OUTPUTFILE_H

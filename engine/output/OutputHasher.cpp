@@ -3,67 +3,82 @@
 #include "Bytes.h"
 
 #include <condition_variable>
-#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <vector>
 
-struct OutputHasher::Reader
+namespace {
+
+// Enough for the writer to run ahead while a buffer is hashed.
+constexpr int ringSize = 4;
+
+} // namespace
+
+struct OutputHasher::Worker
 {
-    FileHandle file;
-    ChunkBuffer buffer;
+    struct Slot
+    {
+        ChunkBuffer data;
+        qint64 size = 0;
+    };
     Sha256 *sha = nullptr;
+    std::vector<Slot> ring;
     std::mutex mutex;
     std::condition_variable changed;
-    qint64 published = 0; // bytes the writer has written
-    bool done = false;    // the writer has finished
-    bool stop = false;    // give up: the output is thrown away
-    bool failed = false;
+    int filled = 0;   // slots the writer has filled, not yet hashed
+    int next = 0;     // the next slot to fill
+    bool done = false; // the writer has finished
     std::thread thread;
 
-    ~Reader()
+    ~Worker()
     {
         if (thread.joinable()) {
             {
                 std::lock_guard<std::mutex> lock(mutex);
-                stop = true;
+                done = true;
             }
             changed.notify_all();
             thread.join();
         }
     }
 
-    void publish(qint64 bytes, bool finished)
+    void put(const char *data, qint64 size)
     {
+        Slot *slot;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return filled < ringSize; });
+            slot = &ring[size_t(next)];
+        }
+        std::memcpy(slot->data.get(), data, size_t(size));
+        slot->size = size;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            published = bytes;
-            done = finished;
+            next = (next + 1) % ringSize;
+            ++filled;
         }
         changed.notify_all();
     }
 
     void run()
     {
-        qint64 position = 0;
+        int at = 0;
         for (;;) {
-            qint64 upTo;
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return published > position || done || stop; });
-                if (stop || (done && position >= published))
+                changed.wait(lock, [&] { return filled > 0 || done; });
+                if (filled == 0)
                     return;
-                upTo = published;
             }
-            while (position < upTo) {
-                const qint64 n = file.readAt(position, buffer.get(), qMin(chunkSize, upTo - position));
-                if (n <= 0) {
-                    failed = true;
-                    return;
-                }
-                sha->add(buffer.get(), n);
-                position += n;
+            sha->add(ring[size_t(at)].data.get(), ring[size_t(at)].size);
+            at = (at + 1) % ringSize;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                --filled;
             }
+            changed.notify_all();
         }
     }
 };
@@ -72,40 +87,40 @@ OutputHasher::OutputHasher() = default;
 
 OutputHasher::~OutputHasher() = default;
 
-void OutputHasher::start(const FileHandle *written, bool secondThread)
+void OutputHasher::start(bool secondThread)
 {
-    if (!secondThread || !written)
+    if (!secondThread)
         return;
-    std::unique_ptr<Reader> r(new Reader);
-    r->buffer = allocateChunk();
-    r->sha = &sha;
-    if (!r->buffer || !written->openReader(r->file))
-        return; // hashed inline instead
+    std::unique_ptr<Worker> w(new Worker);
+    w->sha = &sha;
+    for (int i = 0; i < ringSize; ++i) {
+        w->ring.push_back(Worker::Slot{allocateChunk(), 0});
+        if (!w->ring.back().data)
+            return; // hashed inline instead
+    }
     try {
-        r->thread = std::thread([raw = r.get()] { raw->run(); });
-        reader = std::move(r);
+        w->thread = std::thread([raw = w.get()] { raw->run(); });
+        worker = std::move(w);
     } catch (const std::exception &) {
         // No thread to be had (a process or memory limit): hashed inline.
     }
 }
 
-void OutputHasher::wrote(const char *data, qint64 size, qint64 total)
+void OutputHasher::add(const char *data, qint64 size)
 {
-    if (reader)
-        reader->publish(total, false);
-    else
+    if (!worker) {
         sha.add(data, size);
+        return;
+    }
+    for (qint64 done = 0; done < size;) {
+        const qint64 n = qMin(size - done, chunkSize);
+        worker->put(data + done, n);
+        done += n;
+    }
 }
 
-QByteArray OutputHasher::finish(qint64 total)
+QByteArray OutputHasher::finish()
 {
-    if (reader) {
-        reader->publish(total, true);
-        reader->thread.join();
-        const bool failed = reader->failed;
-        reader.reset();
-        if (failed)
-            return QByteArray();
-    }
+    worker.reset(); // hashes what is left, then ends
     return sha.result();
 }

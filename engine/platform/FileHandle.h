@@ -81,6 +81,13 @@ public:
     bool openReader(FileHandle &reader) const;
     // Starts writing the bytes between the offsets to disk without waiting.
     void startWriteBack(qint64 from, qint64 to);
+    // A read-only view of size bytes of the file from offset, which must be a
+    // multiple of mapGranularity(); null where none can be had. Reading it
+    // takes no system call; it stays valid until unmapView(), as long as the
+    // file is not made shorter.
+    const char *mapView(qint64 offset, qint64 size) const;
+    static void unmapView(const char *view, qint64 size);
+    static qint64 mapGranularity();
 
     qint64 size() const; // -1 when it cannot be told
     FileIdentity identity() const;

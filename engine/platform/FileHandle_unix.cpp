@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef Q_OS_LINUX
@@ -317,6 +318,24 @@ void FileHandle::startWriteBack(qint64 from, qint64 to)
     Q_UNUSED(from);
     Q_UNUSED(to);
 #endif
+}
+
+const char *FileHandle::mapView(qint64 offset, qint64 size) const
+{
+    void *view = mmap(nullptr, size_t(size), PROT_READ, MAP_SHARED, int(native), off_t(offset));
+    return view == MAP_FAILED ? nullptr : static_cast<const char *>(view);
+}
+
+void FileHandle::unmapView(const char *view, qint64 size)
+{
+    if (view)
+        munmap(const_cast<char *>(view), size_t(size));
+}
+
+qint64 FileHandle::mapGranularity()
+{
+    static const qint64 page = sysconf(_SC_PAGESIZE);
+    return page;
 }
 
 qint64 FileHandle::size() const

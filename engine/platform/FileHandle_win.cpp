@@ -228,6 +228,29 @@ void FileHandle::startWriteBack(qint64, qint64)
     // Windows writes back on its own.
 }
 
+const char *FileHandle::mapView(qint64 offset, qint64 size) const
+{
+    HANDLE mapping = CreateFileMappingW(handleOf(native), nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (!mapping)
+        return nullptr;
+    void *view = MapViewOfFile(mapping, FILE_MAP_READ, DWORD(quint64(offset) >> 32), DWORD(quint64(offset)), SIZE_T(size));
+    CloseHandle(mapping); // the view keeps what it needs
+    return static_cast<const char *>(view);
+}
+
+void FileHandle::unmapView(const char *view, qint64)
+{
+    if (view)
+        UnmapViewOfFile(view);
+}
+
+qint64 FileHandle::mapGranularity()
+{
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return qint64(info.dwAllocationGranularity);
+}
+
 qint64 FileHandle::size() const
 {
     LARGE_INTEGER size;

@@ -1,110 +1,102 @@
 #include "MergeMap.h"
 
+#include "JsonWriter.h"
 #include "fields/FieldKind.h"
 #include "input/InputReader.h"
 #include "writers/ImageWriter.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+namespace {
 
-QVector<MergeRange> mergeRanges(const MergePlacement &placement)
+// Each object's members by the order of their keys, as the map has always
+// had them.
+void writeFile(JsonWriter &json, const MergePlacement &p, const MergeDigest &digest)
 {
-    QVector<MergeRange> ranges;
-    for (const MergeSegment &segment : placement.segments) {
-        if (!ranges.isEmpty() && ranges.last().end == segment.address)
-            ranges.last().end += segment.size;
-        else
-            ranges.append({segment.address, segment.address + segment.size});
+    json.beginObject();
+    json.member("crc32", QString::fromLatin1(digest.crc32));
+    json.member("end", p.end);
+    json.member("fillAfter", p.fillAfter);
+    json.member("format", QString(p.format ? p.format->name() : InputReader::raw().name()));
+    json.member("name", p.fileName);
+    json.member("row", qint64(p.row));
+    json.beginArray("segments");
+    for (MergeRanges range(p); range.next();) {
+        json.beginObject();
+        json.member("end", range.end);
+        json.member("size", range.end - range.start);
+        json.member("start", range.start);
+        json.endObject();
     }
-    return ranges;
+    json.endArray();
+    json.member("sha256", QString::fromLatin1(digest.sha256));
+    json.member("shift", p.shift);
+    json.member("size", p.size);
+    if (p.slotSize > 0) {
+        json.beginObject("slot");
+        json.member("left", p.slotSize - (p.end - p.address));
+        json.member("size", p.slotSize);
+        json.endObject();
+    }
+    json.member("start", p.address);
+    if (p.hasStartAddress)
+        json.member("startAddress", qint64(p.startAddress));
+    json.endObject();
 }
 
-static QJsonObject digestObject(const MergeDigest &digest)
+void writeField(JsonWriter &json, const MergeField &f)
 {
-    QJsonObject object;
-    object.insert(QStringLiteral("crc32"), QString::fromLatin1(digest.crc32));
-    object.insert(QStringLiteral("sha256"), QString::fromLatin1(digest.sha256));
-    return object;
+    json.beginObject();
+    json.member("address", f.address);
+    json.member("bigEndian", f.bigEndian);
+    json.member("bytes", QString::fromLatin1(f.value.toHex()));
+    json.member("field", f.text);
+    json.member("from", f.from);
+    json.member("kind", QString::fromLatin1(f.kind->name));
+    json.member("size", qint64(f.size));
+    json.member("to", f.to);
+    if (fieldNumber(f) >= 0)
+        json.member("value", fieldNumber(f));
+    json.member("wholeImage", f.wholeImage);
+    json.endObject();
 }
 
-QByteArray mergeMapJson(const OutputFormatInfo &format, const MergeLayout &layout, const MergeDigests &digests,
-                        const MergeMapOutput &output)
+} // namespace
+
+bool writeMergeMap(ByteSink &sink, const OutputFormatInfo &format, const MergeLayout &layout,
+                   const MergeDigests &digests, const MergeMapOutput &output)
 {
-    // Every number here is below 2^33 in size, which a JSON double holds
-    // exactly.
-    QJsonObject image = digestObject(digests.image);
-    image.insert(QStringLiteral("start"), double(layout.base));
-    image.insert(QStringLiteral("length"), double(layout.imageSize));
-    image.insert(QStringLiteral("leadingFill"), double(layout.leadingFill));
-    image.insert(QStringLiteral("trailingFill"), double(layout.trailingFill));
-
-    QJsonArray files;
-    for (int k = 0; k < layout.placements.size(); ++k) {
-        const MergePlacement &p = layout.placements.at(k);
-        QJsonObject file = digestObject(k < digests.files.size() ? digests.files.at(k) : MergeDigest());
-        file.insert(QStringLiteral("row"), p.row);
-        file.insert(QStringLiteral("name"), p.fileName);
-        file.insert(QStringLiteral("start"), double(p.address));
-        file.insert(QStringLiteral("end"), double(p.end));
-        file.insert(QStringLiteral("size"), double(p.size));
-        file.insert(QStringLiteral("fillAfter"), double(p.fillAfter));
-        file.insert(QStringLiteral("format"), QString(p.format ? p.format->name() : InputReader::raw().name()));
-        file.insert(QStringLiteral("shift"), double(p.shift));
-        if (p.hasStartAddress)
-            file.insert(QStringLiteral("startAddress"), double(p.startAddress));
-        QJsonArray segments;
-        for (const MergeRange &range : mergeRanges(p)) {
-            QJsonObject segment;
-            segment.insert(QStringLiteral("start"), double(range.start));
-            segment.insert(QStringLiteral("end"), double(range.end));
-            segment.insert(QStringLiteral("size"), double(range.end - range.start));
-            segments.append(segment);
-        }
-        file.insert(QStringLiteral("segments"), segments);
-        if (p.slotSize > 0) {
-            QJsonObject slot;
-            slot.insert(QStringLiteral("size"), double(p.slotSize));
-            slot.insert(QStringLiteral("left"), double(p.slotSize - (p.end - p.address)));
-            file.insert(QStringLiteral("slot"), slot);
-        }
-        files.append(file);
+    JsonWriter json(sink);
+    json.beginObject();
+    if (!layout.fields.isEmpty()) {
+        json.beginArray("fields");
+        for (const MergeField &f : layout.fields)
+            writeField(json, f);
+        json.endArray();
     }
-
-    QJsonObject map;
-    map.insert(QStringLiteral("format"), QLatin1String(format.name));
-    map.insert(QStringLiteral("image"), image);
-    if (output.length >= 0) {
-        QJsonObject written;
-        written.insert(QStringLiteral("name"), output.name);
-        written.insert(QStringLiteral("length"), double(output.length));
-        if (!output.sha256.isEmpty())
-            written.insert(QStringLiteral("sha256"), QString::fromLatin1(output.sha256));
-        map.insert(QStringLiteral("output"), written);
-    }
-    map.insert(QStringLiteral("files"), files);
-    QJsonArray fields;
-    for (const MergeField &f : layout.fields) {
-        QJsonObject field;
-        field.insert(QStringLiteral("field"), f.text);
-        field.insert(QStringLiteral("kind"), QLatin1String(f.kind->name));
-        field.insert(QStringLiteral("address"), double(f.address));
-        field.insert(QStringLiteral("size"), f.size);
-        field.insert(QStringLiteral("from"), double(f.from));
-        field.insert(QStringLiteral("to"), double(f.to));
-        field.insert(QStringLiteral("wholeImage"), f.wholeImage);
-        field.insert(QStringLiteral("bigEndian"), f.bigEndian);
-        field.insert(QStringLiteral("bytes"), QString::fromLatin1(f.value.toHex()));
-        if (fieldNumber(f) >= 0)
-            field.insert(QStringLiteral("value"), double(fieldNumber(f)));
-        fields.append(field);
-    }
-    if (!fields.isEmpty())
-        map.insert(QStringLiteral("fields"), fields);
+    json.beginArray("files");
+    for (int k = 0; k < layout.placements.size(); ++k)
+        writeFile(json, layout.placements.at(k), k < digests.files.size() ? digests.files.at(k) : MergeDigest());
+    json.endArray();
+    json.member("format", QString::fromLatin1(format.name));
+    json.beginObject("image");
+    json.member("crc32", QString::fromLatin1(digests.image.crc32));
+    json.member("leadingFill", layout.leadingFill);
+    json.member("length", layout.imageSize);
     if (layout.sectorSize > 0) {
-        image.insert(QStringLiteral("sectorSize"), double(layout.sectorSize));
-        image.insert(QStringLiteral("sectorsTouched"), double(layout.sectorsTouched));
-        map.insert(QStringLiteral("image"), image);
+        json.member("sectorSize", layout.sectorSize);
+        json.member("sectorsTouched", layout.sectorsTouched);
     }
-    return QJsonDocument(map).toJson(QJsonDocument::Indented);
+    json.member("sha256", QString::fromLatin1(digests.image.sha256));
+    json.member("start", layout.base);
+    json.member("trailingFill", layout.trailingFill);
+    json.endObject();
+    if (output.length >= 0) {
+        json.beginObject("output");
+        json.member("length", output.length);
+        json.member("name", output.name);
+        if (!output.sha256.isEmpty())
+            json.member("sha256", QString::fromLatin1(output.sha256));
+        json.endObject();
+    }
+    json.endObject();
+    return json.finish();
 }

@@ -1,6 +1,7 @@
 #ifndef MERGEMAP_H
 #define MERGEMAP_H
 
+#include "Bytes.h"
 #include "MergeLayout.h"
 
 #include <QByteArray>
@@ -22,15 +23,35 @@ struct MergeMapOutput
     QByteArray sha256;  // hexadecimal, empty when not known
 };
 
-// The address ranges a file fills: its segments, those that touch joined.
-struct MergeRange
+// The address ranges a file fills, its segments that touch joined, one at a
+// time: for (auto r = MergeRanges(p); r.next();) ... r.start, r.end.
+class MergeRanges
 {
-    qint64 start;
-    qint64 end;
-};
-QVector<MergeRange> mergeRanges(const MergePlacement &placement);
+public:
+    explicit MergeRanges(const MergePlacement &placement)
+        : segments(placement.segments)
+    {
+    }
+    bool next()
+    {
+        if (at >= segments.size())
+            return false;
+        start = segments.at(at).address;
+        end = segments.at(at).end();
+        for (++at; at < segments.size() && segments.at(at).address == end; ++at)
+            end = segments.at(at).end();
+        return true;
+    }
+    qint64 start = 0;
+    qint64 end = 0;
 
-QByteArray mergeMapJson(const OutputFormatInfo &format, const MergeLayout &layout, const MergeDigests &digests,
-                        const MergeMapOutput &output);
+private:
+    const QVector<MergeSegment> &segments;
+    int at = 0;
+};
+
+// Writes the map to the sink as it goes; false when a write failed.
+bool writeMergeMap(ByteSink &sink, const OutputFormatInfo &format, const MergeLayout &layout,
+                   const MergeDigests &digests, const MergeMapOutput &output);
 
 #endif // MERGEMAP_H

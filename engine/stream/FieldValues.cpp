@@ -23,7 +23,7 @@ bool FieldSink::fill(qint64 address, qint64 count)
 bool FieldSink::data(qint64 address, const char *bytes, qint64 count, const MergePiece &piece)
 {
     for (size_t i = 0; i < sums.size(); ++i)
-        FieldPlan::feed(layout, first + int(i), *sums[i], address, bytes, count, piece.field);
+        FieldPlan::feed(layout, first + int(i), *sums[i], address, bytes, count, piece.field());
     return true;
 }
 
@@ -36,6 +36,8 @@ bool workOutFields(MergeLayout &layout, SourceSet &sources, const Messages::Log 
 {
     ImageStreamer streamer(layout, sources);
     for (int k = 0; k < layout.fields.size(); ++k) {
+        if (layout.fields.at(k).timing != FieldTiming::BeforeWriting)
+            continue;
         FieldSink sink(layout, k, k + 1);
         switch (streamer.walk(layout.fields.at(k).from, layout.fields.at(k).to, {&sink}, false)) {
         case ImageStreamer::Done:

@@ -28,8 +28,9 @@ private:
     std::vector<std::unique_ptr<FieldSum>> sums;
 };
 
-// Works every field out in the order given, each over its range of the
-// image as it stands: files, fill, the fields before it in place.
+// Works the fields out that are to be known before the image is written, in
+// the order given, each over its range of the image as it stands: files,
+// fill, the fields before it in place.
 bool workOutFields(MergeLayout &layout, SourceSet &sources, const Messages::Log &log);
 
 #endif // FIELDVALUES_H

@@ -9,7 +9,7 @@ ImageStreamer::ImageStreamer(const MergeLayout &layout, SourceSet &sources)
 }
 
 ImageStreamer::Result ImageStreamer::walk(qint64 from, qint64 to, std::initializer_list<ImageSink *> sinks,
-                                          bool checkSources)
+                                          bool checkSources, FieldValues *values)
 {
     failed.clear();
     const ChunkBuffer buffer = allocateChunk();
@@ -38,8 +38,9 @@ ImageStreamer::Result ImageStreamer::walk(qint64 from, qint64 to, std::initializ
     qint64 cursor = from;
     const MergePiece *last = nullptr;
     for (const MergePiece &piece : layout.pieces) {
-        const qint64 lo = qMax(piece.address, from);
-        const qint64 hi = qMin(piece.end(), to);
+        const qint64 pieceAddress = layout.address(piece);
+        const qint64 lo = qMax(pieceAddress, from);
+        const qint64 hi = qMin(layout.end(piece), to);
         if (hi <= lo)
             continue;
         // Records never run from one file into the next, nor into a field.
@@ -47,15 +48,20 @@ ImageStreamer::Result ImageStreamer::walk(qint64 from, qint64 to, std::initializ
             return SinkFailed;
         last = &piece;
         cursor = hi;
-        if (piece.field >= 0) {
-            const MergeField &field = layout.fields.at(piece.field);
-            // A field not worked out yet is handed on without its bytes.
-            if (!data(lo, field.isWorkedOut() ? field.value.constData() + (lo - piece.address) : nullptr, hi - lo, piece))
+        if (piece.field() >= 0) {
+            const MergeField &field = layout.fields.at(piece.field());
+            // A field not worked out yet is asked for, or handed on without
+            // its bytes.
+            QByteArray now;
+            if (!field.isWorkedOut() && values)
+                now = values->valueNow(piece.field());
+            const char *bytes = field.isWorkedOut() ? field.value.constData() : now.isEmpty() ? nullptr : now.constData();
+            if (!data(lo, bytes ? bytes + (lo - pieceAddress) : nullptr, hi - lo, piece))
                 return SinkFailed;
             continue;
         }
         const MergePlacement &p = layout.placements.at(piece.file);
-        const MergeSegment &segment = p.segments.at(piece.segment);
+        const MergeSegment &segment = p.segments.at(piece.index);
         // Read exactly the bytes that were checked, from the file that was: a
         // file that changed since must not give a wrong image.
         if (checkSources && !checked[size_t(piece.file)]) {
@@ -65,7 +71,7 @@ ImageStreamer::Result ImageStreamer::walk(qint64 from, qint64 to, std::initializ
         }
         for (qint64 at = lo; at < hi;) {
             const qint64 n = qMin(hi - at, chunkSize);
-            if (!sources.readSegment(p.input, segment, at - piece.address, buffer.get(), n))
+            if (!sources.readSegment(p.input, segment, at - pieceAddress, buffer.get(), n))
                 return readFailed(piece.file);
             if (!data(at, buffer.get(), n, piece))
                 return SinkFailed;

@@ -104,6 +104,7 @@ private slots:
     void refusals_data();
     void refusals();
     void mapShowsFieldsSlotsAndSectors();
+    void fileChangedAfterTheCheck_data();
     void fileChangedAfterTheCheck();
 
 private:
@@ -178,6 +179,12 @@ void tst_Fields::fieldsInARealImage_data()
         << QStringList{"crc32-mpeg2@4000,1100-3388"} << "bin";
     QTest::newRow("as Intel HEX") << QStringList{"length@1000,be", "crc32@1004", "sha256@3400"} << "hex";
     QTest::newRow("as S-records") << QStringList{"length@1000,be", "crc32@1004", "sha256@3400"} << "srec";
+    // A header over the files: in records it may follow the data, worked out
+    // as that is written; a flat image needs it worked out first.
+    for (const char *format : {"bin", "hex", "srec"}) {
+        QTest::addRow("a header over the files, %s", format) << QStringList{"crc32@1000,1100-3388"} << format;
+        QTest::addRow("a digest after the data, %s", format) << QStringList{"sha256@3388"} << format;
+    }
     // Fields side by side are each records of their own: the length said
     // before writing must count them so.
     for (const char *format : {"bin", "hex", "srec"}) {
@@ -196,24 +203,12 @@ void tst_Fields::fieldsInARealImage()
     QFETCH(QString, format);
 
     const Pieces pieces{{0x1100, 300}, {0x2000, 5000}};
-    QStringList args{"--format", format, "--map", "map.json", "-o", "out.img"};
-    for (const QString &f : fields)
-        args << "--field" << f;
+    QStringList pairs;
     for (int k = 0; k < pieces.size(); ++k) {
         const QString name = QStringLiteral("%1.bin").arg(k);
         QVERIFY(writeFile(name, pieceContent(k, pieces[k].size)));
-        args << QString::number(pieces[k].address, 16) << name;
+        pairs << QString::number(pieces[k].address, 16) << name;
     }
-    const Run run = runCli(args);
-    QCOMPARE(run.exitCode, 0);
-    // The lengths printed and mapped are the file's.
-    const qint64 written = QFileInfo(QStringLiteral("out.img")).size();
-    QVERIFY(run.out.contains(QStringLiteral("%1 length: %2 bytes")
-                                 .arg(QLatin1String(format == QLatin1String("bin") ? "Image" : "Output"))
-                                 .arg(written)));
-    const QJsonObject output = QJsonDocument::fromJson(readFile(QStringLiteral("map.json"))).object().value(QStringLiteral("output")).toObject();
-    QCOMPARE(qint64(output.value(QStringLiteral("length")).toDouble()), written);
-
     // The image as the test builds it: files and fill first.
     QByteArray expected = referenceImage(pieces);
     struct Placed
@@ -251,21 +246,45 @@ void tst_Fields::fieldsInARealImage()
         const QByteArray value = expectedField(p.kind, covered, p.bigEndian);
         expected.replace(int(p.address - 0x1000), size, value);
     }
-    QByteArray image;
-    if (format == QLatin1String("bin")) {
-        image = readFile(QStringLiteral("out.img"));
-    } else {
-        if (QStandardPaths::findExecutable(QStringLiteral("srec_cat")).isEmpty())
-            QSKIP("srec_cat (Debian's srecord) reads the records back; it is not here");
-        QProcess srecCat;
-        srecCat.start(QStringLiteral("srec_cat"),
-                      {"out.img", format == QLatin1String("hex") ? "-intel" : "-motorola", "-fill", "0xFF", "0x1000",
-                       QStringLiteral("0x%1").arg(0x1000 + expected.size(), 0, 16), "-offset", "-0x1000", "-o", "-", "-binary"});
-        QVERIFY(srecCat.waitForFinished());
-        image = srecCat.readAllStandardOutput();
+    // Worked out as the image is written where the output allows; before it
+    // for a map (whose image digest goes in address order) and to be shown.
+    for (const QString &how : {QStringLiteral("plain"), QStringLiteral("--map"), QStringLiteral("--layout")}) {
+        QStringList args{"--format", format, "-o", "out.img"};
+        if (how == QLatin1String("--map"))
+            args << "--map" << "map.json";
+        else if (how == QLatin1String("--layout"))
+            args << "--layout";
+        for (const QString &f : fields)
+            args << "--field" << f;
+        const Run run = runCli(args + pairs);
+        QCOMPARE(run.exitCode, 0);
+        // The lengths printed and mapped are the file's.
+        const qint64 written = QFileInfo(QStringLiteral("out.img")).size();
+        QVERIFY2(run.out.contains(QStringLiteral("%1 length: %2 bytes")
+                                      .arg(QLatin1String(format == QLatin1String("bin") ? "Image" : "Output"))
+                                      .arg(written)),
+                 qPrintable(how));
+        if (how == QLatin1String("--map")) {
+            const QJsonObject output =
+                QJsonDocument::fromJson(readFile(QStringLiteral("map.json"))).object().value(QStringLiteral("output")).toObject();
+            QCOMPARE(qint64(output.value(QStringLiteral("length")).toDouble()), written);
+        }
+        QByteArray image;
+        if (format == QLatin1String("bin")) {
+            image = readFile(QStringLiteral("out.img"));
+        } else {
+            if (QStandardPaths::findExecutable(QStringLiteral("srec_cat")).isEmpty())
+                QSKIP("srec_cat (Debian's srecord) reads the records back; it is not here");
+            QProcess srecCat;
+            srecCat.start(QStringLiteral("srec_cat"),
+                          {"out.img", format == QLatin1String("hex") ? "-intel" : "-motorola", "-fill", "0xFF", "0x1000",
+                           QStringLiteral("0x%1").arg(0x1000 + expected.size(), 0, 16), "-offset", "-0x1000", "-o", "-", "-binary"});
+            QVERIFY(srecCat.waitForFinished());
+            image = srecCat.readAllStandardOutput();
+        }
+        QCOMPARE(image.size(), expected.size());
+        QVERIFY2(image == expected, qPrintable(how));
     }
-    QCOMPARE(image.size(), expected.size());
-    QVERIFY2(image == expected, "the image or a field in it differs");
 }
 
 // Python's zlib and hashlib over the bin image agree with the fields.
@@ -368,26 +387,51 @@ void tst_Fields::mapShowsFieldsSlotsAndSectors()
     QCOMPARE(readFile(QStringLiteral("out.bin")).mid(4, 12), QByteArray(12, '\0'));
 }
 
-// A file whose bytes change (not its size) between the check, which works
-// the fields out, and the write: the field would not match what is written.
+void tst_Fields::fileChangedAfterTheCheck_data()
+{
+    QTest::addColumn<bool>("valuesFirst"); // the check works the field out (to show it), or the write does
+    QTest::addColumn<QString>("field");
+
+    QTest::newRow("worked out by the check, after the data") << true << "crc32@1010";
+    QTest::newRow("worked out by the check, a header") << true << "crc32@1000,1010-1019";
+    QTest::newRow("worked out from what is written") << false << "crc32@1010";
+}
+
+// A file whose bytes change (not its size) between the check and the write:
+// a field worked out by the check would not match what is written, and the
+// merge stops; one worked out from the bytes as they are written matches
+// them.
 void tst_Fields::fileChangedAfterTheCheck()
 {
+    QFETCH(bool, valuesFirst);
+    QFETCH(QString, field);
+
     QVERIFY(writeFile(QStringLiteral("out.bin"), "old"));
+    const qint64 fileAt = field.contains(QLatin1Char(',')) ? 0x1010 : 0x1000;
     MergeField crc;
     QString problem;
-    QVERIFY(parseField(QStringLiteral("crc32@1010"), &crc, &problem));
+    QVERIFY(parseField(field, &crc, &problem));
     QStringList log;
     MergeOptions options;
     options.fields = {crc};
-    MergeJob job({windowRow(QStringLiteral("check.bin"), QStringLiteral("1000"))}, QStringLiteral("out.bin"),
+    options.fieldValuesFirst = valuesFirst;
+    MergeJob job({windowRow(QStringLiteral("check.bin"), QString::number(fileAt, 16))}, QStringLiteral("out.bin"),
                  [&log](const QString &line) { log << line; }, options);
     QVERIFY(job.check());
     QVERIFY(writeFile(QStringLiteral("check.bin"), "987654321"));
-    QVERIFY(!job.write());
-    QCOMPARE(log, QStringList() << "Begin to merge..."
-                                << "Error!!!Field crc32@1010 no longer matches the files: one of them changed while "
-                                   "it was merged!");
-    QCOMPARE(readFile(QStringLiteral("out.bin")), QByteArray("old"));
+    if (valuesFirst) {
+        QVERIFY(!job.write());
+        QCOMPARE(log, QStringList() << "Begin to merge..."
+                                    << QStringLiteral("Error!!!Field %1 no longer matches the files: one of them "
+                                                      "changed while it was merged!")
+                                           .arg(field));
+        QCOMPARE(readFile(QStringLiteral("out.bin")), QByteArray("old"));
+        return;
+    }
+    QVERIFY(job.write());
+    const QByteArray image = readFile(QStringLiteral("out.bin"));
+    QCOMPARE(image.left(9), QByteArray("987654321"));
+    QCOMPARE(image.mid(0x10), expectedField(QStringLiteral("crc32"), image.left(0x10), false));
 }
 
 QTEST_MAIN(tst_Fields)

@@ -22,7 +22,7 @@ MergeLayout layoutOf(const QStringList &parts, qint64 base = 0x1000)
             field.text = QStringLiteral("crc32") + part;
             field.address = part.mid(1).section(QLatin1Char('+'), 0, 0).toLongLong(nullptr, 16);
             field.size = part.section(QLatin1Char('+'), 1).toInt();
-            piece = {-1, 0, field.address, field.size, int(layout.fields.size())};
+            piece = MergePiece::ofField(int(layout.fields.size()));
             layout.fields.append(field);
         } else {
             MergePlacement p;
@@ -30,15 +30,18 @@ MergeLayout layoutOf(const QStringList &parts, qint64 base = 0x1000)
             const QString range = part.section(QLatin1Char(':'), 1);
             p.address = range.section(QLatin1Char('-'), 0, 0).toLongLong(nullptr, 16);
             p.end = range.section(QLatin1Char('-'), 1).toLongLong(nullptr, 16);
-            p.segments.append({p.address, p.end - p.address, 0, false});
-            piece = {int(layout.placements.size()), 0, p.address, p.end - p.address, -1};
+            MergeSegment all;
+            all.address = p.address;
+            all.size = quint32(p.end - p.address);
+            p.segments.append(all);
+            piece = MergePiece{int(layout.placements.size()), 0};
             layout.placements.append(p);
         }
         layout.pieces.append(piece);
-        end = qMax(end, piece.end());
+        end = qMax(end, layout.end(piece));
     }
     std::stable_sort(layout.pieces.begin(), layout.pieces.end(),
-                     [](const MergePiece &a, const MergePiece &b) { return a.address < b.address; });
+                     [&layout](const MergePiece &a, const MergePiece &b) { return layout.address(a) < layout.address(b); });
     layout.imageSize = end - base;
     return layout;
 }

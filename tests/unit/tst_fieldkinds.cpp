@@ -22,6 +22,8 @@ private slots:
     void placing();
     void feedRule_data();
     void feedRule();
+    void whenWorkedOut_data();
+    void whenWorkedOut();
 };
 
 void tst_FieldKinds::checkValues_data()
@@ -143,8 +145,12 @@ void tst_FieldKinds::placing()
     boot.fileName = QStringLiteral("boot.bin");
     boot.address = 0x1100;
     boot.end = 0x2000;
+    MergeSegment all;
+    all.address = 0x1100;
+    all.size = 0xF00;
+    boot.segments.append(all);
     layout.placements.append(boot);
-    layout.pieces.append({0, 0, 0x1100, 0xF00, -1});
+    layout.pieces.append(MergePiece{0, 0});
     QVector<MergeField> parsed;
     for (const QString &text : fields) {
         MergeField field;
@@ -162,7 +168,7 @@ void tst_FieldKinds::placing()
     // Among the pieces, in address order.
     QCOMPARE(layout.pieces.size(), 1 + fields.size());
     for (int i = 1; i < layout.pieces.size(); ++i)
-        QVERIFY(layout.pieces.at(i - 1).address < layout.pieces.at(i).address);
+        QVERIFY(layout.address(layout.pieces.at(i - 1)) < layout.address(layout.pieces.at(i)));
 }
 
 void tst_FieldKinds::feedRule_data()
@@ -204,6 +210,53 @@ void tst_FieldKinds::feedRule()
     Recorder sum;
     FieldPlan::feed(layout, 1, sum, address, bytes ? "01234567" : nullptr, 8, owner);
     QCOMPARE(sum.fed, summed);
+}
+
+void tst_FieldKinds::whenWorkedOut_data()
+{
+    QTest::addColumn<QStringList>("fields"); // spelt as on the command line; the image is 1000 to 2000
+    QTest::addColumn<bool>("valuesFirst");
+    QTest::addColumn<bool>("records");
+    QTest::addColumn<bool>("digests");
+    QTest::addColumn<QString>("timings"); // B: before writing, W: as written, A: after the data
+
+    QTest::newRow("after all it covers, flat") << QStringList{"crc32@1ffc,1000-1ffc"} << false << false << false << "W";
+    QTest::newRow("the last bytes of the image, flat") << QStringList{"crc32@1ffc"} << false << false << false << "W";
+    QTest::newRow("a header, flat") << QStringList{"crc32@1000,1100-2000"} << false << false << false << "B";
+    QTest::newRow("a header, records") << QStringList{"crc32@1000,1100-2000"} << false << true << false << "A";
+    QTest::newRow("a header, records, hashed in order")
+        << QStringList{"crc32@1000,1100-2000"} << false << true << true << "B";
+    QTest::newRow("the whole image from its start, records") << QStringList{"crc32@1000"} << false << true << false << "A";
+    QTest::newRow("shown first") << QStringList{"crc32@1ffc", "sum8@1000,1100-2000"} << true << true << false << "BB";
+    QTest::newRow("one covers the other")
+        << QStringList{"length@1000,1100-2000", "crc32@1ffc"} << false << true << false << "BB";
+    QTest::newRow("side by side, neither covering the other")
+        << QStringList{"length@1000,1100-1f00", "crc32@1004,1100-1f00", "crc16-ccitt@1ffe,1100-1ffe"} << false << true
+        << false << "AAW";
+}
+
+void tst_FieldKinds::whenWorkedOut()
+{
+    QFETCH(QStringList, fields);
+    QFETCH(bool, valuesFirst);
+    QFETCH(bool, records);
+    QFETCH(bool, digests);
+    QFETCH(QString, timings);
+
+    MergeLayout layout;
+    layout.imageSize = 0x1000;
+    for (const QString &text : fields) {
+        MergeField field;
+        QString problem;
+        QVERIFY(parseField(text, &field, &problem));
+        layout.fields.append(field);
+    }
+    QVERIFY(FieldPlan::settleRanges(layout, [](const QString &line) { QFAIL(qPrintable(line)); }));
+    FieldPlan::schedule(layout, valuesFirst, records, digests);
+    QString got;
+    for (const MergeField &f : std::as_const(layout.fields))
+        got += f.timing == FieldTiming::BeforeWriting ? QLatin1Char('B') : f.timing == FieldTiming::AsWritten ? QLatin1Char('W') : QLatin1Char('A');
+    QCOMPARE(got, timings);
 }
 
 QTEST_GUILESS_MAIN(tst_FieldKinds)

@@ -71,6 +71,8 @@ private slots:
     void readsWhatTheFileHolds();
     void refusesDamagedFiles_data();
     void refusesDamagedFiles();
+    void rawDataInRuns_data();
+    void rawDataInRuns();
 
 private:
     QScopedPointer<QTemporaryDir> temp;
@@ -292,6 +294,39 @@ void tst_Readers::refusesDamagedFiles()
     QString found;
     QCOMPARE(reader.read(bytes, store, content, found), InputReader::Damaged);
     QCOMPARE(found, problem);
+}
+
+void tst_Readers::rawDataInRuns_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("runs"); // address+size each, hexadecimal
+
+    QTest::newRow("empty") << qint64(0) << "";
+    QTest::newRow("small") << qint64(10) << "0+a";
+    QTest::newRow("the largest run") << largestSegment << "0+80000000";
+    QTest::newRow("a byte more") << largestSegment + 1 << "0+80000000 80000000+1";
+    QTest::newRow("4 GiB") << 2 * largestSegment << "0+80000000 80000000+80000000";
+}
+
+// A segment keeps its size in 32 bits: longer data comes in runs, one after
+// the other, its bytes where they lie in the file.
+void tst_Readers::rawDataInRuns()
+{
+    QFETCH(qint64, size);
+    QFETCH(QString, runs);
+
+    MemoryBytes bytes(QByteArray(), size);
+    ScratchStore store;
+    InputContent content;
+    QString problem;
+    QCOMPARE(InputReader::raw().read(bytes, store, content, problem), InputReader::Read);
+    QStringList got;
+    for (const MergeSegment &s : std::as_const(content.segments)) {
+        QCOMPARE(s.dataOffset, s.address);
+        QVERIFY(!s.inStore);
+        got << QStringLiteral("%1+%2").arg(s.address, 0, 16).arg(s.size, 0, 16);
+    }
+    QCOMPARE(got.join(QLatin1Char(' ')), runs);
 }
 
 QTEST_GUILESS_MAIN(tst_Readers)

@@ -67,15 +67,15 @@ struct Image
         for (int f = 0; f < layout.placements.size(); ++f) {
             const MergePlacement &p = layout.placements.at(f);
             for (int s = 0; s < p.segments.size(); ++s)
-                layout.pieces.append({f, s, p.segments.at(s).address, p.segments.at(s).size, -1});
+                layout.pieces.append(MergePiece{f, s});
             end = qMax(end, p.end);
         }
         for (int k = 0; k < layout.fields.size(); ++k) {
-            layout.pieces.append({-1, 0, layout.fields.at(k).address, layout.fields.at(k).size, k});
+            layout.pieces.append(MergePiece::ofField(k));
             end = qMax(end, layout.fields.at(k).end());
         }
         std::stable_sort(layout.pieces.begin(), layout.pieces.end(),
-                         [](const MergePiece &a, const MergePiece &b) { return a.address < b.address; });
+                         [this](const MergePiece &a, const MergePiece &b) { return layout.address(a) < layout.address(b); });
         layout.trailingFill = qMax<qint64>(0, padTo - (end - base));
         layout.imageSize = end - base + layout.trailingFill;
     }
