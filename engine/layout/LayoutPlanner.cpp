@@ -204,7 +204,9 @@ bool LayoutPlanner::settleSegments(MergePlacement &placement)
     return true;
 }
 
-// The pieces of every file, in address order.
+// The pieces of every file, in address order: each file's segments are in
+// order already, so they are merged, not sorted; ties go to the file that
+// comes first.
 void LayoutPlanner::orderPieces(MergeLayout &layout) const
 {
     qint64 count = 0;
@@ -212,16 +214,26 @@ void LayoutPlanner::orderPieces(MergeLayout &layout) const
         count += p.segments.size();
     layout.pieces.clear();
     layout.pieces.reserve(int(count));
-    for (int f = 0; f < layout.placements.size(); ++f) {
-        for (int s = 0; s < layout.placements.at(f).segments.size(); ++s)
-            layout.pieces.append(MergePiece{f, s});
-    }
-    // In place, and in the same order as a stable sort: by address, then as
-    // the files and their segments come.
-    std::sort(layout.pieces.begin(), layout.pieces.end(), [&layout](const MergePiece &a, const MergePiece &b) {
+    // The next piece of each file not merged yet, lowest address on top.
+    const auto later = [&layout](const MergePiece &a, const MergePiece &b) {
         const qint64 x = layout.address(a), y = layout.address(b);
-        return x != y ? x < y : a.file != b.file ? a.file < b.file : a.index < b.index;
-    });
+        return x != y ? x > y : a.file > b.file;
+    };
+    std::vector<MergePiece> heads;
+    for (int f = 0; f < layout.placements.size(); ++f) {
+        if (!layout.placements.at(f).segments.isEmpty())
+            heads.push_back(MergePiece{f, 0});
+    }
+    std::make_heap(heads.begin(), heads.end(), later);
+    while (!heads.empty()) {
+        std::pop_heap(heads.begin(), heads.end(), later);
+        MergePiece &next = heads.back();
+        layout.pieces.append(next);
+        if (++next.index < layout.placements.at(next.file).segments.size())
+            std::push_heap(heads.begin(), heads.end(), later);
+        else
+            heads.pop_back();
+    }
 }
 
 bool LayoutPlanner::finish(MergeLayout &layout, qint64 dataEnd, qint64 padTo)
