@@ -160,7 +160,124 @@ hex_time=$ours_time
 printf '  reading the text: %.3f s; aim: ours within 1.5 x (raw merge %.3f s + text) = %.3f s: ours/aim %.2f\n' \
     "$read_text" "$raw_time" "$(echo "1.5 * ($raw_time + $read_text)" | bc -l)" \
     "$(echo "$hex_time / (1.5 * ($raw_time + $read_text))" | bc -l)"
-rm -f image.bin part?.hex
+rm -f image.bin
+
+# One pass on every path: each row runs two commands in turn, RUNS times,
+# each after a sync, and gives the ratio of their medians against its aim.
+# ratio_row TITLE AIM CMD CMD_AGAINST
+ratio_row() {
+    local ta=() tb=() ma=() mb=() tt mm
+    for _ in $(seq "$RUNS"); do
+        for side in a b; do
+            rm -f out_a out_a.* out_b out_b.*
+            sync
+            if [ "$side" = a ]; then read -r tt mm < <(measure bash -c "$3"); ta+=("$tt"); ma+=("$mm")
+            else read -r tt mm < <(measure bash -c "$4"); tb+=("$tt"); mb+=("$mm"); fi
+        done
+    done
+    row_a=$(printf '%s\n' "${ta[@]}" | median)
+    row_b=$(printf '%s\n' "${tb[@]}" | median)
+    row_mem=$(printf '%s\n' "${ma[@]}" | median)
+    local ratio
+    ratio=$(echo "$row_a / $row_b" | bc -l)
+    printf '  %-60s %7.3f s %7.3f s %6.2fx  aim %sx %s\n' "$1" "$row_a" "$row_b" "$ratio" "$2" \
+        "$( [ "$(echo "$ratio <= $2" | bc -l)" = 1 ] && echo met || echo 'NOT met')"
+    rm -f out_a out_a.* out_b out_b.*
+}
+# A text as long as the file named, made once: what cat and sync of it cost.
+text_like() { head -c "$(stat -c %s "$1")" /dev/zero | tr '\0' 'A' > "$2"; }
+
+srec_pairs=()
+for i in 1 2 3 4 5 6 7 8; do
+    srec_cat "part$i.bin" -binary -offset "$(hex $((0x1000 + (i - 1) * 32 * MiB)))" -o "part$i.s37" -motorola -address-length=4
+    srec_pairs+=(- "part$i.s37")
+done
+field_at=$(printf '%x' "$end")
+"$cli" --format hex -o text.hex "${pairs[@]}" >/dev/null && text_like text.hex text_hex.txt
+"$cli" --format srec -o text.s37 "${pairs[@]}" >/dev/null && text_like text.s37 text_srec.txt
+rm -f text.hex text.s37
+printf '\n%s\n' "one pass: the 254 MiB layout on every path (each row: ours, what it is held against, the ratio)"
+ratio_row "HEX inputs to bin / the same from raw files" 1.3 "$cli -o out_a ${hex_pairs[*]}" "$cli -o out_b ${pairs[*]}"
+ratio_row "S-record inputs to bin / the same from raw files" 1.3 "$cli -o out_a ${srec_pairs[*]}" "$cli -o out_b ${pairs[*]}"
+for format in bin hex srec; do
+    ratio_row "crc32 field over the whole image, $format / without it" 1.1 \
+        "$cli --format $format --field crc32@$field_at -o out_a ${pairs[*]}" "$cli --format $format -o out_b ${pairs[*]}"
+done
+ratio_row "sha256 field over the whole image, bin / without it" 1.5 \
+    "$cli --field sha256@$field_at -o out_a ${pairs[*]}" "$cli -o out_b ${pairs[*]}"
+ratio_row "--format hex / cat + sync of a text as long" 1.5 \
+    "$cli --format hex -o out_a ${pairs[*]}" "cat text_hex.txt > out_b && sync out_b"
+ratio_row "--format srec / cat + sync of a text as long" 1.5 \
+    "$cli --format srec -o out_a ${pairs[*]}" "cat text_srec.txt > out_b && sync out_b"
+# The same rows with the Windows program under Wine beside the Linux build:
+# within 2x on each.
+if [ -f "$exe" ] && command -v wine >/dev/null; then
+    wineserver --persistent 2>/dev/null || true
+    printf '\n%s\n' "one pass, the Windows build under Wine against the Linux build (aim 2x each)"
+    ratio_row "HEX inputs to bin" 2 "wine $exe -o out_a ${hex_pairs[*]}" "$cli -o out_b ${hex_pairs[*]}"
+    ratio_row "crc32 field over the whole image, bin" 2 \
+        "wine $exe --field crc32@$field_at -o out_a ${pairs[*]}" "$cli --field crc32@$field_at -o out_b ${pairs[*]}"
+    ratio_row "--format hex" 2 "wine $exe --format hex -o out_a ${pairs[*]}" "$cli --format hex -o out_b ${pairs[*]}"
+    wineserver --kill || true
+fi
+rm -f part?.hex part?.s37 text_*.txt
+
+# A million 16-byte records in one HEX file: at shuffled addresses 32 bytes
+# apart (a million separate pieces), against the same laid end to end.
+python3 - <<'PYTHON'
+import random
+def record(kind, offset, data):
+    b = bytes([len(data), offset >> 8 & 255, offset & 255, kind]) + data
+    return ':' + (b + bytes([-sum(b) & 255])).hex().upper() + '\n'
+def make(name, count, scattered):
+    order = list(range(count))
+    if scattered:
+        random.Random(1).shuffle(order)
+    step, upper, out = 32 if scattered else 16, -1, []
+    for i in order:
+        address = 0x10000000 + i * step
+        if address >> 16 != upper:
+            upper = address >> 16
+            out.append(record(4, 0, bytes([upper >> 8, upper & 255])))
+        out.append(record(0, address & 0xFFFF, bytes((i * 7 + k) & 255 for k in range(16))))
+    out.append(record(1, 0, b''))
+    open(name, 'w').write(''.join(out))
+make('scattered.hex', 1000000, True)
+make('scattered100k.hex', 100000, True)
+make('contiguous.hex', 1000000, False)
+PYTHON
+ratio_row "1,000,000 scattered 16-byte records / laid end to end" 5 \
+    "$cli --base 10000000 -o out_a - scattered.hex" "$cli --base 10000000 -o out_b - contiguous.hex"
+scattered_mem=$row_mem
+contiguous_mem=$(for _ in 1 2 3; do /usr/bin/time -f '%M' "$cli" --base 10000000 -o out_b - contiguous.hex 2>&1 >/dev/null; done | median)
+printf '  peak memory %.1f MiB (aim under 48); %.1f bytes for each separate segment (aim 32 at most)\n' \
+    "$(echo "$scattered_mem / 1024" | bc -l)" "$(echo "($scattered_mem - $contiguous_mem) * 1024 / 1000000" | bc -l)"
+if command -v strace >/dev/null; then
+    strace -c -f -o strace.txt "$cli" --base 10000000 -o out_a - scattered100k.hex >/dev/null
+    printf '  100,000 scattered pieces: %d system calls in all (aim under 5,000)\n' "$(awk '/total/ { print $4 }' strace.txt)"
+fi
+# An ELF of 10,000 loadable segments: opened once.
+python3 - <<'PYTHON'
+import struct
+count = 10000
+table, data = 52, 52 + 32 * count
+head = b'\x7fELF' + bytes([1, 1, 1]) + bytes(9)
+head += struct.pack('<HHIIIIIHHHHHH', 2, 3, 1, 0, table, 0, 0, 52, 32, count, 0, 0, 0)
+entries = b''.join(struct.pack('<IIIIIIII', 1, data + 16 * i, 0x20000000 + 32 * i, 0x20000000 + 32 * i, 16, 16, 5, 4)
+                   for i in range(count))
+open('many.elf', 'wb').write(head + entries + bytes(range(256)) * (count // 16))
+PYTHON
+if command -v strace >/dev/null; then
+    strace -f -e trace=openat -o opens.txt "$cli" --base 20000000 -o out_a - many.elf >/dev/null
+    printf '  an ELF of 10,000 segments: opened %d time(s)\n' "$(grep -c 'many.elf' opens.txt)"
+fi
+if [ -f "$exe" ] && command -v wine >/dev/null; then
+    wineserver --persistent 2>/dev/null || true
+    ratio_row "1,000,000 scattered records, Windows under Wine / Linux" 2 \
+        "wine $exe --base 10000000 -o out_a - scattered.hex" "$cli --base 10000000 -o out_b - scattered.hex"
+    wineserver --kill || true
+fi
+rm -f out_a strace.txt opens.txt scattered100k.hex scattered.hex contiguous.hex many.elf
 
 # The same layout as Intel HEX: ours straight from the files (gaps left out),
 # srec_cat and objcopy from the flat image; each output is read back by

@@ -27,6 +27,7 @@ struct MergeSegment
     qint64 dataOffset = 0; // where its bytes are: in the file, or in the job's store
     quint32 size = 0;      // never more than largestSegment
     bool inStore = false;  // decoded from records, or copied from a stream
+    quint8 store = 0;      // which of the merge's stores holds it
 
     qint64 end() const { return address + size; }
 };

@@ -2,6 +2,8 @@
 
 #include <QMap>
 
+#include <exception>
+
 namespace {
 
 // The most a stream of record text or ELF may hold: 4 GiB of data written
@@ -80,12 +82,25 @@ struct SourceSet::Source
     bool kept = false;        // open, and counted against the budget
 };
 
+// A record file decoded ahead: by whom, and what it gave.
+struct SourceSet::Decoded
+{
+    enum State { None, Waiting, Decoding, Done } state = None;
+    InputReader::Result result = InputReader::Read;
+    InputContent content;
+    QString problem;
+    int store = 0;
+};
+
 SourceSet::SourceSet(Messages::Log log)
     : log(std::move(log))
 {
 }
 
-SourceSet::~SourceSet() = default;
+SourceSet::~SourceSet()
+{
+    stopDecoding();
+}
 
 bool SourceSet::fail(const QString &message)
 {
@@ -100,9 +115,92 @@ const MergeInput &SourceSet::input(int k) const
 
 void SourceSet::clear()
 {
+    stopDecoding();
     sources.clear();
-    scratch.clear();
+    for (ScratchStore &store : stores)
+        store.clear();
     keptOpen = 0;
+}
+
+void SourceSet::stopDecoding()
+{
+    if (decoder.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(decodeMutex);
+            stopDecoder = true;
+        }
+        decodeChanged.notify_all();
+        decoder.join();
+    }
+    stopDecoder = false;
+    decoded.clear();
+}
+
+// A file being decoded, or waiting for it, is not put aside for the budget:
+// the decoding thread reads it.
+bool SourceSet::setAside(const Source &source) const
+{
+    std::lock_guard<std::mutex> lock(decodeMutex);
+    for (size_t i = 0; i < decoded.size(); ++i) {
+        if (sources[i].get() == &source)
+            return decoded[i].state != Decoded::Waiting && decoded[i].state != Decoded::Decoding;
+    }
+    return true;
+}
+
+void SourceSet::decodeAhead()
+{
+    int records = 0;
+    decoded.assign(sources.size(), Decoded());
+    for (size_t k = 0; k < sources.size(); ++k) {
+        const Source &source = *sources[k];
+        // Text to decode, in a file that stays open: no stream, no ELF, no
+        // file put aside for the budget.
+        const bool text = source.reader && !source.reader->isRaw() && source.reader->name() != QLatin1String("elf");
+        if (text && !source.stream && source.fault == Fault::None && source.file.isOpen()) {
+            decoded[k].state = Decoded::Waiting;
+            ++records;
+        }
+    }
+    if (records < 2)
+        return; // nothing to do two at a time
+    try {
+        decoder = std::thread([this] { decodeWork(); });
+    } catch (const std::exception &) {
+        // No second thread to be had: read() decodes each in turn.
+    }
+}
+
+void SourceSet::decode(Source &source, int store, Decoded &result)
+{
+    FileBytes bytes(source.file);
+    result.result = source.reader->read(bytes, stores[store], result.content, result.problem);
+    result.store = store;
+}
+
+// The second thread: the first record file nobody decodes yet, again and
+// again, into the second store.
+void SourceSet::decodeWork()
+{
+    for (;;) {
+        size_t k = 0;
+        {
+            std::lock_guard<std::mutex> lock(decodeMutex);
+            while (k < decoded.size() && decoded[k].state != Decoded::Waiting)
+                ++k;
+            if (stopDecoder || k == decoded.size())
+                return;
+            decoded[k].state = Decoded::Decoding;
+        }
+        Decoded result;
+        decode(*sources[k], 1, result);
+        {
+            std::lock_guard<std::mutex> lock(decodeMutex);
+            result.state = Decoded::Done;
+            decoded[k] = std::move(result);
+        }
+        decodeChanged.notify_all();
+    }
 }
 
 bool SourceSet::collect(const QVector<MergeRow> &rows)
@@ -195,7 +293,7 @@ bool SourceSet::reopen(Source &source)
 
 void SourceSet::park(Source &source)
 {
-    if (!source.kept)
+    if (!source.kept || !setAside(source))
         return;
     source.file.close();
     source.kept = false;
@@ -276,7 +374,7 @@ SourceSet::Fault SourceSet::copyStream(Source &source, qint64 limit)
             return Fault::ReadFailed;
         if (n == 0)
             break;
-        if (!scratch.append(buffer.get(), n))
+        if (!stores[0].append(buffer.get(), n))
             return Fault::StoreFailed;
         source.copySize += n;
     }
@@ -291,9 +389,9 @@ bool SourceSet::read(int k, qint64 rawLimit, InputContent &content)
     const InputReader &reader = *source.reader;
     std::unique_ptr<ByteSource> bytes;
     if (source.stream) {
-        source.copyStart = scratch.end();
+        source.copyStart = stores[0].end();
         source.copySize = source.head.size();
-        if (!source.head.isEmpty() && !scratch.append(source.head.constData(), source.head.size()))
+        if (!source.head.isEmpty() && !stores[0].append(source.head.constData(), source.head.size()))
             return report(k, Fault::StoreFailed);
         source.head.clear();
         if (!source.headIsAll) {
@@ -305,13 +403,43 @@ bool SourceSet::read(int k, qint64 rawLimit, InputContent &content)
         source.ranPast = reader.isRaw() && source.copySize > rawLimit;
         if (!reader.isRaw() && source.copySize > recordStreamLimit)
             return fail(Messages::outOfRange(source.input.name));
-        bytes.reset(new StoredBytes(scratch, source.copyStart, source.copySize));
+        bytes.reset(new StoredBytes(stores[0], source.copyStart, source.copySize));
     } else {
         bytes.reset(new FileBytes(source.file));
     }
 
     QString problem;
-    switch (reader.read(*bytes, scratch, content, problem)) {
+    InputReader::Result result = InputReader::Read;
+    Decoded *ahead = size_t(k) < decoded.size() && decoded[size_t(k)].state != Decoded::None ? &decoded[size_t(k)] : nullptr;
+    if (ahead) {
+        // Decoded by the second thread, or by this one now; while the second
+        // thread still decodes it, this one decodes the next file waiting.
+        std::unique_lock<std::mutex> lock(decodeMutex);
+        while (ahead->state != Decoded::Done) {
+            size_t next = size_t(k);
+            while (next < decoded.size() && decoded[next].state != Decoded::Waiting)
+                ++next;
+            if (next == decoded.size()) {
+                decodeChanged.wait(lock);
+                continue;
+            }
+            decoded[next].state = Decoded::Decoding;
+            lock.unlock();
+            Decoded mine;
+            decode(*sources[next], 0, mine);
+            mine.state = Decoded::Done;
+            lock.lock();
+            decoded[next] = std::move(mine);
+        }
+        result = ahead->result;
+        content = std::move(ahead->content);
+        problem = ahead->problem;
+        for (MergeSegment &segment : content.segments)
+            segment.store = quint8(ahead->store);
+    } else {
+        result = reader.read(*bytes, stores[0], content, problem);
+    }
+    switch (result) {
     case InputReader::Damaged:
         return fail(Messages::cannotRead(source.input.name, problem));
     case InputReader::ReadFailed:
@@ -359,9 +487,11 @@ bool SourceSet::ranPast(int k) const
 
 bool SourceSet::readSegment(int k, const MergeSegment &segment, qint64 at, char *into, qint64 count)
 {
-    if (segment.inStore)
-        return readFully([this](qint64 o, char *d, qint64 n) { return scratch.readAt(o, d, n); },
+    if (segment.inStore) {
+        ScratchStore &store = stores[segment.store];
+        return readFully([&store](qint64 o, char *d, qint64 n) { return store.readAt(o, d, n); },
                          segment.dataOffset + at, into, count);
+    }
     Source &source = *sources[size_t(k)];
     const bool reopened = !source.file.isOpen();
     if (reopened && !reopen(source))

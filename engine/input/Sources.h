@@ -10,7 +10,10 @@
 #include <QString>
 #include <QVector>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 // One enabled row, as the merge reads it.
@@ -53,6 +56,11 @@ public:
     void tellFormats();
     // Whether every input whose format is known is raw data.
     bool allRaw() const;
+    // Starts a second thread that decodes the record files (Intel HEX,
+    // S-records) ahead of read(), into a store of its own, while read() goes
+    // through them in turn: on two cores, two files at once. What goes wrong
+    // is still reported by read(), in turn.
+    void decodeAhead();
 
     // Opens input k unless telling has; reports a file that cannot be.
     bool open(int k);
@@ -75,14 +83,21 @@ public:
     // The files on disk that are merged, which the output must not be.
     QVector<FileIdentity> identities() const;
 
-    ScratchStore &store() { return scratch; }
+    // The first of the merge's stores, where streams are copied and the
+    // records read() decodes itself go.
+    ScratchStore &store() { return stores[0]; }
     void clear();
 
 private:
     struct Source;
     enum class Fault { None, CannotOpen, ReadFailed, StoreFailed };
 
+    struct Decoded; // what decoding one record file gave
     bool fail(const QString &message);
+    void decodeWork();
+    void decode(Source &source, int store, Decoded &result);
+    void stopDecoding();
+    bool setAside(const Source &source) const;
     bool report(int k, Fault fault);
     bool openFile(Source &source);
     bool reopen(Source &source);
@@ -91,8 +106,14 @@ private:
     Fault copyStream(Source &source, qint64 limit);
 
     Messages::Log log;
-    ScratchStore scratch;
+    ScratchStore stores[2]; // the second for the decoding thread
     std::vector<std::unique_ptr<Source>> sources;
+    // Decoding ahead: the jobs, one for each input (not all are record files).
+    std::vector<Decoded> decoded;
+    mutable std::mutex decodeMutex;
+    std::condition_variable decodeChanged;
+    std::thread decoder;
+    bool stopDecoder = false;
     int idleTimeout = 30000;
     bool detectFormats = false;
     int budget = 0;   // files that may stay open

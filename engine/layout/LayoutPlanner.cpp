@@ -88,6 +88,7 @@ bool LayoutPlanner::windowRule(MergeLayout &layout, qint64 *dataEnd)
 
 bool LayoutPlanner::pieceRule(MergeLayout &layout, qint64 *dataEnd)
 {
+    sources.decodeAhead();
     for (int k = 0; k < sources.count(); ++k) {
         const MergeInput &input = sources.input(k);
         if (!sources.open(k))
