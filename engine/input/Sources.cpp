@@ -410,11 +410,18 @@ bool SourceSet::read(int k, qint64 rawLimit, InputContent &content)
 
     QString problem;
     InputReader::Result result = InputReader::Read;
-    Decoded *ahead = size_t(k) < decoded.size() && decoded[size_t(k)].state != Decoded::None ? &decoded[size_t(k)] : nullptr;
+    Decoded *ahead = nullptr;
+    std::unique_lock<std::mutex> lock(decodeMutex, std::defer_lock);
+    if (size_t(k) < decoded.size()) {
+        lock.lock(); // the second thread may be writing its state now
+        if (decoded[size_t(k)].state != Decoded::None)
+            ahead = &decoded[size_t(k)];
+        else
+            lock.unlock();
+    }
     if (ahead) {
         // Decoded by the second thread, or by this one now; while the second
         // thread still decodes it, this one decodes the next file waiting.
-        std::unique_lock<std::mutex> lock(decodeMutex);
         while (ahead->state != Decoded::Done) {
             size_t next = size_t(k);
             while (next < decoded.size() && decoded[next].state != Decoded::Waiting)
@@ -434,8 +441,10 @@ bool SourceSet::read(int k, qint64 rawLimit, InputContent &content)
         result = ahead->result;
         content = std::move(ahead->content);
         problem = ahead->problem;
+        const quint8 store = quint8(ahead->store);
+        lock.unlock();
         for (MergeSegment &segment : content.segments)
-            segment.store = quint8(ahead->store);
+            segment.store = store;
     } else {
         result = reader.read(*bytes, stores[0], content, problem);
     }
