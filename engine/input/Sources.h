@@ -77,6 +77,12 @@ public:
     // count bytes of a segment of input k from at; false when they cannot
     // all be read.
     bool readSegment(int k, const MergeSegment &segment, qint64 at, char *into, qint64 count);
+    // A hint that the segment's first bytes are read soon.
+    void prefetch(const MergeSegment &segment) const
+    {
+        if (segment.inStore)
+            stores[segment.store].prefetch(segment.dataOffset);
+    }
     // Whether input k is still the file that was checked: the same file under
     // its name, readable, of the same size. Streams are, being copied.
     bool unchanged(int k);

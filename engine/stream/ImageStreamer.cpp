@@ -37,7 +37,17 @@ ImageStreamer::Result ImageStreamer::walk(qint64 from, qint64 to, std::initializ
 
     qint64 cursor = from;
     const MergePiece *last = nullptr;
-    for (const MergePiece &piece : layout.pieces) {
+    // How many pieces ahead the store's bytes are asked for: enough to keep
+    // several fetches from memory in flight for small scattered pieces.
+    constexpr int prefetchDistance = 16;
+    const int pieceCount = layout.pieces.size();
+    for (int i = 0; i < pieceCount; ++i) {
+        const MergePiece &piece = layout.pieces.at(i);
+        if (i + prefetchDistance < pieceCount) {
+            const MergePiece &soon = layout.pieces.at(i + prefetchDistance);
+            if (soon.file >= 0)
+                sources.prefetch(layout.placements.at(soon.file).segments.at(soon.index));
+        }
         const qint64 pieceAddress = layout.address(piece);
         const qint64 lo = qMax(pieceAddress, from);
         const qint64 hi = qMin(layout.end(piece), to);
