@@ -60,6 +60,32 @@ void Sha256::add(const char *data, qint64 size)
     }
 }
 
+QByteArray Sha256::resultSoFar() const
+{
+#ifdef MERGEFILE_HAVE_OPENSSL
+    if (d->context) {
+        EVP_MD_CTX *copy = EVP_MD_CTX_new();
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        const bool ok = copy && EVP_MD_CTX_copy_ex(copy, d->context) == 1
+                        && EVP_DigestFinal_ex(copy, digest, &length) == 1;
+        EVP_MD_CTX_free(copy);
+        return ok ? QByteArray(reinterpret_cast<const char *>(digest), int(length)) : QByteArray();
+    }
+#endif
+    return QByteArray();
+}
+
+bool Sha256::givesResultSoFar()
+{
+#ifdef MERGEFILE_HAVE_OPENSSL
+    static const bool gives = !Sha256().resultSoFar().isEmpty();
+    return gives;
+#else
+    return false;
+#endif
+}
+
 QByteArray Sha256::result()
 {
 #ifdef MERGEFILE_HAVE_OPENSSL

@@ -18,6 +18,10 @@ public:
 
     void add(const char *data, qint64 size);
     QByteArray result(); // the 32-byte digest
+    // The digest of the bytes added so far, while more may follow; empty
+    // where the hash cannot be copied (a build without OpenSSL).
+    QByteArray resultSoFar() const;
+    static bool givesResultSoFar();
 
 private:
     struct Private;

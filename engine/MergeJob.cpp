@@ -57,7 +57,7 @@ struct MergeJob::Private
         file.setIdleTimeout(options.streamIdleTimeout);
     }
     bool opened(OutputFile::Status status);
-    bool stream(ImageWriter *writer);
+    bool stream(ImageWriter *writer, OutputFile *file = nullptr);
     bool check();
     bool write();
     const OutputFormatInfo &format() const { return options.format ? *options.format : OutputFormats::flat(); }
@@ -184,7 +184,7 @@ bool MergeJob::Private::write()
     setUp(file);
     const std::unique_ptr<ImageWriter> writer = makeWriter(file);
     outputLength = writer->outputSize(layout);
-    if (!opened(file.open(outputLength, sources.identities())) || !stream(writer.get()))
+    if (!opened(file.open(outputLength, sources.identities())) || !stream(writer.get(), &file))
         return false;
     if (!writer->finish())
         return fail(Messages::failToWriteOutput(output));
@@ -205,29 +205,48 @@ bool MergeJob::measure()
 // to the digests when asked for, and to the fields: those worked out before
 // once more, so that a file that changed since the check cannot leave a field
 // that does not match; the others for the first and only time, given their
-// bytes where the walk reaches them or after the data.
-bool MergeJob::Private::stream(ImageWriter *writer)
+// bytes where the walk reaches them or after the data. A sha256 of all the
+// flat image before it is the output's own hash so far: not worked out twice.
+bool MergeJob::Private::stream(ImageWriter *writer, OutputFile *file)
 {
     ImageStreamer streamer(layout, sources);
     const std::unique_ptr<DigestSink> digest(options.computeDigests ? new DigestSink(layout) : nullptr);
     FieldSink fields(layout, 0, layout.fields.size());
+    std::vector<bool> fromOutput(size_t(layout.fields.size()), false);
+    const bool outputIsTheImage = file && file->isHashing() && format().writesGaps && Sha256::givesResultSoFar();
+    for (int k = 0; outputIsTheImage && k < layout.fields.size(); ++k) {
+        if (FieldPlan::isDigestOfAllBefore(layout, k)) {
+            fromOutput[size_t(k)] = true;
+            fields.leaveOut(k);
+        }
+    }
     struct AsWritten : FieldValues
     {
         MergeLayout &layout;
         FieldSink &fields;
-        AsWritten(MergeLayout &layout, FieldSink &fields)
+        OutputFile *file;
+        const std::vector<bool> &fromOutput;
+        bool lost = false; // a value the output's hash could not give
+        AsWritten(MergeLayout &layout, FieldSink &fields, OutputFile *file, const std::vector<bool> &fromOutput)
             : layout(layout)
             , fields(fields)
+            , file(file)
+            , fromOutput(fromOutput)
         {
         }
         QByteArray valueNow(int k) override
         {
             MergeField &field = layout.fields[k];
-            if (field.timing == FieldTiming::AsWritten)
-                field.value = fields.value(k);
+            if (field.timing != FieldTiming::AsWritten)
+                return field.value;
+            field.value = fromOutput[size_t(k)] ? file->sha256SoFar() : fields.value(k);
+            if (field.value.size() != field.size) {
+                lost = true; // the merge fails below; the bytes only fill the place
+                field.value = QByteArray(field.size, layout.fill);
+            }
             return field.value;
         }
-    } values(layout, fields);
+    } values(layout, fields, file, fromOutput);
     switch (streamer.walkAll({writer, digest.get(), &fields}, true, &values)) {
     case ImageStreamer::Done:
         break;
@@ -238,6 +257,8 @@ bool MergeJob::Private::stream(ImageWriter *writer)
     case ImageStreamer::SinkFailed:
         return fail(Messages::failToWriteOutput(output));
     }
+    if (values.lost)
+        return fail(Messages::notEnoughMemory());
     for (const MergePiece &piece : std::as_const(layout.pieces)) {
         MergeField *field = piece.field() >= 0 ? &layout.fields[piece.field()] : nullptr;
         if (!field || field->timing != FieldTiming::AfterTheData)

@@ -77,6 +77,13 @@ void FieldPlan::schedule(MergeLayout &layout, bool valuesFirst, bool recordOutpu
     }
 }
 
+bool FieldPlan::isDigestOfAllBefore(const MergeLayout &layout, int k)
+{
+    const MergeField &f = layout.fields.at(k);
+    return f.timing == FieldTiming::AsWritten && qstrcmp(f.kind->name, "sha256") == 0 && f.from == layout.base
+           && f.to >= f.address;
+}
+
 void FieldPlan::feed(const MergeLayout &layout, int k, FieldSum &sum, qint64 address, const char *bytes,
                      qint64 count, int ownerField)
 {

@@ -24,6 +24,11 @@ bool settleRanges(MergeLayout &layout, const Messages::Log &log);
 // imageDigests: the flat image is hashed in address order as it goes.
 void schedule(MergeLayout &layout, bool valuesFirst, bool recordOutput, bool imageDigests);
 
+// Whether field k, worked out as the image is written, is the SHA-256 of
+// every byte of the image before it and of nothing after it: in the flat
+// image, the digest of the output so far, which its hash holds anyway.
+bool isDigestOfAllBefore(const MergeLayout &layout, int k);
+
 // The one rule that feeds field k its bytes, the same when its value is
 // worked out and when it is checked against what is written: of a run of
 // the image at address (bytes null: fill), the part in the field's range;

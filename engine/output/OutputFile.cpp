@@ -1,6 +1,6 @@
 #include "OutputFile.h"
 
-#include "OutputHasher.h"
+#include "Sha256Thread.h"
 #include "platform/Interrupts.h"
 
 #include <QDir>
@@ -36,7 +36,7 @@ OutputFile::Status OutputFile::open(qint64 size, const QVector<FileIdentity> &so
 {
     const Status status = standardOutput ? openStandardOutput(sources, false) : openNamed(size, sources, false);
     if (status == Opened && hashing) {
-        hasher.reset(new OutputHasher);
+        hasher.reset(new Sha256Thread);
         hasher->start(hashOnSecondThread);
     }
     if (status == Opened) {
@@ -136,6 +136,13 @@ OutputFile::Status OutputFile::openInPlace(qint64 size, const QVector<FileIdenti
     }
     mode = InPlace;
     return Opened;
+}
+
+QByteArray OutputFile::sha256SoFar()
+{
+    if (!hasher || !flushGathered())
+        return QByteArray();
+    return hasher->resultSoFar();
 }
 
 bool OutputFile::finishHashing()

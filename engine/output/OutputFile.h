@@ -10,7 +10,7 @@
 
 #include <memory>
 
-class OutputHasher;
+class Sha256Thread;
 
 // Where a merge writes: nothing of the old output is touched until every
 // byte of the new one is on disk.
@@ -45,7 +45,7 @@ public:
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
 
-    // Makes commit() give the SHA-256 of every byte written (OutputHasher
+    // Makes commit() give the SHA-256 of every byte written (Sha256Thread
     // says how), on a second thread where one can be had.
     void setHashing(bool on, bool secondThread);
     // Writes to the process's standard output; the name is only for messages.
@@ -65,6 +65,11 @@ public:
     // could not be replaced (on Windows: another program holds it open).
     bool replaceFailed() const { return renameFailed; }
     QByteArray sha256() const { return digest; }
+    // The SHA-256 of every byte written so far, while more may follow; empty
+    // without hashing or where Sha256 cannot give it.
+    QByteArray sha256SoFar();
+    // Whether what is written is hashed (once open).
+    bool isHashing() const { return bool(hasher); }
 
 private:
     Status openNamed(qint64 size, const QVector<FileIdentity> &sources, bool dryRun);
@@ -88,7 +93,7 @@ private:
     bool hashing = false;
     bool hashOnSecondThread = false;
     int idleTimeout = 30000;
-    std::unique_ptr<OutputHasher> hasher;
+    std::unique_ptr<Sha256Thread> hasher;
     QByteArray digest;
     ChunkBuffer gathered; // small writes, until a chunk's worth goes out
     qint64 gatheredSize = 0;

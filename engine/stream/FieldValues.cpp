@@ -15,15 +15,19 @@ FieldSink::~FieldSink() = default;
 
 bool FieldSink::fill(qint64 address, qint64 count)
 {
-    for (size_t i = 0; i < sums.size(); ++i)
-        FieldPlan::feed(layout, first + int(i), *sums[i], address, nullptr, count, -1);
+    for (size_t i = 0; i < sums.size(); ++i) {
+        if (sums[i])
+            FieldPlan::feed(layout, first + int(i), *sums[i], address, nullptr, count, -1);
+    }
     return true;
 }
 
 bool FieldSink::data(qint64 address, const char *bytes, qint64 count, const MergePiece &piece)
 {
-    for (size_t i = 0; i < sums.size(); ++i)
-        FieldPlan::feed(layout, first + int(i), *sums[i], address, bytes, count, piece.field());
+    for (size_t i = 0; i < sums.size(); ++i) {
+        if (sums[i])
+            FieldPlan::feed(layout, first + int(i), *sums[i], address, bytes, count, piece.field());
+    }
     return true;
 }
 

@@ -21,6 +21,8 @@ public:
     bool data(qint64 address, const char *bytes, qint64 count, const MergePiece &piece) override;
     // Field k's bytes, as fed.
     QByteArray value(int k);
+    // Field k is not fed: its value comes from elsewhere.
+    void leaveOut(int k) { sums[size_t(k - first)].reset(); }
 
 private:
     const MergeLayout &layout;

@@ -1,4 +1,4 @@
-#include "OutputHasher.h"
+#include "Sha256Thread.h"
 
 #include "Bytes.h"
 
@@ -11,12 +11,12 @@
 
 namespace {
 
-// Enough for the writer to run ahead while a buffer is hashed.
+// Enough for the caller to run ahead while a buffer is hashed.
 constexpr int ringSize = 4;
 
 } // namespace
 
-struct OutputHasher::Worker
+struct Sha256Thread::Worker
 {
     struct Slot
     {
@@ -27,14 +27,17 @@ struct OutputHasher::Worker
     std::vector<Slot> ring;
     std::mutex mutex;
     std::condition_variable changed;
-    int filled = 0;   // slots the writer has filled, not yet hashed
-    int next = 0;     // the next slot to fill
-    bool done = false; // the writer has finished
+    int filled = 0;          // slots handed over, not yet hashed
+    int next = 0;            // the next slot to fill
+    Slot *current = nullptr; // the slot being filled, not handed over yet
+    bool done = false;       // the caller has finished
     std::thread thread;
 
     ~Worker()
     {
         if (thread.joinable()) {
+            if (current)
+                handOver();
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 done = true;
@@ -46,19 +49,40 @@ struct OutputHasher::Worker
 
     void put(const char *data, qint64 size)
     {
-        Slot *slot;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return filled < ringSize; });
-            slot = &ring[size_t(next)];
+        while (size > 0) {
+            if (!current) {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return filled < ringSize; });
+                current = &ring[size_t(next)];
+                current->size = 0;
+            }
+            const qint64 n = qMin(size, chunkSize - current->size);
+            std::memcpy(current->data.get() + current->size, data, size_t(n));
+            current->size += n;
+            data += n;
+            size -= n;
+            if (current->size == chunkSize)
+                handOver();
         }
-        std::memcpy(slot->data.get(), data, size_t(size));
-        slot->size = size;
+    }
+
+    // Hands over what is given and waits until all of it is hashed.
+    void drain()
+    {
+        if (current)
+            handOver();
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return filled == 0; });
+    }
+
+    void handOver()
+    {
         {
             std::lock_guard<std::mutex> lock(mutex);
             next = (next + 1) % ringSize;
             ++filled;
         }
+        current = nullptr;
         changed.notify_all();
     }
 
@@ -83,13 +107,13 @@ struct OutputHasher::Worker
     }
 };
 
-OutputHasher::OutputHasher() = default;
+Sha256Thread::Sha256Thread() = default;
 
-OutputHasher::~OutputHasher() = default;
+Sha256Thread::~Sha256Thread() = default;
 
-void OutputHasher::start(bool secondThread)
+void Sha256Thread::start(bool secondThread)
 {
-    if (!secondThread)
+    if (!secondThread || worker)
         return;
     std::unique_ptr<Worker> w(new Worker);
     w->sha = &sha;
@@ -106,20 +130,22 @@ void OutputHasher::start(bool secondThread)
     }
 }
 
-void OutputHasher::add(const char *data, qint64 size)
+void Sha256Thread::add(const char *data, qint64 size)
 {
-    if (!worker) {
+    if (worker)
+        worker->put(data, size);
+    else
         sha.add(data, size);
-        return;
-    }
-    for (qint64 done = 0; done < size;) {
-        const qint64 n = qMin(size - done, chunkSize);
-        worker->put(data + done, n);
-        done += n;
-    }
 }
 
-QByteArray OutputHasher::finish()
+QByteArray Sha256Thread::resultSoFar()
+{
+    if (worker)
+        worker->drain(); // the second thread now waits: the hash is ours to read
+    return sha.resultSoFar();
+}
+
+QByteArray Sha256Thread::finish()
 {
     worker.reset(); // hashes what is left, then ends
     return sha.result();
