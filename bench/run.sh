@@ -7,7 +7,11 @@
 #   peer   srec_cat from Debian's srecord package, then sync
 # and, for the first layout as Intel HEX, ours against srec_cat -intel and
 # objcopy -O ihex of the same image, and against the copy limit of a text of
-# ours' size (cat of one made before, then sync).
+# ours' size (cat of one made before, then sync). The "one pass" rows hold
+# each path (record inputs, fields, record outputs) against the same merge
+# without it, or against cat + sync of a text as long, and a file of a
+# million scattered records against the same laid end to end, each with its
+# aim; the same rows for the Windows build under Wine against Linux.
 # Each is run RUNS times (default 9; srec_cat PEER_RUNS, default 3; the
 # gigabyte layouts BIG_RUNS, default 3) with warm input caches, after a sync;
 # medians are reported with the peak resident memory, and every output is
