@@ -24,6 +24,7 @@ struct CliOptions
 
     QString output; // as messages name it; "-" for standard output
     bool outputGiven = false;
+    bool formatFromName = false; // the output's name chose merge.format
 
     bool wantMap = false;
     QString map;       // an absolute name, or "-" for standard output

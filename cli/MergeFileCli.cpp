@@ -143,8 +143,13 @@ int merge(const CliOptions &options)
     // A dry run finds what the real one would, the output's problems too.
     if (!job.check() || (options.dryRun && !job.checkOutput()))
         return Refused;
-    if (options.dryRun || options.printLayout)
+    const OutputFormatInfo &format = engine.format ? *engine.format : OutputFormats::flat();
+    if (options.dryRun || options.printLayout) {
         layoutReport(job.layout(), logLine);
+        logLine(QStringLiteral("output format %1 (%2%3)")
+                    .arg(QLatin1String(format.name), QLatin1String(format.summary),
+                         options.formatFromName ? QStringLiteral(", from the output's name") : QString()));
+    }
     MergeMapOutput written;
     written.name = options.output;
     if (options.dryRun) {
@@ -156,11 +161,10 @@ int merge(const CliOptions &options)
         written.length = job.outputSize();
         written.sha256 = job.outputSha256().toHex();
         logLine(QStringLiteral("Image length: %1 bytes").arg(job.layout().imageSize));
-        if (engine.format && engine.format != &OutputFormats::flat())
+        if (&format != &OutputFormats::flat())
             logLine(QStringLiteral("Output length: %1 bytes").arg(written.length));
         logLine(QStringLiteral("SHA-256: %1").arg(QString::fromLatin1(written.sha256)));
     }
-    const OutputFormatInfo &format = engine.format ? *engine.format : OutputFormats::flat();
     if (options.wantMap && !map.writeMap(format, job, written))
         return Refused;
     if (options.dryRun)

@@ -54,6 +54,23 @@ QString formatHelp()
                                       .arg(alternatives(gapless, QStringLiteral(" and ")));
 }
 
+// What -o says of the names that choose a format, from the formats' rows.
+QString outputHelp()
+{
+    QStringList chosen;
+    for (const OutputFormatInfo *format : OutputFormats::all()) {
+        const QString endings = QString::fromLatin1(format->extensions)
+                                    .split(QLatin1Char(' '), Qt::SkipEmptyParts)
+                                    .join(QLatin1String(", "));
+        if (!endings.isEmpty())
+            chosen << QStringLiteral("%1 %2").arg(endings, QLatin1String(format->name));
+    }
+    return QStringLiteral("The output file; - for standard output (the log then goes to standard error). With "
+                          "--settings it replaces the saved output name. Unless --format is given, its name's ending "
+                          "chooses the format, in any case: %1; any other name %2.")
+        .arg(alternatives(chosen, QStringLiteral("; ")), QLatin1String(OutputFormats::flat().name));
+}
+
 QString recordSizeHelp()
 {
     QStringList limits;
@@ -96,12 +113,20 @@ bool applyOutput(const QStringList &values, CliOptions &options, QString *)
 {
     options.output = values.last();
     options.outputGiven = true;
+    // The name's ending chooses the format unless --format (applied after
+    // this) names one.
+    const OutputFormatInfo &byName = OutputFormats::forFileName(options.output);
+    if (&byName != &OutputFormats::flat()) {
+        options.merge.format = &byName;
+        options.formatFromName = true;
+    }
     return true;
 }
 
 bool applyFormat(const QStringList &values, CliOptions &options, QString *error)
 {
     options.merge.format = OutputFormats::find(values.last());
+    options.formatFromName = false;
     if (!options.merge.format)
         return usage(error, QStringLiteral("unknown format %1: %2").arg(values.last(), alternatives(OutputFormats::names())));
     return true;
@@ -233,8 +258,7 @@ const QVector<CliOption> &cliOptionTable()
          applySettings},
         {{QStringLiteral("o"), QStringLiteral("output")},
          QStringLiteral("file"),
-         QStringLiteral("The output file; - for standard output (the log then goes to standard error). With "
-                        "--settings it replaces the saved output name."),
+         outputHelp(),
          applyOutput},
         {{QStringLiteral("format")}, QStringLiteral("format"), formatHelp(), applyFormat},
         {{QStringLiteral("input-format")},

@@ -47,9 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fault("an image past 32-bit addresses");
         qint64 previous = layout.base;
         for (const MergePiece &piece : layout.pieces) {
-            if (piece.size <= 0 || piece.address < previous || piece.end() > layout.end())
+            if (layout.size(piece) <= 0 || layout.address(piece) < previous || layout.end(piece) > layout.end())
                 fault("pieces out of order, overlapping or outside the image");
-            previous = piece.end();
+            previous = layout.end(piece);
         }
         for (int k = 1; k < layout.placements.size(); ++k) {
             if (layout.placements.at(k).address < layout.placements.at(k - 1).address)

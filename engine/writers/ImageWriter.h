@@ -45,6 +45,9 @@ struct OutputFormatInfo
 {
     const char *name;     // as --format takes it
     const char *summary;  // what --help says of it
+    // The endings of an output's name that choose it when no format is
+    // given, space-separated, any case (".hex .ihex"); "": none.
+    const char *extensions;
     bool writesGaps;      // the flat image: fill between files, and padding
     int maxRecordSize;    // the most data bytes in one record; 0: no records
     std::unique_ptr<ImageWriter> (*make)(ByteSink &output, const WriterSettings &settings);
@@ -55,6 +58,9 @@ namespace OutputFormats {
 const QVector<const OutputFormatInfo *> &all();
 const OutputFormatInfo *find(const QString &name);
 const OutputFormatInfo &flat();
+// The format an output's name asks for by its ending; the flat image where
+// none does.
+const OutputFormatInfo &forFileName(const QString &fileName);
 QStringList names();
 } // namespace OutputFormats
 

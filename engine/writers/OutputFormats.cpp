@@ -1,5 +1,7 @@
 #include "ImageWriter.h"
 
+#include <QFileInfo>
+
 // The output formats, in the order --help lists them: one row each, its
 // writer in a file of its own.
 #define MERGEFILE_OUTPUT_FORMATS(row) \
@@ -31,6 +33,19 @@ const OutputFormatInfo *OutputFormats::find(const QString &name)
 const OutputFormatInfo &OutputFormats::flat()
 {
     return rawImageFormat();
+}
+
+const OutputFormatInfo &OutputFormats::forFileName(const QString &fileName)
+{
+    const QString name = QFileInfo(fileName).fileName();
+    for (const OutputFormatInfo *format : all()) {
+        const QStringList endings = QString::fromLatin1(format->extensions).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (const QString &ending : endings) {
+            if (name.endsWith(ending, Qt::CaseInsensitive) && name.size() > ending.size())
+                return *format;
+        }
+    }
+    return flat();
 }
 
 QStringList OutputFormats::names()

@@ -65,7 +65,8 @@ void SRecordWriter::record(qint64 address, const unsigned char *bytes, int count
 
 const OutputFormatInfo &sRecordFormat()
 {
-    static const OutputFormatInfo format{"srec", "Motorola S-records, S3", false, maxRecordSize,
+    static const OutputFormatInfo format{"srec", "Motorola S-records, S3", ".srec .s19 .s28 .s37 .mot", false,
+                                         maxRecordSize,
                                          [](ByteSink &output, const WriterSettings &settings) {
                                              return std::unique_ptr<ImageWriter>(
                                                  new SRecordWriter(output, settings.recordSize));

@@ -161,7 +161,7 @@ void tst_Cli::layoutMap()
     QVERIFY(writeFile(QStringLiteral("c.bin"), "CCC"));
     const Run run = runCli({"--layout", "-o", "out.bin", "1010", "a.bin", "1020", "c.bin", "0x1000", "b.bin"});
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out.size(), 1 + 1 + 3 + 1 + 3);
+    QCOMPARE(run.out.size(), 1 + 1 + 3 + 1 + 1 + 3);
 
     // file, start, offset, size, end, fill after: read back as numbers.
     const QVector<QVector<qint64>> expected{{3, 0x1000, 0x0, 2, 0x1002, 0xE},
@@ -176,7 +176,8 @@ void tst_Cli::layoutMap()
         QCOMPARE(numbers, expected.at(i));
     }
     QCOMPARE(run.out.at(5), QStringLiteral("image length 0x00000023 (35 bytes)"));
-    QCOMPARE(run.out.at(6), QStringLiteral("Merge success!"));
+    QCOMPARE(run.out.at(6), QStringLiteral("output format bin (the flat image, the default)"));
+    QCOMPARE(run.out.at(7), QStringLiteral("Merge success!"));
     QCOMPARE(readFile(QStringLiteral("out.bin")), QByteArray("BB") + fill(14) + "AAAA" + fill(12) + "CCC");
 }
 
@@ -202,7 +203,7 @@ void tst_Cli::dryRunWritesNothing()
     const Run run = runCli(QStringList{"--dry-run", "-o", "old.bin"} + pairs);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(run.out.last(), last);
-    QCOMPARE(run.out.size(), exitCode == 0 ? 1 + 1 + 2 + 1 + 1 : 2);
+    QCOMPARE(run.out.size(), exitCode == 0 ? 1 + 1 + 2 + 1 + 1 + 1 : 2);
     QCOMPARE(readFile(QStringLiteral("old.bin")), QByteArray("old"));
     QCOMPARE(QDir().entryList(QDir::Files).size(), 3);
 }

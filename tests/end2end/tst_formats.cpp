@@ -8,12 +8,15 @@
 #include "WindowDriver.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 namespace {
 
@@ -98,6 +101,8 @@ private slots:
     void recordsReadBack();
     void mapNumbers_data();
     void mapNumbers();
+    void formatFromOutputName_data();
+    void formatFromOutputName();
     void padTo_data();
     void padTo();
     void usageErrors_data();
@@ -294,6 +299,62 @@ void tst_Formats::mapNumbers()
         if (format == QLatin1String("bin"))
             QCOMPARE(written, image);
     }
+}
+
+void tst_Formats::formatFromOutputName_data()
+{
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<bool>("fromName");
+
+    for (const char *name : {"all.hex", "all.HEX", "all.ihex", "all.ihx"})
+        QTest::newRow(name) << name << QStringList() << "hex" << true;
+    for (const char *name : {"all.srec", "all.s19", "all.s28", "all.s37", "all.mot", "ALL.S19"})
+        QTest::newRow(name) << name << QStringList() << "srec" << true;
+    QTest::newRow("all.bin") << "all.bin" << QStringList() << "bin" << false;
+    QTest::newRow("a text file is no record file") << "all.txt" << QStringList() << "bin" << false;
+    QTest::newRow("no ending") << "hex" << QStringList() << "bin" << false;
+    QTest::newRow("the last ending counts") << "all.hex.bin" << QStringList() << "bin" << false;
+    QTest::newRow("a name that is only the ending") << ".hex" << QStringList() << "bin" << false;
+    QTest::newRow("a folder's ending does not count") << "in.hex/all" << QStringList() << "bin" << false;
+    QTest::newRow("--format wins over the name") << "all.hex" << QStringList{"--format", "bin"} << "bin" << false;
+    QTest::newRow("--format before -o wins too") << "all.s19" << QStringList{"--format", "hex"} << "hex" << false;
+    QTest::newRow("--format srec for a .bin") << "all.bin" << QStringList{"--format", "srec"} << "srec" << false;
+}
+
+// Without --format, the output's name chooses, as a user reads it; the
+// layout says what was chosen and why, and the map says it too.
+void tst_Formats::formatFromOutputName()
+{
+    QFETCH(QString, output);
+    QFETCH(QStringList, args);
+    QFETCH(QString, format);
+    QFETCH(bool, fromName);
+
+    QVERIFY(QDir().mkpath(QStringLiteral("in.hex")));
+    const Pieces pieces{{0x1000, 100}, {0x1100, 50}};
+    const Run run = runCli(args + QStringList{"--layout", "--map", "map.json", "-o", output} + writePieces(pieces));
+    QCOMPARE(run.exitCode, 0);
+    const QString said = QStringLiteral("output format %1 (").arg(format);
+    const auto line = std::find_if(run.out.cbegin(), run.out.cend(), [&](const QString &l) { return l.startsWith(said); });
+    QVERIFY2(line != run.out.cend(), qPrintable(run.out.join(QLatin1Char('\n'))));
+    QCOMPARE(line->endsWith(QLatin1String(", from the output's name)")), fromName);
+    const QJsonObject map = QJsonDocument::fromJson(readFile(QStringLiteral("map.json"))).object();
+    QCOMPARE(map.value(QStringLiteral("format")).toString(), format);
+
+    const QByteArray image = referenceImage(pieces, 0);
+    if (format == QLatin1String("bin")) {
+        QCOMPARE(readFile(output), image);
+        return;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("srec_cat")).isEmpty())
+        QSKIP("srec_cat (Debian's srecord) reads the records back; it is not here");
+    const QByteArray back = runTool(QStringLiteral("srec_cat"),
+                                    {output, format == QLatin1String("hex") ? "-intel" : "-motorola", "-fill", "0xFF",
+                                     "0x1000", QStringLiteral("0x%1").arg(0x1000 + image.size(), 0, 16), "-offset",
+                                     "-0x1000", "-o", "-", "-binary"});
+    QCOMPARE(back, image);
 }
 
 void tst_Formats::padTo_data()
