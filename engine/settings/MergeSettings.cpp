@@ -1,6 +1,7 @@
 #include "MergeSettings.h"
 
 #include "platform/FileHandle.h"
+#include "platform/ProgramFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -160,10 +161,16 @@ QString MergeSettings::userPath()
     return folder + QStringLiteral("/MergeFile/MergeTool.ini");
 }
 
-// Tried, not judged from the folder's mode: on Windows only trying tells
-// whether a folder such as Program Files takes a new file.
-bool MergeSettings::besideProgramIsWritable()
+// A copy of the user's own: not installed by the system (into the prefix it
+// was built for, or Program Files), in a folder the user owns, which takes a
+// new file. Root may write into /usr/bin, and would leave rows there that no
+// package owns and every user then starts with. Whether it takes a file is
+// tried, not judged from the folder's mode: on Windows only trying tells.
+bool MergeSettings::keepsRowsBesideProgram()
 {
+    const QString program = QDir::currentPath(); // main makes the program's folder current
+    if (ProgramFolder::isInstalled(program) || !ProgramFolder::isOwnedByUser(program))
+        return false;
     const QFileInfo file(defaultPath());
     QString folder = file.absolutePath();
     if (!QFileInfo(folder).isDir())
@@ -176,14 +183,14 @@ bool MergeSettings::besideProgramIsWritable()
 
 QString MergeSettings::windowLoadPath()
 {
-    if (besideProgramIsWritable() || !QFileInfo::exists(userPath()))
+    if (keepsRowsBesideProgram() || !QFileInfo::exists(userPath()))
         return defaultPath();
     return userPath();
 }
 
 QString MergeSettings::windowSavePath()
 {
-    if (besideProgramIsWritable())
+    if (keepsRowsBesideProgram())
         return defaultPath();
     QDir().mkpath(QFileInfo(userPath()).absolutePath());
     return userPath();

@@ -27,11 +27,12 @@ struct MergeSettings
     // on Linux, the local AppData\MergeFile on Windows), for a program
     // installed where it cannot write beside itself.
     static QString userPath();
-    // Where the window keeps its rows: beside the program wherever it can
-    // write there, as it always has; else the user's file, which is then
-    // also read, unless there is none yet and the program's folder holds one
-    // (a team's shipped defaults).
-    static bool besideProgramIsWritable();
+    // Where the window keeps its rows: beside a copy of the program that is
+    // the user's own (not installed, in a folder the user owns and can
+    // write), as it always has; else the user's file, which is then also
+    // read, unless there is none yet and the program's folder holds one (a
+    // team's shipped defaults).
+    static bool keepsRowsBesideProgram();
     static QString windowLoadPath();
     static QString windowSavePath();
 

@@ -436,26 +436,42 @@ void tst_Settings::onlyARegularFileIsWritten()
 
 void tst_Settings::whereTheRowsAreKept_data()
 {
-    QTest::addColumn<bool>("programFolderWritable");
-    QTest::addColumn<QByteArray>("shipped"); // cfg/MergeTool.ini beside the program at first
-    QTest::addColumn<QString>("firstName");  // what row 1 shows at the first start
+    QTest::addColumn<bool>("asRoot");
+    QTest::addColumn<bool>("usersFolder");           // the program's folder belongs to the user
+    QTest::addColumn<bool>("programFolderWritable"); // for the user
+    QTest::addColumn<QByteArray>("shipped");         // cfg/MergeTool.ini beside the program at first
+    QTest::addColumn<QString>("firstName");          // what row 1 shows at the first start
+    QTest::addColumn<bool>("beside");                // where the rows are kept
 
-    QTest::newRow("a program folder it can write: beside the program") << true << QByteArray() << QString();
-    QTest::newRow("an installed program: the user's own folder") << false << QByteArray() << QString();
+    QTest::newRow("the user's own folder: beside the program")
+        << false << true << true << QByteArray() << QString() << true;
+    QTest::newRow("root in its own folder (a build folder): beside the program")
+        << true << true << true << QByteArray() << QString() << true;
+    QTest::newRow("a folder the user cannot write (installed): the user's own folder")
+        << false << false << false << QByteArray() << QString() << false;
+    QTest::newRow("a folder of someone else's that the user may write: the user's own folder")
+        << false << false << true << QByteArray() << QString() << false;
     QTest::newRow("shipped rows beside an installed program are read")
-        << false << QByteArray("[MergeTool]\nFile1Name=shipped.bin\nFile1Enable=1\n") << "shipped.bin";
+        << false << false << false << QByteArray("[MergeTool]\nFile1Name=shipped.bin\nFile1Enable=1\n") << "shipped.bin"
+        << false;
 }
 
 // Started, given a row, closed and started again: the row is there, kept
-// beside the program where it can write, else in the user's own folder.
+// beside a copy of the program that is the user's own, else in the user's
+// own settings folder. (The install prefix's rule has a unit table.)
 void tst_Settings::whereTheRowsAreKept()
 {
 #ifndef Q_OS_UNIX
     QSKIP("a folder that the program cannot write is a matter of access rights on Windows");
 #else
+    QFETCH(bool, asRoot);
+    QFETCH(bool, usersFolder);
     QFETCH(bool, programFolderWritable);
     QFETCH(QByteArray, shipped);
     QFETCH(QString, firstName);
+    QFETCH(bool, beside);
+    if (!ScopedUnprivileged::isRoot() && (asRoot || !usersFolder))
+        QSKIP("root makes a folder another user's, or runs the program as root");
 
     QTemporaryDir home;
     QVERIFY(home.isValid());
@@ -470,9 +486,13 @@ void tst_Settings::whereTheRowsAreKept()
         QVERIFY(QDir().mkpath(QStringLiteral("cfg")));
         QCOMPARE(chmod("cfg", 0555), 0);
     }
-    QCOMPARE(chmod(".", programFolderWritable ? 0777 : 0555), 0);
+    // The user is nobody where the test runs as root; the folder is root's.
+    const uid_t user = asRoot || !ScopedUnprivileged::isRoot() ? geteuid() : ScopedUnprivileged::nobody;
+    if (usersFolder && user != geteuid())
+        QCOMPARE(chown(".", user, user), 0);
+    QCOMPARE(chmod(".", programFolderWritable ? (usersFolder ? 0755 : 0777) : 0555), 0);
     {
-        ScopedUnprivileged unprivileged; // root writes anywhere
+        ScopedUnprivileged unprivileged(!asRoot); // root writes anywhere
         QVERIFY(unprivileged.isValid());
         start();
         QCOMPARE(nameEdit(*window, 1)->text(), firstName);
@@ -484,11 +504,11 @@ void tst_Settings::whereTheRowsAreKept()
     }
     QCOMPARE(chmod(".", 0755), 0);
     QFile::setPermissions(QStringLiteral("cfg"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QCOMPARE(QFileInfo::exists(userFile), !programFolderWritable);
-    QSettings kept(programFolderWritable ? iniPath : userFile, QSettings::IniFormat);
+    QCOMPARE(QFileInfo::exists(userFile), !beside);
+    QSettings kept(beside ? iniPath : userFile, QSettings::IniFormat);
     QCOMPARE(kept.value(QStringLiteral("MergeTool/File2Name")).toString(), QStringLiteral("typed.bin"));
-    // What was shipped stays as it was.
-    if (!programFolderWritable)
+    // What was shipped (or nothing) stays as it was beside the program.
+    if (!beside)
         QCOMPARE(readFile(iniPath), shipped);
     if (savedHome.isEmpty())
         qunsetenv("XDG_CONFIG_HOME");

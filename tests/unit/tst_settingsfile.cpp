@@ -2,6 +2,7 @@
 // what a stored file gives each field, what a save writes, and the values a
 // merge must not use as names.
 
+#include "platform/ProgramFolder.h"
 #include "settings/MergeSettings.h"
 
 #include <QDir>
@@ -30,6 +31,8 @@ private slots:
     void onlyARegularFileIsRead();
     void userFolder_data();
     void userFolder();
+    void installedFolders_data();
+    void installedFolders();
 
 private:
     QString path() const { return dir->filePath(QStringLiteral("cfg/MergeTool.ini")); }
@@ -188,6 +191,44 @@ void tst_SettingsFile::userFolder()
         qunsetenv("XDG_CONFIG_HOME");
     QCOMPARE(path, QString(folder).replace(QLatin1Char('~'), QDir::homePath()) + QStringLiteral("/MergeFile/MergeTool.ini"));
 #endif
+}
+
+void tst_SettingsFile::installedFolders_data()
+{
+    QTest::addColumn<QString>("folder"); // in the test's folder, which holds usr/bin, usr2/bin, usr/lib
+    QTest::addColumn<QString>("prefix"); // and the links up (to usr) and bin (to usr/bin)
+    QTest::addColumn<bool>("installed");
+
+    QTest::newRow("in the prefix") << "usr/bin" << "usr" << true;
+    QTest::newRow("the prefix itself") << "usr" << "usr" << true;
+    QTest::newRow("the prefix given with a slash") << "usr/bin" << "usr/" << true;
+    QTest::newRow("a folder whose name starts like the prefix") << "usr2/bin" << "usr" << false;
+    QTest::newRow("a folder beside the prefix") << "usr2" << "usr/bin" << false;
+    QTest::newRow("a folder above the prefix") << "usr" << "usr/bin" << false;
+    QTest::newRow("through .. back into the prefix") << "usr/bin/../lib" << "usr" << true;
+    QTest::newRow("a link to a folder in the prefix") << "bin" << "usr" << true;
+    QTest::newRow("the prefix through a link") << "usr/bin" << "up" << true;
+    QTest::newRow("no prefix") << "usr/bin" << "" << false;
+}
+
+// Where the system installed the program, the window keeps its rows in the
+// user's folder: the folder and the prefix compared as they are on disk.
+void tst_SettingsFile::installedFolders()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, prefix);
+    QFETCH(bool, installed);
+
+#ifdef Q_OS_WIN
+    if (folder == QLatin1String("bin") || prefix == QLatin1String("up"))
+        QSKIP("QFile::link makes a shortcut on Windows, not a link the system follows");
+#endif
+    const QDir here(dir->path());
+    for (const char *made : {"usr/bin", "usr2/bin", "usr/lib"})
+        QVERIFY(here.mkpath(QLatin1String(made)));
+    QVERIFY(QFile::link(here.filePath(QStringLiteral("usr")), here.filePath(QStringLiteral("up"))));
+    QVERIFY(QFile::link(here.filePath(QStringLiteral("usr/bin")), here.filePath(QStringLiteral("bin"))));
+    QCOMPARE(ProgramFolder::liesIn(here.filePath(folder), prefix.isEmpty() ? prefix : here.filePath(prefix)), installed);
 }
 
 QTEST_GUILESS_MAIN(tst_SettingsFile)
