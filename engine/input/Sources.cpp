@@ -1,53 +1,12 @@
-#include "Sources.h"
+#include "SourceParts.h"
 
 #include <QMap>
-
-#include <exception>
 
 namespace {
 
 // The most a stream of record text or ELF may hold: 4 GiB of data written
 // as Intel HEX, with room to spare.
 constexpr qint64 recordStreamLimit = qint64(12) << 30;
-
-// An input that is a file on disk.
-class FileBytes : public ByteSource
-{
-public:
-    explicit FileBytes(SourceFile &file)
-        : file(file)
-    {
-    }
-    qint64 size() const override { return file.size(); }
-    qint64 readAt(qint64 offset, char *data, qint64 size) override { return file.readAt(offset, data, size); }
-
-private:
-    SourceFile &file;
-};
-
-// An input whose bytes were copied into the store.
-class StoredBytes : public ByteSource
-{
-public:
-    StoredBytes(ScratchStore &store, qint64 start, qint64 length)
-        : store(store)
-        , start(start)
-        , length(length)
-    {
-    }
-    qint64 size() const override { return length; }
-    qint64 readAt(qint64 offset, char *data, qint64 size) override
-    {
-        if (offset >= length)
-            return 0;
-        return store.readAt(start + offset, data, qMin(size, length - offset));
-    }
-
-private:
-    ScratchStore &store;
-    qint64 start;
-    qint64 length;
-};
 
 // Reads exactly count bytes from offset, or says it could not.
 template <typename Reader>
@@ -63,34 +22,6 @@ bool readFully(Reader &&readAt, qint64 offset, char *into, qint64 count)
 }
 
 } // namespace
-
-struct SourceSet::Source
-{
-    MergeInput input;
-    SourceFile file;
-    const InputReader *reader = nullptr; // once told
-    Fault fault = Fault::None;           // found while telling, reported in turn
-    bool stream = false;
-    FileIdentity identity;
-    qint64 checkedSize = 0;  // of a file on disk, when it was opened
-    QByteArray head;         // a stream's first bytes, read to tell it
-    bool headIsAll = false;  // the stream ended within them
-    qint64 copyStart = -1;   // a stream's copy in the store
-    qint64 copySize = 0;
-    bool ranPast = false;
-    bool readAtWrite = false; // its own bytes are read again when the image is written
-    bool kept = false;        // open, and counted against the budget
-};
-
-// A record file decoded ahead: by whom, and what it gave.
-struct SourceSet::Decoded
-{
-    enum State { None, Waiting, Decoding, Done } state = None;
-    InputReader::Result result = InputReader::Read;
-    InputContent content;
-    QString problem;
-    int store = 0;
-};
 
 SourceSet::SourceSet(Messages::Log log)
     : log(std::move(log))
@@ -120,87 +51,6 @@ void SourceSet::clear()
     for (ScratchStore &store : stores)
         store.clear();
     keptOpen = 0;
-}
-
-void SourceSet::stopDecoding()
-{
-    if (decoder.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(decodeMutex);
-            stopDecoder = true;
-        }
-        decodeChanged.notify_all();
-        decoder.join();
-    }
-    stopDecoder = false;
-    decoded.clear();
-}
-
-// A file being decoded, or waiting for it, is not put aside for the budget:
-// the decoding thread reads it.
-bool SourceSet::setAside(const Source &source) const
-{
-    std::lock_guard<std::mutex> lock(decodeMutex);
-    for (size_t i = 0; i < decoded.size(); ++i) {
-        if (sources[i].get() == &source)
-            return decoded[i].state != Decoded::Waiting && decoded[i].state != Decoded::Decoding;
-    }
-    return true;
-}
-
-void SourceSet::decodeAhead()
-{
-    int records = 0;
-    decoded.assign(sources.size(), Decoded());
-    for (size_t k = 0; k < sources.size(); ++k) {
-        const Source &source = *sources[k];
-        // Text to decode, in a file that stays open: no stream, no ELF, no
-        // file put aside for the budget.
-        const bool text = source.reader && !source.reader->isRaw() && source.reader->name() != QLatin1String("elf");
-        if (text && !source.stream && source.fault == Fault::None && source.file.isOpen()) {
-            decoded[k].state = Decoded::Waiting;
-            ++records;
-        }
-    }
-    if (records < 2)
-        return; // nothing to do two at a time
-    try {
-        decoder = std::thread([this] { decodeWork(); });
-    } catch (const std::exception &) {
-        // No second thread to be had: read() decodes each in turn.
-    }
-}
-
-void SourceSet::decode(Source &source, int store, Decoded &result)
-{
-    FileBytes bytes(source.file);
-    result.result = source.reader->read(bytes, stores[store], result.content, result.problem);
-    result.store = store;
-}
-
-// The second thread: the first record file nobody decodes yet, again and
-// again, into the second store.
-void SourceSet::decodeWork()
-{
-    for (;;) {
-        size_t k = 0;
-        {
-            std::lock_guard<std::mutex> lock(decodeMutex);
-            while (k < decoded.size() && decoded[k].state != Decoded::Waiting)
-                ++k;
-            if (stopDecoder || k == decoded.size())
-                return;
-            decoded[k].state = Decoded::Decoding;
-        }
-        Decoded result;
-        decode(*sources[k], 1, result);
-        {
-            std::lock_guard<std::mutex> lock(decodeMutex);
-            result.state = Decoded::Done;
-            decoded[k] = std::move(result);
-        }
-        decodeChanged.notify_all();
-    }
 }
 
 bool SourceSet::collect(const QVector<MergeRow> &rows)
@@ -410,44 +260,8 @@ bool SourceSet::read(int k, qint64 rawLimit, InputContent &content)
 
     QString problem;
     InputReader::Result result = InputReader::Read;
-    Decoded *ahead = nullptr;
-    std::unique_lock<std::mutex> lock(decodeMutex, std::defer_lock);
-    if (size_t(k) < decoded.size()) {
-        lock.lock(); // the second thread may be writing its state now
-        if (decoded[size_t(k)].state != Decoded::None)
-            ahead = &decoded[size_t(k)];
-        else
-            lock.unlock();
-    }
-    if (ahead) {
-        // Decoded by the second thread, or by this one now; while the second
-        // thread still decodes it, this one decodes the next file waiting.
-        while (ahead->state != Decoded::Done) {
-            size_t next = size_t(k);
-            while (next < decoded.size() && decoded[next].state != Decoded::Waiting)
-                ++next;
-            if (next == decoded.size()) {
-                decodeChanged.wait(lock);
-                continue;
-            }
-            decoded[next].state = Decoded::Decoding;
-            lock.unlock();
-            Decoded mine;
-            decode(*sources[next], 0, mine);
-            mine.state = Decoded::Done;
-            lock.lock();
-            decoded[next] = std::move(mine);
-        }
-        result = ahead->result;
-        content = std::move(ahead->content);
-        problem = ahead->problem;
-        const quint8 store = quint8(ahead->store);
-        lock.unlock();
-        for (MergeSegment &segment : content.segments)
-            segment.store = store;
-    } else {
+    if (!takeDecoded(k, result, content, problem))
         result = reader.read(*bytes, stores[0], content, problem);
-    }
     switch (result) {
     case InputReader::Damaged:
         return fail(Messages::cannotRead(source.input.name, problem));

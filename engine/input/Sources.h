@@ -102,6 +102,7 @@ private:
     bool fail(const QString &message);
     void decodeWork();
     void decode(Source &source, int store, Decoded &result);
+    bool takeDecoded(int k, InputReader::Result &result, InputContent &content, QString &problem);
     void stopDecoding();
     bool setAside(const Source &source) const;
     bool report(int k, Fault fault);
