@@ -33,8 +33,18 @@ struct CliOptions
     bool dryRun = false;
 };
 
+// What a shell offers for an option's value: nothing (an address, a number),
+// file names, or the words words() gives (a word that ends in '@' is one the
+// user goes on typing).
+struct CliCompletion
+{
+    enum Kind { Nothing, FileName, Word } kind;
+    QStringList (*words)();
+};
+
 // One option of the command line: the one place it is named. The table feeds
-// the parser, --help and the manual page's OPTIONS section.
+// the parser, --help, the manual page's OPTIONS section and the shell's
+// completion.
 struct CliOption
 {
     QStringList names;  // "o", "output"
@@ -43,6 +53,7 @@ struct CliOption
     // Takes its values (every one given, in order) into options; false with
     // a one-line usage error.
     bool (*apply)(const QStringList &values, CliOptions &options, QString *error);
+    CliCompletion completion;
 };
 
 // In the order --help and the manual list them, which is also the order they
@@ -67,5 +78,7 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString
 
 // The manual page's OPTIONS entries, in troff, from the table.
 QString manPageOptions();
+// A bash completion script for MergeFileCli, from the table.
+QString bashCompletion();
 
 #endif // CLIOPTIONS_H

@@ -242,64 +242,83 @@ bool applyDryRun(const QStringList &, CliOptions &options, QString *)
     return true;
 }
 
+// The words a shell offers for the values that are words.
+QStringList formatWords()
+{
+    return OutputFormats::names();
+}
+
+QStringList inputFormatWords()
+{
+    return {QStringLiteral("auto"), QStringLiteral("raw")};
+}
+
+QStringList fieldWords() // the kind, then the user's address
+{
+    QStringList words;
+    for (const QString &kind : FieldKinds::names())
+        words << kind + QLatin1Char('@');
+    return words;
+}
+
 } // namespace
 
 const QVector<CliOption> &cliOptionTable()
 {
     static const QVector<CliOption> table{
-        {{QStringLiteral("h"), QStringLiteral("help")}, {}, QStringLiteral("Show the options and exit."), applyHelp},
-        {{QStringLiteral("v"), QStringLiteral("version")}, {}, QStringLiteral("Show the version and exit."), applyVersion},
+        {{QStringLiteral("h"), QStringLiteral("help")}, {}, QStringLiteral("Show the options and exit."), applyHelp, {}},
+        {{QStringLiteral("v"), QStringLiteral("version")}, {}, QStringLiteral("Show the version and exit."), applyVersion, {}},
         {{QStringLiteral("settings")},
          QStringLiteral("path"),
          QStringLiteral("Merge the rows that the window saved in this INI file (cfg/MergeTool.ini). Relative file "
                         "names in it are relative to the folder that holds its cfg folder, as they are to the "
                         "window; for the file an installed window keeps in ~/.config/MergeFile/MergeTool.ini, "
                         "relative to the folder this program is installed in."),
-         applySettings},
+         applySettings, {CliCompletion::FileName, nullptr}},
         {{QStringLiteral("o"), QStringLiteral("output")},
          QStringLiteral("file"),
          outputHelp(),
-         applyOutput},
-        {{QStringLiteral("format")}, QStringLiteral("format"), formatHelp(), applyFormat},
+         applyOutput, {CliCompletion::FileName, nullptr}},
+        {{QStringLiteral("format")}, QStringLiteral("format"), formatHelp(), applyFormat, {CliCompletion::Word, formatWords}},
         {{QStringLiteral("input-format")},
          QStringLiteral("auto|raw"),
          QStringLiteral("auto (the default for pairs) reads each input as what it is: Intel HEX, S-records, ELF (its "
                         "load addresses) or raw data; raw (the default with --settings, the window's rule) reads "
                         "every input whole as raw bytes."),
-         applyInputFormat},
+         applyInputFormat, {CliCompletion::Word, inputFormatWords}},
         {{QStringLiteral("base")},
          QStringLiteral("addr"),
          QStringLiteral("The address the image's first byte stands for (hexadecimal, 1000 by default); nothing may "
                         "lie below it."),
-         applyBase},
-        {{QStringLiteral("record-size")}, QStringLiteral("n"), recordSizeHelp(), applyRecordSize},
+         applyBase, {}},
+        {{QStringLiteral("record-size")}, QStringLiteral("n"), recordSizeHelp(), applyRecordSize, {}},
         {{QStringLiteral("pad-to")},
          QStringLiteral("size"),
          QStringLiteral("Fill the bin image with the fill byte up to this many bytes (hexadecimal, such as a flash "
                         "size: 0x400000); a longer image is refused."),
-         applyPadTo},
-        {{QStringLiteral("field")}, QStringLiteral("field"), fieldHelp(), applyField},
+         applyPadTo, {}},
+        {{QStringLiteral("field")}, QStringLiteral("field"), fieldHelp(), applyField, {CliCompletion::Word, fieldWords}},
         {{QStringLiteral("flash")},
          QStringLiteral("origin,size"),
          QStringLiteral("The flash, ORIGIN,SIZE (hexadecimal): every byte of the image must lie in it."),
-         applyFlash},
+         applyFlash, {}},
         {{QStringLiteral("sector-size")},
          QStringLiteral("size"),
          QStringLiteral("The flash's erase sector size (hexadecimal, a power of two): no two files, nor a file and a "
                         "field, may share a sector."),
-         applySectorSize},
+         applySectorSize, {}},
         {{QStringLiteral("fill")},
          QStringLiteral("byte"),
          QStringLiteral("The byte of leading fill, gaps, holes and padding (hexadecimal, FF by default)."),
-         applyFill},
+         applyFill, {}},
         {{QStringLiteral("map")},
          QStringLiteral("file"),
          QStringLiteral("Write a JSON map of the merge (the image, and per file its format, segments, shift, slot, "
                         "CRC-32 and SHA-256, and every field) to this file; - for standard output."),
-         applyMap},
-        {{QStringLiteral("layout")}, {}, QStringLiteral("Print the image map before merging."), applyLayout},
+         applyMap, {CliCompletion::FileName, nullptr}},
+        {{QStringLiteral("layout")}, {}, QStringLiteral("Print the image map before merging."), applyLayout, {}},
         {{QStringLiteral("dry-run")}, {}, QStringLiteral("Run every check, the output's too, and print the map; write no image."),
-         applyDryRun},
+         applyDryRun, {}},
     };
     return table;
 }

@@ -88,7 +88,7 @@ mkdir -p "$dist"
 cp "$build/MergeFile/MergeFile.exe" "$build/cli/MergeFileCli.exe" "$dist/"
 i686-w64-mingw32-strip "$dist/MergeFile.exe" "$dist/MergeFileCli.exe"
 cp "$build/packaging/README.txt" "$dist/README.txt"
-cp packaging/windows-third-party.txt "$dist/LICENSE.txt"
+cat packaging/windows-license.txt LICENSE > "$dist/LICENSE.txt"
 version=$(cat "$build/packaging/version.txt")
 (cd "$dist" && zip -q -X "MergeFile-$version-win32.zip" MergeFile.exe MergeFileCli.exe README.txt LICENSE.txt)
 echo "Windows build and tests took $(( (SECONDS - start) / 60 )) min $(( (SECONDS - start) % 60 )) s."

@@ -1,8 +1,9 @@
 cmake_minimum_required(VERSION 3.16)
 # "cmake --install" with a prefix and DESTDIR, as a packager runs it: the
 # programs, the manual pages, the desktop entry (which desktop-file-validate
-# must accept), the icon at every hicolor size and the package's documents
-# land where a Linux desktop looks for them, and nowhere else.
+# must accept), the icon at every hicolor size and scalable, the AppStream
+# metainfo, bash's completion and the package's documents land where a Linux
+# desktop looks for them, and nowhere else.
 set(work ${WORK})
 file(REMOVE_RECURSE ${work})
 execute_process(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${work} ${CMAKE_COMMAND} --install ${BUILD} --prefix /opt/mf
@@ -13,7 +14,11 @@ endif()
 
 set(expected bin/MergeFile bin/MergeFileCli share/applications/mergefile.desktop
              share/man/man1/MergeFileCli.1.gz share/man/man1/MergeFile.1.gz
-             share/doc/mergefile/copyright share/doc/mergefile/changelog.Debian.gz)
+             share/doc/mergefile/copyright share/doc/mergefile/changelog.Debian.gz
+             share/doc/mergefile/changelog.gz share/doc/mergefile/README.md.gz
+             share/icons/hicolor/scalable/apps/mergefile.svg share/lintian/overrides/mergefile
+             share/bash-completion/completions/MergeFileCli
+             share/metainfo/example.c_seed_23f80df2.MergeFile.metainfo.xml)
 foreach(size 16 32 48 64 128 256)
     list(APPEND expected share/icons/hicolor/${size}x${size}/apps/mergefile.png)
 endforeach()

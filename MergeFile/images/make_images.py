@@ -25,7 +25,18 @@ def canvas(size):
     return [[TRANSPARENT] * size for _ in range(size)]
 
 
+class Drawing:
+    """Records rectangles instead of setting pixels: the scalable icon."""
+
+    def __init__(self, size):
+        self.size = size
+        self.shapes = []
+
+
 def rect(img, x0, y0, x1, y1, colour):
+    if isinstance(img, Drawing):
+        img.shapes.append((x0, y0, x1 - x0 + 1, y1 - y0 + 1, colour))
+        return
     for y in range(max(0, y0), min(len(img), y1 + 1)):
         for x in range(max(0, x0), min(len(img), x1 + 1)):
             img[y][x] = colour
@@ -50,9 +61,9 @@ def folder(size):
     return img
 
 
-def merge_arrows(size):
+def merge_arrows(size, img=None):
     """Two blocks flowing into one: the Merge button and the program icon."""
-    img = canvas(size)
+    img = canvas(size) if img is None else img
     s = size / 18.0
     p = lambda v: int(round(v * s))
     rect(img, p(1), p(2), p(6), p(6), LIGHT_BLUE)
@@ -87,6 +98,17 @@ def png(img):
     header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
             + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def svg(drawing):
+    """The drawing in its own units: pixel for pixel the 18-pixel image, scaled."""
+    size = drawing.size
+    out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" viewBox="0 0 %d %d">'
+           % (size, size, size, size)]
+    for x, y, w, h, colour in drawing.shapes:
+        out.append('<rect x="%d" y="%d" width="%d" height="%d" fill="#%02x%02x%02x"/>' % ((x, y, w, h) + colour))
+    out.append("</svg>")
+    return ("\n".join(out) + "\n").encode("ascii")
 
 
 def ico_image(img, palette):
@@ -138,6 +160,8 @@ def main():
     for size in HICOLOR_SIZES:
         with open(os.path.join(HERE, "hicolor", "%d.png" % size), "wb") as f:
             f.write(png(merge_arrows(size)))
+    with open(os.path.join(HERE, "hicolor", "scalable.svg"), "wb") as f:
+        f.write(svg(merge_arrows(18, Drawing(18))))
 
 
 if __name__ == "__main__":

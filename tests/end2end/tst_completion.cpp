@@ -1,0 +1,161 @@
+// MergeFileCli's bash completion as the build made it, driven as bash drives
+// it: the words split as bash splits them (at '=' and ':'), the function
+// called, and what it offers read back from COMPREPLY.
+
+#include "CliOptions.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_Completion : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void offers_data();
+    void offers();
+    void everyOptionIsOffered();
+    void registeredForTheProgram();
+
+private:
+    // What the completion offers for words, the last being the one completed.
+    QStringList complete(const QStringList &words, const QString &extra = QString());
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+namespace {
+
+QString quoted(QString word)
+{
+    return QLatin1Char('\'') + word.replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\'');
+}
+
+} // namespace
+
+void tst_Completion::init()
+{
+    dir.reset(new QTemporaryDir);
+    QVERIFY(dir->isValid());
+    for (const char *name : {"app.bin", "app.elf", "boot.hex", "with space.bin", "-dash.bin"}) {
+        QFile file(dir->filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("images")));
+}
+
+void tst_Completion::cleanup()
+{
+    dir.reset();
+}
+
+QStringList tst_Completion::complete(const QStringList &words, const QString &extra)
+{
+    QStringList array;
+    for (const QString &word : words)
+        array << quoted(word);
+    const QString script = QStringLiteral("source %1 || exit 3\n"
+                                          "COMP_WORDS=(MergeFileCli %2)\n"
+                                          "COMP_CWORD=%3\n"
+                                          "_MergeFileCli\n"
+                                          "printf '%s\\n' \"${COMPREPLY[@]}\"\n%4")
+                               .arg(quoted(QStringLiteral(MERGEFILE_COMPLETION_PATH)), array.join(QLatin1Char(' ')))
+                               .arg(words.size())
+                               .arg(extra);
+    QProcess bash;
+    bash.setWorkingDirectory(dir->path());
+    bash.start(QStringLiteral("bash"), {QStringLiteral("--norc"), QStringLiteral("-c"), script});
+    if (!bash.waitForFinished(10000) || bash.exitStatus() != QProcess::NormalExit || bash.exitCode() != 0) {
+        qWarning("bash: %s", bash.readAllStandardError().constData());
+        return {QStringLiteral("(bash failed)")};
+    }
+    QStringList offered = QString::fromUtf8(bash.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    offered.sort();
+    return offered;
+}
+
+void tst_Completion::offers_data()
+{
+    QTest::addColumn<QStringList>("words"); // as bash splits them; the last is completed
+    QTest::addColumn<QStringList>("offered");
+
+    const QStringList none;
+    const QStringList files{QStringLiteral("-dash.bin"), QStringLiteral("app.bin"), QStringLiteral("app.elf"), QStringLiteral("boot.hex"),
+                            QStringLiteral("images"), QStringLiteral("with space.bin")};
+    const QStringList formats{QStringLiteral("bin"), QStringLiteral("hex"), QStringLiteral("srec")};
+
+    QTest::newRow("an option by its start") << QStringList{QStringLiteral("--fo")} << QStringList{QStringLiteral("--format")};
+    QTest::newRow("options sharing a start")
+        << QStringList{QStringLiteral("--f")}
+        << QStringList{QStringLiteral("--field"), QStringLiteral("--fill"), QStringLiteral("--flash"), QStringLiteral("--format")};
+    QTest::newRow("the output formats") << QStringList{QStringLiteral("--format"), QString()} << formats;
+    QTest::newRow("an output format by its start") << QStringList{QStringLiteral("--format"), QStringLiteral("s")}
+                                                   << QStringList{QStringLiteral("srec")};
+    QTest::newRow("--format= as bash splits it") << QStringList{QStringLiteral("--format"), QStringLiteral("=")} << formats;
+    QTest::newRow("--format=h") << QStringList{QStringLiteral("--format"), QStringLiteral("="), QStringLiteral("h")}
+                                << QStringList{QStringLiteral("hex")};
+    QTest::newRow("input formats") << QStringList{QStringLiteral("--input-format"), QString()}
+                                   << QStringList{QStringLiteral("auto"), QStringLiteral("raw")};
+    QTest::newRow("field kinds, the address left to type")
+        << QStringList{QStringLiteral("--field"), QStringLiteral("crc16")}
+        << QStringList{QStringLiteral("crc16-ccitt@"), QStringLiteral("crc16-xmodem@")};
+    QTest::newRow("the output's name") << QStringList{QStringLiteral("-o"), QStringLiteral("app.")}
+                                       << QStringList{QStringLiteral("app.bin"), QStringLiteral("app.elf")};
+    QTest::newRow("a settings file") << QStringList{QStringLiteral("--settings"), QString()} << files;
+    QTest::newRow("a map file") << QStringList{QStringLiteral("--map"), QStringLiteral("b")} << QStringList{QStringLiteral("boot.hex")};
+    QTest::newRow("a file after its address") << QStringList{QStringLiteral("1000"), QString()} << files;
+    QTest::newRow("a name with a space") << QStringList{QStringLiteral("1000"), QStringLiteral("w")}
+                                         << QStringList{QStringLiteral("with space.bin")};
+    QTest::newRow("a file after the own-address dash") << QStringList{QStringLiteral("-"), QStringLiteral("boot")}
+                                                       << QStringList{QStringLiteral("boot.hex")};
+    QTest::newRow("an address: nothing to offer")
+        << QStringList{QStringLiteral("1000"), QStringLiteral("app.bin"), QString()} << none;
+    QTest::newRow("a file after a slot ADDR:SIZE")
+        << QStringList{QStringLiteral("1000"), QStringLiteral(":"), QStringLiteral("8000"), QStringLiteral("app")}
+        << QStringList{QStringLiteral("app.bin"), QStringLiteral("app.elf")};
+    QTest::newRow("a slot's size: nothing")
+        << QStringList{QStringLiteral("1000"), QStringLiteral(":"), QString()} << none;
+    QTest::newRow("pairs after options and their values")
+        << QStringList{QStringLiteral("-o"), QStringLiteral("out.bin"), QStringLiteral("--format"), QStringLiteral("hex"),
+                       QStringLiteral("--layout"), QStringLiteral("1000"), QStringLiteral("app.bin"), QStringLiteral("8000"),
+                       QStringLiteral("boot")}
+        << QStringList{QStringLiteral("boot.hex")};
+    QTest::newRow("the second pair's address")
+        << QStringList{QStringLiteral("--fill"), QStringLiteral("="), QStringLiteral("00"), QStringLiteral("1000"), QStringLiteral("app.bin"), QString()} << none;
+    QTest::newRow("a number value: nothing") << QStringList{QStringLiteral("--base"), QString()} << none;
+    QTest::newRow("after --, a name that starts with a dash is a file")
+        << QStringList{QStringLiteral("--"), QStringLiteral("1000"), QStringLiteral("-")}
+        << QStringList{QStringLiteral("-dash.bin")};
+}
+
+void tst_Completion::offers()
+{
+    QFETCH(QStringList, words);
+    QFETCH(QStringList, offered);
+    QCOMPARE(complete(words), offered);
+}
+
+// A new option needs nothing but its row to be offered.
+void tst_Completion::everyOptionIsOffered()
+{
+    QStringList expected;
+    for (const CliOption &option : cliOptionTable()) {
+        for (const QString &name : option.names)
+            expected << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    }
+    expected.sort();
+    QCOMPARE(complete({QStringLiteral("-")}), expected);
+}
+
+void tst_Completion::registeredForTheProgram()
+{
+    QCOMPARE(complete({QStringLiteral("--ver")}, QStringLiteral("complete -p MergeFileCli\n")),
+             (QStringList{QStringLiteral("--version"), QStringLiteral("complete -F _MergeFileCli MergeFileCli")}));
+}
+
+QTEST_GUILESS_MAIN(tst_Completion)
+#include "tst_completion.moc"
