@@ -3,7 +3,8 @@
 # (statically linked against Qt 5.15 and OpenSSL's libcrypto, which it builds once each from
 # Debian's source packages),
 # runs the whole test suite's Windows build under Wine, headless, and leaves the two
-# programs and a zip of them in one folder, which it prints at the end.
+# programs, a zip of them and an installer (tried under Wine: installed, run,
+# removed) in one folder, which it prints at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,7 +20,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     apt_get update
 fi
 scripts/setup.sh g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32 wine64 fonts-wine \
-                 dpkg-dev xz-utils zip srecord
+                 dpkg-dev xz-utils zip srecord wixl msitools
 # The engine's std::thread needs the POSIX thread model.
 for tool in gcc g++; do
     $apt_sudo update-alternatives --set i686-w64-mingw32-$tool /usr/bin/i686-w64-mingw32-$tool-posix >/dev/null
@@ -91,6 +92,15 @@ cp "$build/packaging/README.txt" "$dist/README.txt"
 cat packaging/windows-license.txt LICENSE > "$dist/LICENSE.txt"
 version=$(cat "$build/packaging/version.txt")
 (cd "$dist" && zip -q -X "MergeFile-$version-win32.zip" MergeFile.exe MergeFileCli.exe README.txt LICENSE.txt)
+# The installer, of the same four files (wixl takes its sources relative to
+# the folder it runs in).
+cp MergeFile/images/MainWnd.ico "$dist/"
+product_version=$(cat "$build/packaging/product-version.txt")
+wxs=$PWD/packaging/mergefile.wxs
+(cd "$dist" && wixl -a x86 -D Version="$product_version" -D Dist=. -D Icon=MainWnd.ico \
+                    -o "MergeFile-$version-win32.msi" "$wxs")
+rm "$dist/MainWnd.ico"
+scripts/check-msi.sh "$dist/MergeFile-$version-win32.msi" || status=1
 echo "Windows build and tests took $(( (SECONDS - start) / 60 )) min $(( (SECONDS - start) % 60 )) s."
 [ "$status" -eq 0 ] && echo "All Windows tests passed." || echo "Some Windows tests FAILED."
 echo "Programs and zip: $(cd "$dist" && pwd)"
