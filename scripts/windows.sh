@@ -103,5 +103,5 @@ rm "$dist/MainWnd.ico"
 scripts/check-msi.sh "$dist/MergeFile-$version-win32.msi" || status=1
 echo "Windows build and tests took $(( (SECONDS - start) / 60 )) min $(( (SECONDS - start) % 60 )) s."
 [ "$status" -eq 0 ] && echo "All Windows tests passed." || echo "Some Windows tests FAILED."
-echo "Programs and zip: $(cd "$dist" && pwd)"
+echo "Programs, zip and installer: $(cd "$dist" && pwd)"
 exit "$status"
