@@ -7,6 +7,7 @@
 #include "writers/ImageWriter.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace {
 
@@ -79,6 +80,48 @@ QString recordSizeHelp()
             limits << QStringLiteral("1 to %1 for %2").arg(format->maxRecordSize).arg(QLatin1String(format->name));
     }
     return QStringLiteral("Data bytes per record: %1 (16 by default).").arg(alternatives(limits, QStringLiteral(", ")));
+}
+
+// The UF2 families a board's boot loader names, by the names users know.
+struct Uf2Family
+{
+    const char *name;
+    quint32 id;
+};
+const Uf2Family uf2Families[] = {
+    {"rp2040", 0xE48BFF56},  {"rp2350", 0xE48BFF59},  {"samd21", 0x68ED2B88},
+    {"samd51", 0x55114460},  {"nrf52840", 0xADA52840}, {"nrf52833", 0x621E937A},
+    {"stm32f1", 0x5EE21072}, {"stm32f4", 0x57755A57}, {"stm32l4", 0x00FF6919},
+};
+
+QStringList uf2FamilyNames()
+{
+    QStringList names;
+    for (const Uf2Family &family : uf2Families)
+        names << QLatin1String(family.name);
+    return names;
+}
+
+QString uf2FamilyHelp()
+{
+    return QStringLiteral("The family ID written into every UF2 block (and the only family read from UF2 inputs): a "
+                          "hexadecimal number, or one of %1. Without it the blocks carry none.")
+        .arg(uf2FamilyNames().join(QLatin1String(", ")));
+}
+
+// C's and C++'s keywords, which cannot name the array.
+bool isKeyword(const QString &name)
+{
+    static const QStringList keywords = QStringLiteral(
+        "alignas alignof and and_eq asm auto bitand bitor bool break case catch char char8_t char16_t char32_t class "
+        "compl concept const consteval constexpr constinit const_cast continue co_await co_return co_yield decltype "
+        "default delete do double dynamic_cast else enum explicit export extern false float for friend goto if inline "
+        "int long mutable namespace new noexcept not not_eq nullptr operator or or_eq private protected public "
+        "register reinterpret_cast requires restrict return short signed sizeof static static_assert static_cast "
+        "struct switch template this thread_local throw true try typedef typeid typename union unsigned using "
+        "virtual void volatile wchar_t while xor xor_eq _Alignas _Alignof _Atomic _Bool _Complex _Generic "
+        "_Imaginary _Noreturn _Static_assert _Thread_local").split(QLatin1Char(' '));
+    return keywords.contains(name);
 }
 
 QString fieldHelp()
@@ -166,13 +209,54 @@ bool applyPadTo(const QStringList &values, CliOptions &options, QString *error)
 {
     if (!formatOf(options).writesGaps)
         return usage(error, QStringLiteral("--pad-to is for --format %1: %2 leave the gaps out")
-                                .arg(QLatin1String(OutputFormats::flat().name),
+                                .arg(alternatives(formatNames([](const OutputFormatInfo &f) { return f.writesGaps; })),
                                      alternatives(formatNames([](const OutputFormatInfo &f) { return !f.writesGaps; }),
                                                   QStringLiteral(" and "))));
     const qint64 most = addressSpaceEnd - options.merge.base;
     if (!Address::hexNumber(values.last(), most, &options.merge.padTo) || options.merge.padTo < 1)
         return usage(error, QStringLiteral("pad size %1: give a hexadecimal size from 1 to %2")
                                 .arg(values.last(), QString::number(most, 16)));
+    return true;
+}
+
+bool applyWordBits(const QStringList &values, CliOptions &options, QString *error)
+{
+    if (qstrcmp(formatOf(options).name, "vmem") != 0)
+        return usage(error, QStringLiteral("--word-bits needs --format vmem"));
+    const QString &text = values.last();
+    const int bits = text.toInt(nullptr, 10);
+    if (bits != 8 && bits != 16 && bits != 32 && bits != 64)
+        return usage(error, QStringLiteral("word bits %1: give 8, 16, 32 or 64").arg(text));
+    options.merge.wordBits = bits;
+    return true;
+}
+
+bool applyUf2Family(const QStringList &values, CliOptions &options, QString *error)
+{
+    const QString &text = values.last();
+    for (const Uf2Family &family : uf2Families) {
+        if (text.compare(QLatin1String(family.name), Qt::CaseInsensitive) == 0) {
+            options.merge.uf2Family = family.id;
+            return true;
+        }
+    }
+    if (!Address::hexNumber(text, addressSpaceEnd - 1, &options.merge.uf2Family))
+        return usage(error, QStringLiteral("UF2 family %1: give a hexadecimal ID or one of %2")
+                                .arg(text, alternatives(uf2FamilyNames())));
+    return true;
+}
+
+bool applyCName(const QStringList &values, CliOptions &options, QString *error)
+{
+    if (qstrcmp(formatOf(options).name, "c") != 0)
+        return usage(error, QStringLiteral("--c-name needs --format c"));
+    const QString &name = values.last();
+    static const QRegularExpression identifier(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]{0,200}$"));
+    if (!identifier.match(name).hasMatch() || isKeyword(name))
+        return usage(error, QStringLiteral("C name %1: give a C identifier (letters, digits and _, not a digit first, "
+                                           "not a keyword)")
+                                .arg(name));
+    options.merge.cName = name;
     return true;
 }
 
@@ -248,6 +332,11 @@ QStringList formatWords()
     return OutputFormats::names();
 }
 
+QStringList wordBitsWords()
+{
+    return {QStringLiteral("8"), QStringLiteral("16"), QStringLiteral("32"), QStringLiteral("64")};
+}
+
 QStringList inputFormatWords()
 {
     return {QStringLiteral("auto"), QStringLiteral("raw")};
@@ -297,6 +386,18 @@ const QVector<CliOption> &cliOptionTable()
          QStringLiteral("Fill the bin image with the fill byte up to this many bytes (hexadecimal, such as a flash "
                         "size: 0x400000); a longer image is refused."),
          applyPadTo, {}},
+        {{QStringLiteral("word-bits")},
+         QStringLiteral("n"),
+         QStringLiteral("The width of a word in --format vmem: 8 (the default), 16, 32 or 64; words are big-endian, "
+                        "and one that a file covers only in part is completed with the fill byte."),
+         applyWordBits, {CliCompletion::Word, wordBitsWords}},
+        {{QStringLiteral("uf2-family")}, QStringLiteral("id"), uf2FamilyHelp(), applyUf2Family,
+         {CliCompletion::Word, uf2FamilyNames}},
+        {{QStringLiteral("c-name")},
+         QStringLiteral("name"),
+         QStringLiteral("The name of the array in --format c (mergefile_image by default); NAME_base and NAME_length "
+                        "say where the image starts and how long it is."),
+         applyCName, {}},
         {{QStringLiteral("field")}, QStringLiteral("field"), fieldHelp(), applyField, {CliCompletion::Word, fieldWords}},
         {{QStringLiteral("flash")},
          QStringLiteral("origin,size"),

@@ -48,7 +48,14 @@ struct MergeJob::Private
     }
     std::unique_ptr<ImageWriter> makeWriter(ByteSink &sink) const
     {
-        return format().make(sink, WriterSettings{options.fill, options.recordSize});
+        WriterSettings settings;
+        settings.fill = options.fill;
+        settings.recordSize = options.recordSize;
+        settings.layout = &layout;
+        settings.uf2Family = options.uf2Family;
+        settings.wordBits = options.wordBits;
+        settings.cName = options.cName;
+        return format().make(sink, settings);
     }
     void setUp(OutputFile &file) const
     {
@@ -213,7 +220,7 @@ bool MergeJob::Private::stream(ImageWriter *writer, OutputFile *file)
     const std::unique_ptr<DigestSink> digest(options.computeDigests ? new DigestSink(layout) : nullptr);
     FieldSink fields(layout, 0, layout.fields.size());
     std::vector<bool> fromOutput(size_t(layout.fields.size()), false);
-    const bool outputIsTheImage = file && file->isHashing() && format().writesGaps && Sha256::givesResultSoFar();
+    const bool outputIsTheImage = file && file->isHashing() && format().isTheImage && Sha256::givesResultSoFar();
     for (int k = 0; outputIsTheImage && k < layout.fields.size(); ++k) {
         if (FieldPlan::isDigestOfAllBefore(layout, k)) {
             fromOutput[size_t(k)] = true;

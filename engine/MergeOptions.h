@@ -41,6 +41,9 @@ struct MergeOptions
     char fill = imageFillByte;       // of leading fill, gaps, holes and padding
     const OutputFormatInfo *format = nullptr; // null: the flat image
     int recordSize = 16;             // data bytes in one record of the record formats
+    qint64 uf2Family = -1;           // the UF2 family ID; -1: none
+    int wordBits = 8;                // of a Verilog memory word
+    QString cName = QStringLiteral("mergefile_image"); // the C array's name
     qint64 padTo = 0;                // fill the flat image up to this size; 0: no padding
     QVector<MergeField> fields;      // worked out in this order
     // Work every field out in check(), so that its value can be shown before

@@ -37,6 +37,10 @@ struct WriterSettings
 {
     char fill = imageFillByte;
     int recordSize = 16; // data bytes in one record, for the record formats
+    const MergeLayout *layout = nullptr; // the checked layout it writes
+    qint64 uf2Family = -1;  // UF2 blocks' family ID; -1: none given
+    int wordBits = 8;       // of a Verilog memory word
+    QString cName;          // the C array's name
 };
 
 // One output format. The formats are a registry (OutputFormats.cpp): a new
@@ -50,6 +54,7 @@ struct OutputFormatInfo
     const char *extensions;
     bool writesGaps;      // the flat image: fill between files, and padding
     int maxRecordSize;    // the most data bytes in one record; 0: no records
+    bool isTheImage;      // its bytes are the flat image itself, not a text of it
     std::unique_ptr<ImageWriter> (*make)(ByteSink &output, const WriterSettings &settings);
 };
 

@@ -72,7 +72,7 @@ void IntelHexWriter::record(qint64 address, const unsigned char *bytes, int coun
 const OutputFormatInfo &intelHexFormat()
 {
     // A record counts its bytes in one byte.
-    static const OutputFormatInfo format{"hex", "Intel HEX, 32-bit addresses", ".hex .ihex .ihx", false, 255,
+    static const OutputFormatInfo format{"hex", "Intel HEX, 32-bit addresses", ".hex .ihex .ihx", false, 255, false,
                                          [](ByteSink &output, const WriterSettings &settings) {
                                              return std::unique_ptr<ImageWriter>(
                                                  new IntelHexWriter(output, settings.recordSize));

@@ -7,7 +7,11 @@
 #define MERGEFILE_OUTPUT_FORMATS(row) \
     row(rawImageFormat)               \
     row(intelHexFormat)               \
-    row(sRecordFormat)
+    row(sRecordFormat)                \
+    row(tiTxtFormat)                  \
+    row(vmemFormat)                   \
+    row(cArrayFormat)                 \
+    row(uf2Format)
 
 #define MERGEFILE_DECLARE(format) const OutputFormatInfo &format();
 MERGEFILE_OUTPUT_FORMATS(MERGEFILE_DECLARE)

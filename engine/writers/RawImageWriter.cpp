@@ -36,7 +36,7 @@ private:
 const OutputFormatInfo &rawImageFormat()
 {
     static const OutputFormatInfo format{
-        "bin", "the flat image, the default", "", true, 0, [](ByteSink &output, const WriterSettings &settings) {
+        "bin", "the flat image, the default", "", true, 0, true, [](ByteSink &output, const WriterSettings &settings) {
             return std::unique_ptr<ImageWriter>(new RawImageWriter(output, settings.fill));
         }};
     return format;

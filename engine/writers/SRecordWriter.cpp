@@ -66,7 +66,7 @@ void SRecordWriter::record(qint64 address, const unsigned char *bytes, int count
 const OutputFormatInfo &sRecordFormat()
 {
     static const OutputFormatInfo format{"srec", "Motorola S-records, S3", ".srec .s19 .s28 .s37 .mot", false,
-                                         maxRecordSize,
+                                         maxRecordSize, false,
                                          [](ByteSink &output, const WriterSettings &settings) {
                                              return std::unique_ptr<ImageWriter>(
                                                  new SRecordWriter(output, settings.recordSize));

@@ -312,6 +312,11 @@ void tst_Formats::formatFromOutputName_data()
         QTest::newRow(name) << name << QStringList() << "hex" << true;
     for (const char *name : {"all.srec", "all.s19", "all.s28", "all.s37", "all.mot", "ALL.S19"})
         QTest::newRow(name) << name << QStringList() << "srec" << true;
+    for (const char *name : {"all.vmem", "all.mem"})
+        QTest::newRow(name) << name << QStringList() << "vmem" << true;
+    QTest::newRow("all.c") << "all.c" << QStringList() << "c" << true;
+    QTest::newRow("all.uf2") << "all.uf2" << QStringList() << "uf2" << true;
+    QTest::newRow("TI-TXT only with --format") << "all.txt" << QStringList{"--format", "ti-txt"} << "ti-txt" << false;
     QTest::newRow("all.bin") << "all.bin" << QStringList() << "bin" << false;
     QTest::newRow("a text file is no record file") << "all.txt" << QStringList() << "bin" << false;
     QTest::newRow("no ending") << "hex" << QStringList() << "bin" << false;
@@ -346,6 +351,16 @@ void tst_Formats::formatFromOutputName()
     const QByteArray image = referenceImage(pieces, 0);
     if (format == QLatin1String("bin")) {
         QCOMPARE(readFile(output), image);
+        return;
+    }
+    // The board formats are read back in their own suite; here the output's
+    // first bytes say which it is.
+    const QMap<QString, QByteArray> starts{{QStringLiteral("vmem"), "@00001000\n"},
+                                           {QStringLiteral("ti-txt"), "@1000\n"},
+                                           {QStringLiteral("c"), "/* The flat image"},
+                                           {QStringLiteral("uf2"), QByteArray::fromHex("5546320a57515d9e")}};
+    if (starts.contains(format)) {
+        QVERIFY2(readFile(output).startsWith(starts.value(format)), readFile(output).left(16).toHex().constData());
         return;
     }
     if (QStandardPaths::findExecutable(QStringLiteral("srec_cat")).isEmpty())

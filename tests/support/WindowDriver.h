@@ -18,26 +18,6 @@
 #include <QTextEdit>
 #include <QToolButton>
 
-// A fresh folder, current for the length of one test; the previous current
-// folder comes back before the folder is removed.
-class CurrentTempDir
-{
-public:
-    CurrentTempDir()
-        : previous(QDir::currentPath())
-    {
-        valid = dir.isValid() && QDir::setCurrent(dir.path());
-    }
-    ~CurrentTempDir() { QDir::setCurrent(previous); }
-    bool isValid() const { return valid; }
-    QString path() const { return dir.path(); }
-
-private:
-    QString previous;
-    QTemporaryDir dir;
-    bool valid = false;
-};
-
 template <typename T>
 T *widget(QWidget &window, const QString &name)
 {

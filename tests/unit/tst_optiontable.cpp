@@ -180,7 +180,7 @@ void tst_OptionTable::usageErrors_data()
     QTest::addColumn<QString>("error");
 
     const QStringList pair{"-o", "o.bin", "1000", "a.bin"};
-    QTest::newRow("unknown format") << QStringList{"--format", "elf"} + pair << "unknown format elf: bin, hex or srec";
+    QTest::newRow("unknown format") << QStringList{"--format", "elf"} + pair << "unknown format elf: bin, hex, srec, ti-txt, vmem, c or uf2";
     QTest::newRow("unknown input format") << QStringList{"--input-format", "hex"} + pair
                                           << "unknown input format hex: auto or raw";
     QTest::newRow("base past 32 bits") << QStringList{"--base", "100000000"} + pair
@@ -192,9 +192,26 @@ void tst_OptionTable::usageErrors_data()
     QTest::newRow("record size of 0") << QStringList{"--format", "hex", "--record-size", "0"} + pair
                                       << "record size 0: give 1 to 255 for --format hex";
     QTest::newRow("pad-to for records") << QStringList{"--format", "hex", "--pad-to", "100"} + pair
-                                        << "--pad-to is for --format bin: hex and srec leave the gaps out";
+                                        << "--pad-to is for --format bin or c: hex, srec, ti-txt, vmem and uf2 leave the gaps out";
     QTest::newRow("pad-to past the address range, from the base")
         << QStringList{"--base", "FFFFF000", "--pad-to", "1001"} + pair << "pad size 1001: give a hexadecimal size from 1 to 1000";
+    QTest::newRow("word bits without vmem") << QStringList{"--word-bits", "16"} + pair << "--word-bits needs --format vmem";
+    QTest::newRow("word bits of 24") << QStringList{"--format", "vmem", "--word-bits", "24"} + pair
+                                     << "word bits 24: give 8, 16, 32 or 64";
+    QTest::newRow("an unknown UF2 family") << QStringList{"--uf2-family", "rp2041"} + pair
+                                           << "UF2 family rp2041: give a hexadecimal ID or one of rp2040, rp2350, "
+                                              "samd21, samd51, nrf52840, nrf52833, stm32f1, stm32f4 or stm32l4";
+    QTest::newRow("a UF2 family past 32 bits") << QStringList{"--uf2-family", "100000000"} + pair
+                                               << "UF2 family 100000000: give a hexadecimal ID or one of rp2040, "
+                                                  "rp2350, samd21, samd51, nrf52840, nrf52833, stm32f1, stm32f4 or "
+                                                  "stm32l4";
+    QTest::newRow("a C name without C") << QStringList{"--c-name", "fw"} + pair << "--c-name needs --format c";
+    for (const char *name : {"2fast", "my-image", "int", "", "caf\xc3\xa9"}) {
+        QTest::newRow(qPrintable(QStringLiteral("C name \"%1\"").arg(QString::fromUtf8(name))))
+            << QStringList{"--format", "c", "--c-name", QString::fromUtf8(name)} + pair
+            << QStringLiteral("C name %1: give a C identifier (letters, digits and _, not a digit first, not a keyword)")
+                   .arg(QString::fromUtf8(name));
+    }
     QTest::newRow("a field badly spelt") << QStringList{"--field", "crc8@0"} + pair
                                          << "field crc8@0: unknown kind crc8: crc32, crc32-mpeg2, crc16-ccitt, "
                                             "crc16-xmodem, sum8, length or sha256";

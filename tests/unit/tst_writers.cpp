@@ -79,9 +79,12 @@ struct Image
         layout.trailingFill = qMax<qint64>(0, padTo - (end - base));
         layout.imageSize = end - base + layout.trailingFill;
     }
-    QByteArray write(const QString &format, const WriterSettings &settings, qint64 *promised)
+    QByteArray write(const QString &format, WriterSettings settings, qint64 *promised)
     {
         BufferSink sink;
+        settings.layout = &layout;
+        if (settings.cName.isEmpty())
+            settings.cName = QStringLiteral("image");
         const std::unique_ptr<ImageWriter> writer = OutputFormats::find(format)->make(sink, settings);
         *promised = writer->outputSize(layout);
         ImageStreamer streamer(layout, sources);
@@ -90,6 +93,14 @@ struct Image
         return sink.bytes;
     }
 };
+
+WriterSettings settings(char fill, int recordSize)
+{
+    WriterSettings s;
+    s.fill = fill;
+    s.recordSize = recordSize;
+    return s;
+}
 
 QByteArray upper(int high)
 {
@@ -204,7 +215,7 @@ void tst_Writers::exactText()
     image.finish(base, padTo);
     image.layout.fill = fill;
     qint64 promised = -1;
-    const QByteArray written = image.write(format, WriterSettings{fill, recordSize}, &promised);
+    const QByteArray written = image.write(format, settings(fill, recordSize), &promised);
     QCOMPARE(written, text);
     QCOMPARE(promised, qint64(text.size()));
 }
@@ -245,7 +256,7 @@ void tst_Writers::promisedLength()
         const OutputFormatInfo &info = *OutputFormats::find(format);
         const int size = info.maxRecordSize > 0 ? qMin(recordSize, info.maxRecordSize) : recordSize;
         qint64 promised = -1;
-        const QByteArray written = image.write(format, WriterSettings{char(0xFF), size}, &promised);
+        const QByteArray written = image.write(format, settings(char(0xFF), size), &promised);
         QVERIFY2(written != "failed", qPrintable(format));
         QCOMPARE(promised, qint64(written.size()));
     }

@@ -1,0 +1,153 @@
+#include "ImageWriter.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int bytesPerLine = 16;
+constexpr int textBufferSize = 256 << 10;
+
+// " 0xAB," for every byte value: one copy per byte.
+struct ByteTexts
+{
+    ByteTexts()
+    {
+        const char digits[] = "0123456789abcdef";
+        for (int b = 0; b < 256; ++b) {
+            char *at = text + 6 * b;
+            std::memcpy(at, " 0x", 3);
+            at[3] = digits[b >> 4];
+            at[4] = digits[b & 0xF];
+            at[5] = ',';
+        }
+    }
+    char text[6 * 256];
+};
+const ByteTexts byteTexts;
+
+QByteArray hex8(qint64 value)
+{
+    return QByteArray::number(value, 16).rightJustified(8, '0');
+}
+
+// A C source that holds the flat image (gaps filled): the array NAME and
+// NAME_base and NAME_length, which compile on their own as C99 and C++, and
+// link from either (declared extern "C" for C++, where a const object would
+// otherwise stay inside its file).
+class CArrayWriter : public ImageWriter
+{
+public:
+    CArrayWriter(ByteSink &output, const WriterSettings &settings)
+        : ImageWriter(output)
+        , fillByte(static_cast<unsigned char>(settings.fill))
+        , text(textBufferSize, '\0')
+    {
+        const QByteArray name = settings.cName.toLatin1();
+        const qint64 base = settings.layout ? settings.layout->base : 0;
+        const qint64 length = settings.layout ? settings.layout->imageSize : 0;
+        empty = length == 0;
+        head = "/* The flat image written by MergeFileCli: " + name + "_length bytes from address " + name
+               + "_base, every gap filled. */\n"
+                 "#ifdef __cplusplus\n"
+                 "extern \"C\" {\n"
+                 "extern const unsigned char "
+               + name + "[];\nextern const unsigned long " + name + "_base;\nextern const unsigned long " + name
+               + "_length;\n}\n#endif\n\nconst unsigned long " + name + "_base = 0x" + hex8(base)
+               + "UL;\nconst unsigned long " + name + "_length = 0x" + hex8(length) + "UL;\nconst unsigned char "
+               + name + "[] = {\n";
+        // C has no empty array: an image of no bytes still gives one.
+        tail = QByteArray(empty ? "    0\n" : "") + "};\n";
+    }
+
+    qint64 outputSize(const MergeLayout &layout) const override
+    {
+        const qint64 n = layout.imageSize;
+        return head.size() + tail.size() + 6 * n + 4 * ((n + bytesPerLine - 1) / bytesPerLine);
+    }
+    bool fill(qint64, qint64 count) override
+    {
+        unsigned char block[4096];
+        std::memset(block, fillByte, sizeof block);
+        for (qint64 left = count; left > 0; left -= qint64(sizeof block))
+            put(block, qMin<qint64>(left, qint64(sizeof block)));
+        return !failed;
+    }
+    bool data(qint64, const char *bytes, qint64 count, const MergePiece &) override
+    {
+        put(reinterpret_cast<const unsigned char *>(bytes), count);
+        return !failed;
+    }
+    bool finish() override
+    {
+        start();
+        if (onLine > 0)
+            *reserve(1) = '\n';
+        std::memcpy(reserve(tail.size()), tail.constData(), size_t(tail.size()));
+        flush();
+        return !failed;
+    }
+
+private:
+    void start()
+    {
+        if (!started)
+            std::memcpy(reserve(head.size()), head.constData(), size_t(head.size()));
+        started = true;
+    }
+    // Each line: three spaces, then " 0xAB," for each of its bytes.
+    void put(const unsigned char *bytes, qint64 count)
+    {
+        start();
+        while (count > 0 && !failed) {
+            const int take = int(qMin<qint64>(bytesPerLine - onLine, count));
+            const bool endsLine = onLine + take == bytesPerLine;
+            char *at = reserve(6 * take + (onLine == 0 ? 3 : 0) + (endsLine ? 1 : 0));
+            if (onLine == 0) {
+                std::memcpy(at, "   ", 3);
+                at += 3;
+            }
+            for (int i = 0; i < take; ++i, at += 6)
+                std::memcpy(at, byteTexts.text + 6 * bytes[i], 6);
+            if (endsLine)
+                *at = '\n';
+            onLine = endsLine ? 0 : onLine + take;
+            bytes += take;
+            count -= take;
+        }
+    }
+    char *reserve(int length)
+    {
+        if (textUsed + length > text.size())
+            flush();
+        char *at = text.data() + textUsed;
+        textUsed += length;
+        return at;
+    }
+    void flush()
+    {
+        if (textUsed > 0 && !failed)
+            failed = !output.write(text.constData(), textUsed);
+        textUsed = 0;
+    }
+
+    unsigned char fillByte;
+    QByteArray head;
+    QByteArray tail;
+    bool empty = false;
+    bool started = false;
+    int onLine = 0;
+    QByteArray text;
+    int textUsed = 0;
+    bool failed = false;
+};
+
+} // namespace
+
+const OutputFormatInfo &cArrayFormat()
+{
+    static const OutputFormatInfo format{"c", "a C array of the flat image (--c-name)", ".c", true, 0, false,
+                                         [](ByteSink &output, const WriterSettings &settings) {
+                                             return std::unique_ptr<ImageWriter>(new CArrayWriter(output, settings));
+                                         }};
+    return format;
+}
