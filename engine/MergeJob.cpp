@@ -135,6 +135,7 @@ bool MergeJob::Private::check()
 
     sources.setIdleTimeout(o.streamIdleTimeout);
     sources.setDetectFormats(o.detectInputs);
+    sources.setReadOptions(ReadOptions{o.uf2Family});
     LayoutPlanner planner(sources, log);
     qint64 dataEnd = 0;
     checked = sources.collect(rows) && planner.plan(o.detectInputs, layout, &dataEnd) && Checks::fitsSlots(layout, log)

@@ -31,9 +31,9 @@ void roundTrip(const std::map<qint64, char> &image, const char *format, const ch
     MemoryBytes text(sink.bytes.constData(), sink.bytes.size());
     InputContent content;
     QString problem;
-    if (!InputReader::find(QLatin1String(reader))->tells(sink.bytes.left(InputReader::headSize), sink.bytes.size() <= InputReader::headSize))
+    if (!InputReader::find(QLatin1String(reader))->tells(sink.bytes.left(InputReader::headSize), sink.bytes.size()))
         fault("records written are not told to be records");
-    if (InputReader::find(QLatin1String(reader))->read(text, store, content, problem) != InputReader::Read)
+    if (InputReader::find(QLatin1String(reader))->read(text, store, ReadOptions(), content, problem) != InputReader::Read)
         fault("records written cannot be read back");
     std::map<qint64, char> back;
     if (!imageOf(content, store, text, back) || back != image)
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     MemoryBytes bytes(reinterpret_cast<const char *>(data), qint64(size));
     InputContent content;
     QString problem;
-    const InputReader::Result result = reader->read(bytes, store, content, problem);
+    const InputReader::Result result = reader->read(bytes, store, ReadOptions(), content, problem);
     if (result == InputReader::Damaged && problem.isEmpty())
         fault("refused without saying why");
     if (result != InputReader::Read)
@@ -66,5 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (image.rbegin()->first >= addressSpaceEnd || QLatin1String(FUZZ_READER) == QLatin1String("elf"))
         return 0;
     roundTrip(image, "hex", "hex");
+    if (QLatin1String(FUZZ_READER) == QLatin1String("ti-txt"))
+        roundTrip(image, "ti-txt", "ti-txt");
     return 0;
 }

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 rm -rf corpus
-mkdir -p corpus/{reader_hex,reader_srec,reader_elf,merge,settings,options,spelling}
+mkdir -p corpus/{reader_hex,reader_srec,reader_elf,reader_uf2,reader_ti-txt,merge,settings,options,spelling}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 (
@@ -27,11 +27,25 @@ trap 'rm -rf "$work"' EXIT
     ld -m elf_i386 -r -b binary b.bin -o b.o
     ld -n -m elf_i386 -T e.ld a.o b.o -o e32.elf
     strip -s e64.elf e32.elf 2>/dev/null || true
+    srec_cat a.bin -binary -offset 0x1100 b.bin -binary -offset 0x2000 -o t.txt -ti-txt
+    # UF2 as its description lays it out: two blocks of a family, one for
+    # another memory.
+    python3 - <<'PY'
+import struct
+blocks = []
+for n, (flags, address, data) in enumerate([(0x2000, 0x10000000, b"a" * 40), (0x2000, 0x10000100, b"b" * 10),
+                                            (0x2001, 0x20000000, b"c" * 4)]):
+    head = struct.pack("<8I", 0x0A324655, 0x9E5D5157, flags, address, 256, n, 3, 0xE48BFF56)
+    blocks.append(head + data.ljust(476, b"\0") + struct.pack("<I", 0x0AB16F30))
+open("f.uf2", "wb").write(b"".join(blocks))
+PY
 )
 cp "$work"/{lin,seg,small}.hex corpus/reader_hex/
 cp "$work"/s1.s19 "$work"/s2.s28 "$work"/s3.s37 corpus/reader_srec/
 cp "$work"/e64.elf "$work"/e32.elf corpus/reader_elf/
-cp "$work"/small.hex "$work"/s1.s19 "$work"/e32.elf "$work"/b.bin corpus/merge/
+cp "$work"/f.uf2 corpus/reader_uf2/
+cp "$work"/t.txt corpus/reader_ti-txt/
+cp "$work"/small.hex "$work"/s1.s19 "$work"/e32.elf "$work"/b.bin "$work"/t.txt "$work"/f.uf2 corpus/merge/
 printf '[MergeTool]\nFile1Name=boot.bin\nFile1Addr=1000\nFile1Enable=1\nFile2Name="a,b.bin"\nFile2Addr=0x8000\nFile2Enable=0\nMergeFileName=C:/out/\\x56fa.bin\n' > corpus/settings/window.ini
 printf -- '-o\0out.bin\0--format\0hex\0--record-size\0032\0--field\0crc32@1000,1100-2000,be\0001100:100\0a.bin\0-\0b.hex' > corpus/options/pairs
 printf -- '--settings\0cfg/MergeTool.ini\0--input-format\0auto\0--map\0-\0--dry-run' > corpus/options/settings

@@ -57,7 +57,7 @@ void SourceSet::decodeAhead()
 void SourceSet::decode(Source &source, int store, Decoded &result)
 {
     FileBytes bytes(source.file);
-    result.result = source.reader->read(bytes, stores[store], result.content, result.problem);
+    result.result = source.reader->read(bytes, stores[store], readOptions, result.content, result.problem);
     result.store = store;
 }
 

@@ -24,19 +24,19 @@ class ElfReader : public InputReader
 {
 public:
     QLatin1String name() const override { return QLatin1String("elf"); }
-    bool tells(const QByteArray &head, bool whole) const override;
-    Result read(ByteSource &source, ScratchStore &store, InputContent &content, QString &problem) const override;
+    bool tells(const QByteArray &head, qint64 size) const override;
+    Result read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content, QString &problem) const override;
 };
 
 // An identification this reader knows: the magic, a class and a byte order
 // it reads, version 1. Anything else that starts with the magic is raw data.
-bool ElfReader::tells(const QByteArray &head, bool) const
+bool ElfReader::tells(const QByteArray &head, qint64) const
 {
     return head.size() >= 7 && head.startsWith("\x7f" "ELF") && (head.at(4) == 1 || head.at(4) == 2)
            && (head.at(5) == 1 || head.at(5) == 2) && head.at(6) == 1;
 }
 
-InputReader::Result ElfReader::read(ByteSource &source, ScratchStore &, InputContent &content, QString &problem) const
+InputReader::Result ElfReader::read(ByteSource &source, ScratchStore &, const ReadOptions &, InputContent &content, QString &problem) const
 {
     content = InputContent();
     const qint64 fileSize = source.size();

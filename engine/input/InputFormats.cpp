@@ -4,8 +4,10 @@
 // reader in a file of its own. Raw data takes what none of them does.
 #define MERGEFILE_INPUT_FORMATS(row) \
     row(elfInput)                    \
+    row(uf2Input)                    \
     row(intelHexInput)               \
-    row(sRecordInput)
+    row(sRecordInput)                \
+    row(tiTxtInput)
 
 #define MERGEFILE_DECLARE(reader) const InputReader &reader();
 MERGEFILE_INPUT_FORMATS(MERGEFILE_DECLARE)
@@ -29,10 +31,10 @@ const InputReader &InputReader::raw()
     return rawInput();
 }
 
-const InputReader &InputReader::tell(const QByteArray &head, bool whole)
+const InputReader &InputReader::tell(const QByteArray &head, qint64 size)
 {
     for (const InputReader *reader : registry()) {
-        if (reader->tells(head, whole))
+        if (reader->tells(head, size))
             return *reader;
     }
     return raw();

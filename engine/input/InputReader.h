@@ -12,6 +12,12 @@
 
 class ScratchStore;
 
+// What a merge asks of every reader.
+struct ReadOptions
+{
+    qint64 uf2Family = -1; // only UF2 blocks of this family; -1: any
+};
+
 // What an input holds, at its own addresses.
 struct InputContent
 {
@@ -44,10 +50,11 @@ public:
     virtual ~InputReader() = default;
     // As maps and layouts name the format.
     virtual QLatin1String name() const = 0;
-    // Whether a file that starts with head (all of it, when whole) is
-    // of this format.
-    virtual bool tells(const QByteArray &head, bool whole) const = 0;
-    virtual Result read(ByteSource &source, ScratchStore &store, InputContent &content, QString &problem) const = 0;
+    // Whether a file that starts with head is of this format; size is the
+    // file's length, or -1 for a stream that goes on past head.
+    virtual bool tells(const QByteArray &head, qint64 size) const = 0;
+    virtual Result read(ByteSource &source, ScratchStore &store, const ReadOptions &options, InputContent &content,
+                        QString &problem) const = 0;
 
     bool isRaw() const { return this == &raw(); }
 
@@ -56,7 +63,7 @@ public:
     static constexpr int headSize = 4096;
     // The reader for a file that starts with head; raw data when no other
     // takes it.
-    static const InputReader &tell(const QByteArray &head, bool whole);
+    static const InputReader &tell(const QByteArray &head, qint64 size);
     static const InputReader &raw();
     // The reader of the format of that name; null for none.
     static const InputReader *find(const QString &name);

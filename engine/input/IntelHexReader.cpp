@@ -22,14 +22,15 @@ class IntelHexReader : public InputReader
 {
 public:
     QLatin1String name() const override { return QLatin1String("hex"); }
-    bool tells(const QByteArray &head, bool whole) const override;
-    Result read(ByteSource &source, ScratchStore &store, InputContent &content, QString &problem) const override;
+    bool tells(const QByteArray &head, qint64 size) const override;
+    Result read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content, QString &problem) const override;
 };
 
 // A file is Intel HEX when its first line holds a whole record of a known
 // type whose checksum matches.
-bool IntelHexReader::tells(const QByteArray &head, bool whole) const
+bool IntelHexReader::tells(const QByteArray &head, qint64 fileSize) const
 {
+    const bool whole = fileSize == head.size();
     const char *line;
     int length;
     if (!firstTextLine(head, whole, line, length) || length < 11 || line[0] != ':')
@@ -43,7 +44,7 @@ bool IntelHexReader::tells(const QByteArray &head, bool whole) const
            && decodeHexPairs(line + 9, size + 1, bytes + 4, sum) && (sum & 0xFF) == 0;
 }
 
-InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store, InputContent &content,
+InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content,
                                          QString &problem) const
 {
     content = InputContent();

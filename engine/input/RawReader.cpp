@@ -7,8 +7,8 @@ class RawReader : public InputReader
 {
 public:
     QLatin1String name() const override { return QLatin1String("raw"); }
-    bool tells(const QByteArray &, bool) const override { return true; }
-    Result read(ByteSource &source, ScratchStore &, InputContent &content, QString &) const override
+    bool tells(const QByteArray &, qint64) const override { return true; }
+    Result read(ByteSource &source, ScratchStore &, const ReadOptions &, InputContent &content, QString &) const override
     {
         content = InputContent();
         // Runs of at most largestSegment, one after the other.

@@ -22,14 +22,15 @@ class SRecordReader : public InputReader
 {
 public:
     QLatin1String name() const override { return QLatin1String("srec"); }
-    bool tells(const QByteArray &head, bool whole) const override;
-    Result read(ByteSource &source, ScratchStore &store, InputContent &content, QString &problem) const override;
+    bool tells(const QByteArray &head, qint64 size) const override;
+    Result read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content, QString &problem) const override;
 };
 
 // A file is S-records when its first line holds a whole record of a known
 // type whose checksum matches.
-bool SRecordReader::tells(const QByteArray &head, bool whole) const
+bool SRecordReader::tells(const QByteArray &head, qint64 fileSize) const
 {
+    const bool whole = fileSize == head.size();
     const char *line;
     int length;
     if (!firstTextLine(head, whole, line, length) || length < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
@@ -44,7 +45,7 @@ bool SRecordReader::tells(const QByteArray &head, bool whole) const
            && (sum & 0xFF) == 0xFF;
 }
 
-InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store, InputContent &content,
+InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content,
                                         QString &problem) const
 {
     content = InputContent();

@@ -178,7 +178,8 @@ void SourceSet::tellFormats()
         }
         source.fault = readHead(source);
         if (source.fault == Fault::None)
-            source.reader = &InputReader::tell(source.head, source.headIsAll);
+            source.reader = &InputReader::tell(
+                source.head, !source.stream ? source.checkedSize : source.headIsAll ? source.head.size() : -1);
         if (!source.stream) {
             source.head.clear();
             // A stream cannot be opened again; a file can, past the budget.
@@ -261,7 +262,7 @@ bool SourceSet::read(int k, qint64 rawLimit, InputContent &content)
     QString problem;
     InputReader::Result result = InputReader::Read;
     if (!takeDecoded(k, result, content, problem))
-        result = reader.read(*bytes, stores[0], content, problem);
+        result = reader.read(*bytes, stores[0], readOptions, content, problem);
     switch (result) {
     case InputReader::Damaged:
         return fail(Messages::cannotRead(source.input.name, problem));

@@ -43,6 +43,7 @@ public:
     // Tell Intel HEX, S-record and ELF inputs apart from raw data; off, every
     // input is raw data.
     void setDetectFormats(bool on) { detectFormats = on; }
+    void setReadOptions(const ReadOptions &options) { readOptions = options; }
 
     // The enabled rows, checked strictly in row order as the window always
     // has, then in address order; inputs at their own addresses come last.
@@ -123,6 +124,7 @@ private:
     bool stopDecoder = false;
     int idleTimeout = 30000;
     bool detectFormats = false;
+    ReadOptions readOptions;
     int budget = 0;   // files that may stay open
     int keptOpen = 0;
 };

@@ -72,6 +72,9 @@ private slots:
     void cArrayCompiles();
     void uf2Blocks_data();
     void uf2Blocks();
+    void readBack_data();
+    void readBack();
+    void uf2OfAnotherFamily();
 
 private:
     QScopedPointer<CurrentTempDir> dir;
@@ -297,6 +300,72 @@ void tst_BoardFormats::uf2Blocks()
         seen.insert(address / 256);
     }
     QCOMPARE(seen, expected);
+}
+
+void tst_BoardFormats::readBack_data()
+{
+    QTest::addColumn<QString>("format"); // what srec_cat or MergeFileCli writes the files as
+    QTest::addColumn<Pieces>("pieces");
+    QTest::addColumn<QString>("family"); // --uf2-family for both ways; empty: none
+
+    QTest::newRow("TI-TXT that srec_cat writes") << "ti-txt" << gaps << QString();
+    QTest::newRow("TI-TXT that srec_cat writes, past 64 KiB") << "ti-txt" << Pieces{{0xFFF8, 20}, {0x12345, 7}} << QString();
+    QTest::newRow("UF2 out and in") << "uf2" << gaps << QString();
+    QTest::newRow("UF2 of a family out and in") << "uf2" << Pieces{{0x1000, 1000}, {0x9001, 3}} << "samd51";
+}
+
+// Files in the format, made from raw pieces, merged at their own addresses
+// into a flat image: the data comes back where it was, and what a block or a
+// line holds besides the pieces is the fill it was written with.
+void tst_BoardFormats::readBack()
+{
+    QFETCH(QString, format);
+    QFETCH(Pieces, pieces);
+    QFETCH(QString, family);
+
+    const QStringList pairs = writePieces(pieces);
+    const QStringList familyArgs = family.isEmpty() ? QStringList() : QStringList{"--uf2-family", family};
+    if (format == QLatin1String("ti-txt")) {
+        const QString srecCat = QStandardPaths::findExecutable(QStringLiteral("srec_cat"));
+        if (srecCat.isEmpty())
+            QSKIP("srec_cat (Debian's srecord) is not installed; on Windows it cannot be started at all");
+        QStringList args;
+        for (int k = 0; k + 1 < pairs.size(); k += 2)
+            args << pairs.at(k + 1) << "-binary" << "-offset" << "0x" + pairs.at(k);
+        int exitCode = -1;
+        tool(srecCat, args + QStringList{"-o", "in.txt", "-ti-txt"}, &exitCode);
+        QCOMPARE(exitCode, 0);
+    } else {
+        QCOMPARE(runCli(familyArgs + QStringList{"-o", "in.txt", "--format", format} + pairs).exitCode, 0);
+    }
+    const Run run = runCli(familyArgs + QStringList{"--map", "map.json", "-o", "back.bin", "-", "in.txt"});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(readFile(QStringLiteral("map.json")).contains(("\"format\": \"" + format + '"').toLatin1()));
+    // The image runs from the base, 0x1000, to the end of the last unit that
+    // holds a byte.
+    const int unit = format == QLatin1String("uf2") ? 256 : 1;
+    qint64 end = 0;
+    for (const Piece &p : pieces)
+        end = qMax(end, p.address + p.size);
+    end = (end + unit - 1) / unit * unit;
+    const QByteArray image = referenceImage(pieces) + QByteArray(unit, char(0xFF));
+    const QByteArray back = readFile(QStringLiteral("back.bin"));
+    QCOMPARE(qint64(back.size()), end - 0x1000);
+    QCOMPARE(back.toHex(), image.left(back.size()).toHex());
+}
+
+// A UF2 file of one family, merged for another: nothing of it is taken, and
+// a file that gives nothing is refused, saying so.
+void tst_BoardFormats::uf2OfAnotherFamily()
+{
+    QVERIFY(writeFile(QStringLiteral("a.bin"), "firmware"));
+    QCOMPARE(runCli({"--uf2-family", "rp2040", "-o", "a.uf2", "1000", "a.bin"}).exitCode, 0);
+    const Run other = runCli({"--uf2-family", "samd21", "-o", "b.bin", "-", "a.uf2"});
+    QCOMPARE(other.exitCode, 1);
+    QVERIFY2(other.out.contains(QStringLiteral("Error!!!Cannot read a.uf2: it holds no data!")), qPrintable(other.out.join('\n')));
+    QVERIFY(!QFile::exists(QStringLiteral("b.bin")));
+    QCOMPARE(runCli({"--uf2-family", "e48bff56", "-o", "b.bin", "-", "a.uf2"}).exitCode, 0);
+    QCOMPARE(readFile(QStringLiteral("b.bin")), QByteArray("firmware") + QByteArray(248, char(0xFF)));
 }
 
 QTEST_GUILESS_MAIN(tst_BoardFormats)

@@ -55,6 +55,23 @@ QStringList segmentsOf(const InputContent &content, ScratchStore &store, const Q
     return list;
 }
 
+// One UF2 block as the format's description lays it out.
+QByteArray uf2Block(quint32 number, quint32 count, quint32 flags, quint32 address, const QByteArray &payload,
+                    quint32 family = 0, quint32 payloadSize = 0)
+{
+    QByteArray block;
+    const auto put = [&block](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            block += char(v >> (8 * i));
+    };
+    for (const quint32 v : {0x0A324655u, 0x9E5D5157u, flags, address, payloadSize ? payloadSize : quint32(payload.size()),
+                            number, count, family})
+        put(v);
+    block += payload + QByteArray(476 - payload.size(), '\0');
+    put(0x0AB16F30u);
+    return block;
+}
+
 } // namespace
 
 class tst_Readers : public QObject
@@ -71,6 +88,7 @@ private slots:
     void readsWhatTheFileHolds();
     void refusesDamagedFiles_data();
     void refusesDamagedFiles();
+    void uf2FamilyChoosesBlocks();
     void rawDataInRuns_data();
     void rawDataInRuns();
 
@@ -122,6 +140,17 @@ void tst_Readers::tellsTheFormat_data()
     QByteArray wrongVersion = elfFile(false, false, {}, 0, 64);
     wrongVersion[6] = 2;
     QTest::newRow("ELF of another version") << wrongVersion << false << "raw";
+    const QByteArray block = uf2Block(0, 1, 0x2000, 0x10000000, "abc", 0xE48BFF56);
+    QTest::newRow("UF2 block") << block << true << "uf2";
+    QTest::newRow("UF2 blocks in a stream, length unknown") << block + block << false << "uf2";
+    QTest::newRow("UF2 magics, a length that is no whole number of blocks") << block + 'x' << true << "raw";
+    QTest::newRow("UF2 without its end magic") << block.left(508) + "abcd" << true << "raw";
+    QTest::newRow("UF2 magics in less than a block") << block.left(100) << true << "raw";
+    QTest::newRow("TI-TXT") << QByteArray("@1000\n01 02\nq\n") << true << "ti-txt";
+    QTest::newRow("TI-TXT after blank lines, CRLF, lower case") << QByteArray("\r\n\n@fc00\r\n0a\r\nq\r\n") << true << "ti-txt";
+    QTest::newRow("an @ and a word") << QByteArray("@home\n") << true << "raw";
+    QTest::newRow("an @ and nine digits") << QByteArray("@123456789\n") << true << "raw";
+    QTest::newRow("an @ alone") << QByteArray("@\n") << true << "raw";
     QTest::newRow("empty") << QByteArray() << true << "raw";
     QTest::newRow("blank lines only") << QByteArray("\n\r\n\n") << true << "raw";
     QTest::newRow("binary") << QByteArray("\x00\x01\x02\xff", 4) << true << "raw";
@@ -132,7 +161,7 @@ void tst_Readers::tellsTheFormat()
     QFETCH(QByteArray, head);
     QFETCH(bool, whole);
     QFETCH(QString, format);
-    QCOMPARE(QString(InputReader::tell(head, whole).name()), format);
+    QCOMPARE(QString(InputReader::tell(head, whole ? head.size() : qint64(-1)).name()), format);
 }
 
 void tst_Readers::readsWhatTheFileHolds_data()
@@ -185,6 +214,23 @@ void tst_Readers::readsWhatTheFileHolds_data()
     QTest::newRow("S0 header and S5 count passed over")
         << sRecord(0, 0, 2, "name") + sRecord(1, 0x10, 2, "\x09") + sRecord(5, 1, 2, {}) << QStringList{"10:09"} << qint64(-1);
 
+    QByteArray payload(256, Qt::Uninitialized);
+    for (int i = 0; i < payload.size(); ++i)
+        payload[i] = char(i * 7 + 3);
+    QTest::newRow("UF2 blocks: each its payload at its address, other memories passed over")
+        << uf2Block(0, 3, 0, 0x2000, payload) + uf2Block(1, 3, 0x1, 0x9000, "other") + uf2Block(2, 3, 0, 0x2100, "tail")
+        << QStringList{"2000:" + QString::fromLatin1(payload.toHex()), "2100:" + QString::fromLatin1(QByteArray("tail").toHex())}
+        << qint64(-1);
+    QTest::newRow("UF2 files for a boot loader's file system passed over")
+        << uf2Block(0, 2, 0x1000, 0, "file.txt") + uf2Block(1, 2, 0, 0x400, "x") << QStringList{"400:78"} << qint64(-1);
+    QTest::newRow("TI-TXT lines go on, @ moves on")
+        << QByteArray("@1000\n01 02 03\n04\n@2000\naa\tBB  cc\nq\n") << QStringList{"1000:01020304", "2000:aabbcc"}
+        << qint64(-1);
+    QTest::newRow("TI-TXT: what follows q is passed over")
+        << QByteArray("@10\n01\nq\n@20\nzz\n") << QStringList{"10:01"} << qint64(-1);
+    QTest::newRow("TI-TXT: an address without data gives nothing")
+        << QByteArray("@10\n@20\n05\nq\n") << QStringList{"20:05"} << qint64(-1);
+
     const QByteArray little = elfFile(false, false,
                                   {{1, 512, 0x08000000, 16, 16}, {4, 0, 0, 0, 0}, {1, 600, 0x08000400, 8, 0x100}}, 0x08000001,
                                   700);
@@ -203,13 +249,13 @@ void tst_Readers::readsWhatTheFileHolds()
     QFETCH(QStringList, segments);
     QFETCH(qint64, startAddress);
 
-    const InputReader &reader = InputReader::tell(file.left(InputReader::headSize), file.size() <= InputReader::headSize);
+    const InputReader &reader = InputReader::tell(file.left(InputReader::headSize), file.size());
     QVERIFY(!reader.isRaw());
     MemoryBytes bytes(file);
     ScratchStore store;
     InputContent content;
     QString problem;
-    QCOMPARE(reader.read(bytes, store, content, problem), InputReader::Read);
+    QCOMPARE(reader.read(bytes, store, ReadOptions(), content, problem), InputReader::Read);
     QCOMPARE(problem, QString());
     QCOMPARE(segmentsOf(content, store, file), segments);
     QCOMPARE(content.hasStartAddress ? qint64(content.startAddress) : qint64(-1), startAddress);
@@ -251,6 +297,34 @@ void tst_Readers::refusesDamagedFiles_data()
                                           << "line 2: the S5 record counts 99 data records, but 1 came before it" << qint64(0);
     QTest::newRow("S6 that counts wrong") << sRecord(2, 0, 3, "\x01") + sRecord(2, 1, 3, "\x02") + sRecord(6, 1, 3, {})
                                           << "line 3: the S6 record counts 1 data records, but 2 came before it" << qint64(0);
+    const QByteArray block = uf2Block(0, 2, 0, 0x1000, "abc");
+    QByteArray noMagic = uf2Block(1, 2, 0, 0x1100, "def");
+    noMagic[4] = 'X';
+    QTest::newRow("UF2 block without its magic") << block + noMagic << "UF2 block 1 (at byte 512) lacks the UF2 magic numbers"
+                                                 << qint64(0);
+    QTest::newRow("UF2 block that carries too much")
+        << block + uf2Block(1, 2, 0, 0x2000, "x", 0, 477) << "UF2 block 1 (at byte 512) says it carries 477 bytes; a block carries 1 to 476"
+        << qint64(0);
+    QTest::newRow("UF2 block that carries nothing")
+        << uf2Block(0, 1, 0, 0x2000, {}) << "UF2 block 0 (at byte 0) says it carries 0 bytes; a block carries 1 to 476"
+        << qint64(0);
+    QTest::newRow("UF2 block past 32 bits") << uf2Block(0, 1, 0, 0xFFFFFF80, QByteArray(256, 'a'))
+                                           << "UF2 block 0 (at byte 0) runs past address FFFFFFFF" << qint64(0);
+    QTest::newRow("UF2 stream that ends inside a block")
+        << block << "its length, 700 bytes, is not a whole number of 512-byte UF2 blocks" << qint64(700);
+    QTest::newRow("TI-TXT byte of three digits") << QByteArray("@1000\n01 023\nq\n")
+                                                 << "line 2: it is not bytes as two hexadecimal digits separated by blanks"
+                                                 << qint64(0);
+    QTest::newRow("TI-TXT character that is no digit") << QByteArray("@1000\n0G\nq\n")
+                                                       << "line 2: it is not bytes as two hexadecimal digits separated by blanks"
+                                                       << qint64(0);
+    QTest::newRow("TI-TXT address of nine digits") << QByteArray("@1000\n01\n@123456789\nq\n")
+                                                   << "line 3: the address is not one to eight hexadecimal digits" << qint64(0);
+    QTest::newRow("TI-TXT past 32 bits") << QByteArray("@FFFFFFFF\n01 02\nq\n")
+                                         << "line 2: its bytes run past address FFFFFFFF" << qint64(0);
+    QTest::newRow("TI-TXT without its q") << QByteArray("@1000\n01 02\n")
+                                          << "line 2: the file ends without the q line that ends TI-TXT" << qint64(0);
+    QTest::newRow("TI-TXT q with more") << QByteArray("@1000\n01\nquit\n") << "line 3: the q line holds more than q" << qint64(0);
     QTest::newRow("ELF segment with more in the file than in memory")
         << elfFile(false, false, {{1, 512, 0x1000, 256, 16}}, 0, 800)
         << "its ELF program header 0 has more bytes in the file than in memory" << qint64(0);
@@ -286,14 +360,35 @@ void tst_Readers::refusesDamagedFiles()
 
     // Told by the same rule as every input: a file that starts as one of the
     // formats stays that format, whatever follows.
-    const InputReader &reader = InputReader::tell(file.left(InputReader::headSize), file.size() <= InputReader::headSize);
+    const InputReader &reader = InputReader::tell(file.left(InputReader::headSize), file.size());
     QVERIFY(!reader.isRaw());
     MemoryBytes bytes(file, sparseSize);
     ScratchStore store;
     InputContent content;
     QString found;
-    QCOMPARE(reader.read(bytes, store, content, found), InputReader::Damaged);
+    QCOMPARE(reader.read(bytes, store, ReadOptions(), content, found), InputReader::Damaged);
     QCOMPARE(found, problem);
+}
+
+// With a family asked for, only blocks that carry it are read; others, and
+// blocks that carry none, are passed over.
+void tst_Readers::uf2FamilyChoosesBlocks()
+{
+    const QByteArray file = uf2Block(0, 4, 0x2000, 0x1000, "a", 0xE48BFF56) + uf2Block(1, 4, 0x2000, 0x1000, "b", 0x68ED2B88)
+                            + uf2Block(2, 4, 0, 0x3000, "c") + uf2Block(3, 4, 0x2000, 0x2000, "d", 0xE48BFF56);
+    MemoryBytes bytes(file);
+    ScratchStore store;
+    QString problem;
+    for (const qint64 family : {qint64(0xE48BFF56), qint64(0x68ED2B88), qint64(-1)}) {
+        InputContent content;
+        ReadOptions options;
+        options.uf2Family = family;
+        QCOMPARE(InputReader::find(QStringLiteral("uf2"))->read(bytes, store, options, content, problem), InputReader::Read);
+        const QStringList expected = family == 0xE48BFF56 ? QStringList{"1000:61", "2000:64"}
+                                     : family >= 0        ? QStringList{"1000:62"}
+                                                          : QStringList{"1000:61", "1000:62", "3000:63", "2000:64"};
+        QCOMPARE(segmentsOf(content, store, file), expected);
+    }
 }
 
 void tst_Readers::rawDataInRuns_data()
@@ -319,7 +414,7 @@ void tst_Readers::rawDataInRuns()
     ScratchStore store;
     InputContent content;
     QString problem;
-    QCOMPARE(InputReader::raw().read(bytes, store, content, problem), InputReader::Read);
+    QCOMPARE(InputReader::raw().read(bytes, store, ReadOptions(), content, problem), InputReader::Read);
     QStringList got;
     for (const MergeSegment &s : std::as_const(content.segments)) {
         QCOMPARE(s.dataOffset, s.address);

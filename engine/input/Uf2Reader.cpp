@@ -1,0 +1,102 @@
+#include "InputReader.h"
+
+#include <memory>
+
+namespace {
+
+constexpr int blockSize = 512;
+constexpr int largestPayload = 476;
+constexpr int blocksAtOnce = 128;
+constexpr quint32 notMainFlash = 0x00000001;
+constexpr quint32 fileContainer = 0x00001000;
+constexpr quint32 familyPresent = 0x00002000;
+
+quint32 le32(const unsigned char *at)
+{
+    return quint32(at[0]) | quint32(at[1]) << 8 | quint32(at[2]) << 16 | quint32(at[3]) << 24;
+}
+
+bool hasMagics(const unsigned char *block)
+{
+    return le32(block) == 0x0A324655 && le32(block + 4) == 0x9E5D5157 && le32(block + blockSize - 4) == 0x0AB16F30;
+}
+
+// The USB Flashing Format: 512-byte blocks, each with its target address and
+// up to 476 bytes of payload. The payload stays in the file: each block's is
+// a segment read from there. Blocks for other memories than the main flash,
+// files for a boot loader's file system and, when a family is asked for,
+// blocks of other families are passed over.
+class Uf2Reader : public InputReader
+{
+public:
+    QLatin1String name() const override { return QLatin1String("uf2"); }
+    bool tells(const QByteArray &head, qint64 size) const override;
+    Result read(ByteSource &source, ScratchStore &store, const ReadOptions &options, InputContent &content,
+                QString &problem) const override;
+};
+
+// A file is UF2 when its first block carries both start magics and the end
+// magic, and its length (where it is known) is a whole number of blocks.
+bool Uf2Reader::tells(const QByteArray &head, qint64 size) const
+{
+    return head.size() >= blockSize && (size < 0 || size % blockSize == 0)
+           && hasMagics(reinterpret_cast<const unsigned char *>(head.constData()));
+}
+
+InputReader::Result Uf2Reader::read(ByteSource &source, ScratchStore &, const ReadOptions &options,
+                                    InputContent &content, QString &problem) const
+{
+    content = InputContent();
+    const qint64 size = source.size();
+    if (size % blockSize != 0) {
+        problem = QStringLiteral("its length, %1 bytes, is not a whole number of 512-byte UF2 blocks").arg(size);
+        return Damaged;
+    }
+    const auto damaged = [&](qint64 number, const QString &why) {
+        problem = QStringLiteral("UF2 block %1 (at byte %2) %3").arg(number).arg(number * blockSize).arg(why);
+        return Damaged;
+    };
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[blocksAtOnce * blockSize]);
+    for (qint64 first = 0; first * blockSize < size;) {
+        const qint64 blocks = qMin<qint64>(blocksAtOnce, size / blockSize - first);
+        for (qint64 done = 0; done < blocks * blockSize;) {
+            const qint64 n = source.readAt(first * blockSize + done, reinterpret_cast<char *>(buffer.get()) + done,
+                                           blocks * blockSize - done);
+            if (n <= 0)
+                return ReadFailed;
+            done += n;
+        }
+        for (qint64 k = 0; k < blocks; ++k) {
+            const unsigned char *block = buffer.get() + k * blockSize;
+            const qint64 number = first + k;
+            if (!hasMagics(block))
+                return damaged(number, QStringLiteral("lacks the UF2 magic numbers"));
+            const quint32 flags = le32(block + 8);
+            const quint32 address = le32(block + 12);
+            const quint32 payload = le32(block + 16);
+            if (flags & (notMainFlash | fileContainer))
+                continue;
+            if (options.uf2Family >= 0 && (!(flags & familyPresent) || le32(block + 28) != quint32(options.uf2Family)))
+                continue;
+            if (payload == 0 || payload > largestPayload)
+                return damaged(number, QStringLiteral("says it carries %1 bytes; a block carries 1 to 476").arg(payload));
+            if (qint64(address) + payload > addressSpaceEnd)
+                return damaged(number, QStringLiteral("runs past address FFFFFFFF"));
+            MergeSegment segment;
+            segment.address = address;
+            segment.size = payload;
+            segment.dataOffset = number * blockSize + 32;
+            content.segments.append(segment);
+        }
+        first += blocks;
+    }
+    return Read;
+}
+
+} // namespace
+
+const InputReader &uf2Input()
+{
+    static const Uf2Reader reader;
+    return reader;
+}
