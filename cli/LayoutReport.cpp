@@ -20,8 +20,15 @@ void layoutReport(const MergeLayout &layout, const std::function<void(const QStr
         line(QStringLiteral("%1  %2  %3  %4  %5  %6")
                      .arg(p.row, 4)
                      .arg(hex(p.address), hex(p.offset), hex(p.size), hex(p.end), hex(p.fillAfter)));
-        if (p.isRaw())
+        if (p.isRaw()) {
+            // Trimmed, a raw file may keep several runs.
+            if (layout.isTrimmed())
+                for (MergeRanges range(p); range.next();)
+                    line(QStringLiteral("      kept %1 - %2 (%3 bytes)")
+                                 .arg(hex(range.start), hex(range.end))
+                                 .arg(range.end - range.start));
             continue;
+        }
         // Where its pieces came from: its own addresses, moved by the shift.
         QString origin = QStringLiteral("      %1").arg(p.format->name());
         origin += p.shift == 0 ? QStringLiteral(", at its own addresses")
@@ -35,6 +42,16 @@ void layoutReport(const MergeLayout &layout, const std::function<void(const QStr
                          .arg(hex(range.start), hex(range.end))
                          .arg(range.end - range.start));
     }
+    for (const AddressRange &r : layout.crop)
+        line(QStringLiteral("cropped to %1 - %2").arg(hex(r.from), hex(r.to)));
+    for (const AddressRange &r : layout.exclude)
+        line(QStringLiteral("excluded %1 - %2").arg(hex(r.from), hex(r.to)));
+    for (const MergeOverride &o : layout.overrides)
+        line(QStringLiteral("overridden %1 - %2 (%3 bytes): file %4's bytes, file %5 kept them")
+                     .arg(hex(o.range.from), hex(o.range.to))
+                     .arg(o.range.to - o.range.from)
+                     .arg(layout.placementOf(o.lost).row)
+                     .arg(layout.placementOf(o.kept).row));
     for (const MergePlacement &p : layout.placements) {
         if (p.slotSize > 0)
             line(QStringLiteral("slot of file %1: %2 bytes at %3, %4 bytes left")

@@ -260,6 +260,43 @@ bool applyCName(const QStringList &values, CliOptions &options, QString *error)
     return true;
 }
 
+bool applyOverlap(const QStringList &values, CliOptions &options, QString *error)
+{
+    const QString &policy = values.last();
+    if (policy == QLatin1String("error"))
+        options.merge.overlap = OverlapPolicy::Refuse;
+    else if (policy == QLatin1String("later"))
+        options.merge.overlap = OverlapPolicy::LaterWins;
+    else if (policy == QLatin1String("earlier"))
+        options.merge.overlap = OverlapPolicy::EarlierWins;
+    else
+        return usage(error, QStringLiteral("overlap %1: give error, later or earlier").arg(policy));
+    return true;
+}
+
+// Every range given, in order; the first that is none is a usage error.
+bool applyRanges(const QStringList &values, const char *option, QVector<AddressRange> &ranges, QString *error)
+{
+    for (const QString &text : values) {
+        AddressRange range;
+        if (!Address::range(text, &range))
+            return usage(error, QStringLiteral("%1 %2: give FROM-TO, hexadecimal addresses, FROM below TO")
+                                    .arg(QLatin1String(option), text));
+        ranges.append(range);
+    }
+    return true;
+}
+
+bool applyCrop(const QStringList &values, CliOptions &options, QString *error)
+{
+    return applyRanges(values, "--crop", options.merge.crop, error);
+}
+
+bool applyExclude(const QStringList &values, CliOptions &options, QString *error)
+{
+    return applyRanges(values, "--exclude", options.merge.exclude, error);
+}
+
 bool applyField(const QStringList &values, CliOptions &options, QString *error)
 {
     for (const QString &text : values) {
@@ -330,6 +367,11 @@ bool applyDryRun(const QStringList &, CliOptions &options, QString *)
 QStringList formatWords()
 {
     return OutputFormats::names();
+}
+
+QStringList overlapWords()
+{
+    return {QStringLiteral("error"), QStringLiteral("later"), QStringLiteral("earlier")};
 }
 
 QStringList wordBitsWords()
@@ -412,6 +454,24 @@ const QVector<CliOption> &cliOptionTable()
          QStringLiteral("byte"),
          QStringLiteral("The byte of leading fill, gaps, holes and padding (hexadecimal, FF by default)."),
          applyFill, {}},
+        {{QStringLiteral("overlap")},
+         QStringLiteral("error|later|earlier"),
+         QStringLiteral("Where two files give bytes for one address: error (the default) refuses the merge; later "
+                        "keeps the bytes of the file named later, earlier those of the file named first. With later "
+                        "or earlier, raw files follow the same rules as the others. --layout and the map list what "
+                        "was overridden."),
+         applyOverlap, {CliCompletion::Word, overlapWords}},
+        {{QStringLiteral("crop")},
+         QStringLiteral("from-to"),
+         QStringLiteral("Keep only the files' bytes from FROM up to TO (hexadecimal, TO the first address after the "
+                        "range); as often as needed, the ranges together are kept. What goes is a hole: fill in "
+                        "the flat image, nothing in the others. Fields and checks see what is kept."),
+         applyCrop, {}},
+        {{QStringLiteral("exclude")},
+         QStringLiteral("from-to"),
+         QStringLiteral("Drop the files' bytes from FROM up to TO (hexadecimal, TO the first address after the "
+                        "range), after --crop; as often as needed."),
+         applyExclude, {}},
         {{QStringLiteral("map")},
          QStringLiteral("file"),
          QStringLiteral("Write a JSON map of the merge (the image, and per file its format, segments, shift, slot, "

@@ -41,6 +41,13 @@ bool hexNumber(const QString &text, qint64 most, qint64 *value)
     return ok && *value >= 0 && *value <= most;
 }
 
+bool range(const QString &text, AddressRange *range)
+{
+    const QStringList ends = text.split(QLatin1Char('-'));
+    return ends.size() == 2 && hexNumber(ends.at(0), addressSpaceEnd, &range->from)
+           && hexNumber(ends.at(1), addressSpaceEnd, &range->to) && range->to > range->from;
+}
+
 QString hex(qint64 address)
 {
     return QStringLiteral("0x") + QString::number(address, 16).toUpper().rightJustified(8, QLatin1Char('0'));

@@ -23,6 +23,10 @@ bool fromPairText(const QString &text, MergeAddress *address);
 // A hexadecimal number from 0 to most, with or without 0x.
 bool hexNumber(const QString &text, qint64 most, qint64 *value);
 
+// A range FROM-TO of hexadecimal addresses, TO the first address after it:
+// FROM below TO, TO at most 100000000.
+bool range(const QString &text, AddressRange *range);
+
 // As messages and reports show an address: 0x and eight upper-case digits.
 QString hex(qint64 address);
 

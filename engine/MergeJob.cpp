@@ -137,6 +137,7 @@ bool MergeJob::Private::check()
     sources.setDetectFormats(o.detectInputs);
     sources.setReadOptions(ReadOptions{o.uf2Family});
     LayoutPlanner planner(sources, log);
+    planner.setTrimming(o.overlap, o.crop, o.exclude);
     qint64 dataEnd = 0;
     checked = sources.collect(rows) && planner.plan(o.detectInputs, layout, &dataEnd) && Checks::fitsSlots(layout, log)
               && FieldPlan::place(layout, o.fields, &dataEnd, log) && planner.finish(layout, dataEnd, o.padTo)

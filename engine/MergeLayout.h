@@ -82,6 +82,27 @@ struct MergeField
     bool isWorkedOut() const { return value.size() == size; }
 };
 
+// Addresses from `from` up to, not including, `to`.
+struct AddressRange
+{
+    qint64 from = 0;
+    qint64 to = 0;
+};
+
+// What wins where two files give bytes for one address: a refusal (the
+// window's rule and the default), the file named later, or the one named
+// first.
+enum class OverlapPolicy { Refuse, LaterWins, EarlierWins };
+
+// Addresses one file gave that another file's bytes took, by the overlap
+// policy; the files as the merge's inputs (MergePlacement::input).
+struct MergeOverride
+{
+    AddressRange range;
+    int lost = 0;
+    int kept = 0;
+};
+
 // One piece of the image: a segment of a file, or a field, in the order of
 // addresses. Where it lies, the layout tells (address(), size()).
 struct MergePiece
@@ -101,6 +122,9 @@ struct MergeLayout
     QVector<MergePlacement> placements; // ascending address order
     QVector<MergeField> fields;         // in the order given, which is the order worked out
     QVector<MergePiece> pieces;         // ascending address order, fields among them
+    QVector<MergeOverride> overrides;   // in address order
+    QVector<AddressRange> crop;         // only bytes in these were kept; none: all
+    QVector<AddressRange> exclude;      // bytes in these were dropped
     char fill = imageFillByte;
     qint64 trailingFill = 0; // fill bytes after the last file, up to the pad size
     qint64 imageSize = 0;    // from the base to the end, trailing fill included
@@ -119,6 +143,16 @@ struct MergeLayout
         return p.file < 0 ? fields.at(p.index).size : placements.at(p.file).segments.at(p.index).size;
     }
     qint64 end(const MergePiece &p) const { return address(p) + size(p); }
+    // The placement of the merge's input k.
+    const MergePlacement &placementOf(int input) const
+    {
+        for (const MergePlacement &p : placements) {
+            if (p.input == input)
+                return p;
+        }
+        return placements.first(); // every input has one
+    }
+    bool isTrimmed() const { return !overrides.isEmpty() || !crop.isEmpty() || !exclude.isEmpty(); }
 };
 
 // Checksums as tools print them: CRC-32 in 8 and SHA-256 in 64 lower-case

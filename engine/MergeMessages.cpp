@@ -107,6 +107,11 @@ QString overlap(const QString &first, const QString &second, qint64 address)
     return tr("Error!!!%1 and %2 overlap at %3!").arg(first, second, Address::hex(address));
 }
 
+QString nothingKept()
+{
+    return tr("Error!!!No byte of the files lies in the ranges kept (--crop, --exclude)!");
+}
+
 QString pastAddressSpace(const QString &name)
 {
     return tr("Error!!!%1 runs past the end of the 32-bit address range (0xFFFFFFFF)!").arg(name);

@@ -36,6 +36,7 @@ QString longerThanPad(qint64 size, qint64 padTo);
 QString twoBytesForOneAddress(const QString &name, qint64 address);
 QString overlap(const QString &first, const QString &second, qint64 address);
 QString pastAddressSpace(const QString &name);
+QString nothingKept();
 QString slotTooSmall(const QString &name, qint64 size, qint64 slot, qint64 address);
 
 // Fields, and the flash.

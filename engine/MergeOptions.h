@@ -46,6 +46,9 @@ struct MergeOptions
     QString cName = QStringLiteral("mergefile_image"); // the C array's name
     qint64 padTo = 0;                // fill the flat image up to this size; 0: no padding
     QVector<MergeField> fields;      // worked out in this order
+    OverlapPolicy overlap = OverlapPolicy::Refuse;
+    QVector<AddressRange> crop;      // keep only the files' bytes in these (their union); none: all
+    QVector<AddressRange> exclude;   // drop the files' bytes in these
     // Work every field out in check(), so that its value can be shown before
     // anything is written; otherwise they are worked out as the image is
     // written wherever the output allows, and the files are read once.

@@ -51,9 +51,10 @@ bool parseField(const QString &text, MergeField *field, QString *problem)
     }
     if (parts.size() == 2) {
         field->wholeImage = false;
-        const QStringList range = parts.at(1).split(QLatin1Char('-'));
-        const bool ok = range.size() == 2 && Address::hexNumber(range.at(0), addressSpaceEnd, &field->from)
-                        && Address::hexNumber(range.at(1), addressSpaceEnd, &field->to) && field->to > field->from;
+        AddressRange range;
+        const bool ok = Address::range(parts.at(1), &range);
+        field->from = range.from;
+        field->to = range.to;
         if (!ok) {
             *problem = QStringLiteral("%1 is not a range FROM-TO of hexadecimal addresses, FROM below TO").arg(parts.at(1));
             return false;

@@ -1,5 +1,7 @@
 #include "LayoutPlanner.h"
 
+#include "Trimming.h"
+
 #include <algorithm>
 
 LayoutPlanner::LayoutPlanner(SourceSet &sources, Messages::Log log)
@@ -16,10 +18,11 @@ bool LayoutPlanner::fail(const QString &message)
 
 bool LayoutPlanner::plan(bool detectFormats, MergeLayout &layout, qint64 *dataEnd)
 {
-    bool window = true;
+    const bool trimming = Trimming::wanted(overlap, crop, exclude);
+    bool window = !trimming;
     if (detectFormats) {
         sources.tellFormats();
-        window = sources.allRaw();
+        window = window && sources.allRaw();
         for (int k = 0; k < sources.count() && window; ++k)
             window = !sources.input(k).ownAddresses;
     }
@@ -93,7 +96,10 @@ bool LayoutPlanner::pieceRule(MergeLayout &layout, qint64 *dataEnd)
         const MergeInput &input = sources.input(k);
         if (!sources.open(k))
             return false;
-        const bool nextPlaced = k + 1 < sources.count() && !sources.input(k + 1).ownAddresses;
+        // A stream of raw data is read up to the next file, which it may not
+        // reach into; with an overlap policy it may, and is read whole.
+        const bool nextPlaced = k + 1 < sources.count() && !sources.input(k + 1).ownAddresses
+                                && overlap == OverlapPolicy::Refuse;
         const qint64 room = (nextPlaced ? sources.input(k + 1).address : addressSpaceEnd) - input.address;
         InputContent content;
         if (!sources.read(k, qMax<qint64>(room, 0), content))
@@ -117,6 +123,20 @@ bool LayoutPlanner::pieceRule(MergeLayout &layout, qint64 *dataEnd)
         }
         layout.placements.append(p);
     }
+    const bool trimming = Trimming::wanted(overlap, crop, exclude);
+    const auto bytes = [&layout] {
+        qint64 total = 0;
+        for (const MergePlacement &p : std::as_const(layout.placements))
+            total += p.size;
+        return total;
+    };
+    const qint64 before = bytes();
+    if (!Trimming::resolveOverlaps(layout, overlap) || !Trimming::keepRanges(layout, crop, exclude))
+        return fail(Messages::notEnoughMemory());
+    // Ranges that keep nothing of files that had bytes are a mistake, not an
+    // empty image.
+    if (before > 0 && bytes() == 0)
+        return fail(Messages::nothingKept());
 
     std::stable_sort(layout.placements.begin(), layout.placements.end(),
                      [](const MergePlacement &a, const MergePlacement &b) { return a.address < b.address; });
@@ -124,7 +144,9 @@ bool LayoutPlanner::pieceRule(MergeLayout &layout, qint64 *dataEnd)
     qint64 lowest = addressSpaceEnd;
     qint64 end = layout.base;
     for (const MergePlacement &p : std::as_const(layout.placements)) {
-        if (!p.segments.isEmpty() || p.isRaw()) {
+        // An empty raw file still ends the image where it lies, unless
+        // trimming took what it had.
+        if (!p.segments.isEmpty() || (p.isRaw() && !trimming)) {
             lowest = qMin(lowest, p.address);
             end = qMax(end, p.end);
         }

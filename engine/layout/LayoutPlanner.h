@@ -12,8 +12,9 @@
 //   read just before it is placed, each checked against the next file's
 //   address with the window's messages;
 // - wherever an Intel HEX, S-record or ELF input takes part (or a file at its
-//   own addresses), every file is read, then any two that share an address
-//   are refused, naming both.
+//   own addresses, or trimming), every file is read, then any two that share
+//   an address are refused, naming both, unless the overlap policy says
+//   which keeps it.
 class LayoutPlanner
 {
 public:
@@ -22,6 +23,14 @@ public:
     // Fills placements, pieces and leadingFill of layout, whose base is set;
     // dataEnd: the first address after the last file.
     bool plan(bool detectFormats, MergeLayout &layout, qint64 *dataEnd);
+    // What wins where files meet, and which of their bytes are kept: any of
+    // these, and the piece rule applies to raw data too.
+    void setTrimming(OverlapPolicy policy, QVector<AddressRange> crop, QVector<AddressRange> exclude)
+    {
+        overlap = policy;
+        this->crop = std::move(crop);
+        this->exclude = std::move(exclude);
+    }
     // Ends the image: up to padTo bytes of trailing fill (0: none; an image
     // already longer is refused), and its size.
     bool finish(MergeLayout &layout, qint64 dataEnd, qint64 padTo);
@@ -36,6 +45,9 @@ private:
 
     SourceSet &sources;
     Messages::Log log;
+    OverlapPolicy overlap = OverlapPolicy::Refuse;
+    QVector<AddressRange> crop;
+    QVector<AddressRange> exclude;
 };
 
 #endif // LAYOUTPLANNER_H

@@ -59,6 +59,20 @@ void writeField(JsonWriter &json, const MergeField &f)
     json.endObject();
 }
 
+void writeRanges(JsonWriter &json, const char *name, const QVector<AddressRange> &ranges)
+{
+    if (ranges.isEmpty())
+        return;
+    json.beginArray(name);
+    for (const AddressRange &r : ranges) {
+        json.beginObject();
+        json.member("from", r.from);
+        json.member("to", r.to);
+        json.endObject();
+    }
+    json.endArray();
+}
+
 } // namespace
 
 bool writeMergeMap(ByteSink &sink, const OutputFormatInfo &format, const MergeLayout &layout,
@@ -66,6 +80,8 @@ bool writeMergeMap(ByteSink &sink, const OutputFormatInfo &format, const MergeLa
 {
     JsonWriter json(sink);
     json.beginObject();
+    writeRanges(json, "crop", layout.crop);
+    writeRanges(json, "exclude", layout.exclude);
     if (!layout.fields.isEmpty()) {
         json.beginArray("fields");
         for (const MergeField &f : layout.fields)
@@ -96,6 +112,22 @@ bool writeMergeMap(ByteSink &sink, const OutputFormatInfo &format, const MergeLa
         if (!output.sha256.isEmpty())
             json.member("sha256", QString::fromLatin1(output.sha256));
         json.endObject();
+    }
+    // Where the overlap policy gave one file's addresses to another.
+    if (!layout.overrides.isEmpty()) {
+        json.beginArray("overrides");
+        for (const MergeOverride &o : layout.overrides) {
+            const MergePlacement &lost = layout.placementOf(o.lost), &kept = layout.placementOf(o.kept);
+            json.beginObject();
+            json.member("from", o.range.from);
+            json.member("keptBy", kept.fileName);
+            json.member("keptByRow", qint64(kept.row));
+            json.member("lostBy", lost.fileName);
+            json.member("lostByRow", qint64(lost.row));
+            json.member("to", o.range.to);
+            json.endObject();
+        }
+        json.endArray();
     }
     json.endObject();
     return json.finish();
