@@ -197,9 +197,11 @@ for i in 1 2 3 4 5 6 7 8; do
     srec_pairs+=(- "part$i.s37")
 done
 field_at=$(printf '%x' "$end")
-"$cli" --format hex -o text.hex "${pairs[@]}" >/dev/null && text_like text.hex text_hex.txt
-"$cli" --format srec -o text.s37 "${pairs[@]}" >/dev/null && text_like text.s37 text_srec.txt
-rm -f text.hex text.s37
+text_formats=(hex srec ti-txt uf2)
+for format in "${text_formats[@]}"; do
+    "$cli" --format "$format" -o "text.$format" "${pairs[@]}" >/dev/null && text_like "text.$format" "text_$format.txt"
+    rm -f "text.$format"
+done
 printf '\n%s\n' "one pass: the 254 MiB layout on every path (each row: ours, what it is held against, the ratio)"
 ratio_row "HEX inputs to bin / the same from raw files" 1.3 "$cli -o out_a ${hex_pairs[*]}" "$cli -o out_b ${pairs[*]}"
 ratio_row "S-record inputs to bin / the same from raw files" 1.3 "$cli -o out_a ${srec_pairs[*]}" "$cli -o out_b ${pairs[*]}"
@@ -209,10 +211,10 @@ for format in bin hex srec; do
 done
 ratio_row "sha256 field over the whole image, bin / without it" 1.5 \
     "$cli --field sha256@$field_at -o out_a ${pairs[*]}" "$cli -o out_b ${pairs[*]}"
-ratio_row "--format hex / cat + sync of a text as long" 1.5 \
-    "$cli --format hex -o out_a ${pairs[*]}" "cat text_hex.txt > out_b && sync out_b"
-ratio_row "--format srec / cat + sync of a text as long" 1.5 \
-    "$cli --format srec -o out_a ${pairs[*]}" "cat text_srec.txt > out_b && sync out_b"
+for format in "${text_formats[@]}"; do
+    ratio_row "--format $format / cat + sync of an output as long" 1.5 \
+        "$cli --format $format -o out_a ${pairs[*]}" "cat text_$format.txt > out_b && sync out_b"
+done
 # The same rows with the Windows program under Wine beside the Linux build:
 # within 2x on each.
 if [ -f "$exe" ] && command -v wine >/dev/null; then
