@@ -1,5 +1,7 @@
 #include "Address.h"
 
+#include <QStringList>
+
 namespace Address {
 
 qint32 fromWindowText(const QString &text, bool *ok)
