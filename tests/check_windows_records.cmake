@@ -1,5 +1,6 @@
 cmake_minimum_required(VERSION 3.16)
-# The Windows MergeFileCli writes Intel HEX and S-records that srec_cat, a
+# The Windows MergeFileCli writes Intel HEX, S-records, TI-TXT and Verilog
+# memory words that srec_cat, a
 # reader that runs only here, turns back into the very image the same program
 # writes as bin. The layout has gaps, a file across a 64 KiB boundary and one
 # at an odd address; the record size is odd too. Then it reads record files
@@ -23,8 +24,10 @@ endforeach()
 # Paths relative to the work folder: an absolute Linux path means nothing to Windows.
 function(merge format)
     set(options --format ${format})
-    if(NOT format STREQUAL "bin")
+    if(format STREQUAL "hex" OR format STREQUAL "srec")
         list(APPEND options --record-size 7)
+    elseif(format STREQUAL "vmem")
+        list(APPEND options --word-bits 32)
     endif()
     execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${options} -o out.${format} ${layout}
                     WORKING_DIRECTORY ${work} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -36,15 +39,17 @@ endfunction()
 merge(bin)
 file(SIZE ${work}/out.bin imageSize)
 math(EXPR end "0x1000 + ${imageSize}")
-foreach(format hex srec)
+foreach(format hex srec ti-txt vmem)
     merge(${format})
+    set(type -${format})
     if(format STREQUAL "hex")
         set(type -intel)
-    else()
+    elseif(format STREQUAL "srec")
         set(type -motorola)
     endif()
-    execute_process(COMMAND ${SREC_CAT} out.${format} ${type} -fill 0xFF 0x1000 ${end} -offset -0x1000
-                            -o back.${format}.bin -binary
+    # A word's fill past the image's end is cropped away.
+    execute_process(COMMAND ${SREC_CAT} out.${format} ${type} -crop 0x1000 ${end} -fill 0xFF 0x1000 ${end}
+                            -offset -0x1000 -o back.${format}.bin -binary
                     WORKING_DIRECTORY ${work} RESULT_VARIABLE rc ERROR_VARIABLE err)
     if(NOT rc EQUAL 0)
         message(FATAL_ERROR "srec_cat cannot read the ${format} output: ${err}")
@@ -55,7 +60,7 @@ foreach(format hex srec)
         message(FATAL_ERROR "the ${format} output does not read back as the bin image")
     endif()
 endforeach()
-message(STATUS "hex and srec read back as the ${imageSize}-byte image")
+message(STATUS "hex, srec, ti-txt and vmem read back as the ${imageSize}-byte image")
 
 # And the other way round: record files that srec_cat makes, read by the
 # Windows program at their own addresses, give the image srec_cat makes.
@@ -67,9 +72,10 @@ function(tool)
 endfunction()
 tool(a.bin -binary -offset 0x08000000 -o in.hex -intel)
 tool(b.bin -binary -offset 0x08020000 -o in.s19 -motorola)
-tool("(" in.hex -intel in.s19 -motorola ")" -fill 0xFF 0x08000000 0x08031170 -offset -0x08000000
+tool(c.bin -binary -offset 0x08040000 -o in.txt -ti-txt)
+tool("(" in.hex -intel in.s19 -motorola in.txt -ti-txt ")" -fill 0xFF 0x08000000 0x08040005 -offset -0x08000000
      -o expected.bin -binary)
-execute_process(COMMAND ${EMULATOR} ${PROGRAM} --base 8000000 -o records.bin - in.hex - in.s19
+execute_process(COMMAND ${EMULATOR} ${PROGRAM} --base 8000000 -o records.bin - in.hex - in.s19 - in.txt
                 WORKING_DIRECTORY ${work} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${PROGRAM} cannot merge record inputs (${rc}): ${out}${err}")
@@ -78,5 +84,5 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${work}/expected.bin $
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "the record inputs do not merge into srec_cat's image")
 endif()
-message(STATUS "Intel HEX and S-record inputs merge into srec_cat's image")
+message(STATUS "Intel HEX, S-record and TI-TXT inputs merge into srec_cat's image")
 file(REMOVE_RECURSE ${work})
