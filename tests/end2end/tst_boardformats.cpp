@@ -75,6 +75,8 @@ private slots:
     void readBack_data();
     void readBack();
     void uf2OfAnotherFamily();
+    void inputRefusals_data();
+    void inputRefusals();
 
 private:
     QScopedPointer<CurrentTempDir> dir;
@@ -366,6 +368,52 @@ void tst_BoardFormats::uf2OfAnotherFamily()
     QVERIFY(!QFile::exists(QStringLiteral("b.bin")));
     QCOMPARE(runCli({"--uf2-family", "e48bff56", "-o", "b.bin", "-", "a.uf2"}).exitCode, 0);
     QCOMPARE(readFile(QStringLiteral("b.bin")), QByteArray("firmware") + QByteArray(248, char(0xFF)));
+}
+
+void tst_BoardFormats::inputRefusals_data()
+{
+    QTest::addColumn<QByteArray>("file"); // in.dat
+    QTest::addColumn<QString>("line");     // empty: merged
+
+    // UF2 blocks written here as the format's description lays them out.
+    const auto block = [](quint32 number, quint32 address, const QByteArray &payload) {
+        QByteArray b;
+        for (const quint32 v : {0x0A324655u, 0x9E5D5157u, 0u, address, quint32(payload.size()), number, 2u, 0u})
+            for (int i = 0; i < 4; ++i)
+                b += char(v >> (8 * i));
+        b += payload + QByteArray(476 - payload.size(), '\0');
+        for (int i = 0; i < 4; ++i)
+            b += char(0x0AB16F30u >> (8 * i));
+        return b;
+    };
+    QTest::newRow("UF2: one address twice, other bytes")
+        << block(0, 0x2000, "abcd") + block(1, 0x2002, "XY") << "Error!!!in.dat gives two different bytes for address 0x00002002!";
+    QTest::newRow("UF2: one address twice, the same bytes") << block(0, 0x2000, "abcd") + block(1, 0x2002, "cd") << QString();
+    QTest::newRow("UF2: a block without its magic")
+        << block(0, 0x2000, "abcd") + QByteArray(512, 'x') << "Error!!!Cannot read in.dat: UF2 block 1 (at byte 512) lacks the UF2 magic numbers!";
+    QTest::newRow("TI-TXT: a wrong line") << QByteArray("@2000\n01 02\nzz\nq\n")
+                                          << "Error!!!Cannot read in.dat: line 3: it is not bytes as two hexadecimal digits "
+                                             "separated by blanks!";
+    QTest::newRow("TI-TXT: cut short") << QByteArray("@2000\n01 02\n")
+                                       << "Error!!!Cannot read in.dat: line 2: the file ends without the q line that ends "
+                                          "TI-TXT!";
+}
+
+// Read as what it is and refused with one line, or merged.
+void tst_BoardFormats::inputRefusals()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, line);
+
+    QVERIFY(writeFile(QStringLiteral("in.dat"), file));
+    const Run run = runCli({"--base", "0", "-o", "out.bin", "-", "in.dat"});
+    QCOMPARE(run.exitCode, line.isEmpty() ? 0 : 1);
+    if (!line.isEmpty()) {
+        QVERIFY2(run.out.contains(line), qPrintable(run.out.join(QLatin1Char('\n'))));
+        QVERIFY(!QFile::exists(QStringLiteral("out.bin")));
+    } else {
+        QCOMPARE(readFile(QStringLiteral("out.bin")).mid(0x2000), QByteArray("abcd"));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_BoardFormats)
