@@ -5,6 +5,7 @@
 #include "Records.h"
 #include "TempFolder.h"
 #include "layout/LayoutPlanner.h"
+#include "layout/Trimming.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,6 +33,46 @@ QStringList placements(const MergeLayout &layout)
     return list;
 }
 
+// Files as rows of runs "address+size ...", row n the n-th; each run's data
+// offset is its address, so where a cut lands shows in it.
+MergeLayout runsLayout(const QStringList &files)
+{
+    MergeLayout layout;
+    for (int k = 0; k < files.size(); ++k) {
+        MergePlacement p;
+        p.input = k;
+        p.row = k + 1;
+        for (const QString &run : files.at(k).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            MergeSegment s;
+            s.address = run.section(QLatin1Char('+'), 0, 0).toLongLong(nullptr, 16);
+            s.size = run.section(QLatin1Char('+'), 1, 1).toUInt(nullptr, 16);
+            s.dataOffset = s.address;
+            p.segments.append(s);
+        }
+        p.address = p.segments.isEmpty() ? 0 : p.segments.first().address;
+        layout.placements.append(p);
+    }
+    return layout;
+}
+
+// What is left: per file its runs "address+size", and the overrides.
+QStringList runsLeft(const MergeLayout &layout)
+{
+    QStringList out;
+    for (const MergePlacement &p : layout.placements) {
+        QStringList runs;
+        for (const MergeSegment &s : p.segments) {
+            if (s.dataOffset != s.address)
+                return {QStringLiteral("a run's bytes moved")};
+            runs << QStringLiteral("%1+%2").arg(s.address, 0, 16).arg(s.size, 0, 16);
+        }
+        out << QStringLiteral("%1: %2 (%3 bytes)").arg(p.row).arg(runs.join(QLatin1Char(' '))).arg(p.size);
+    }
+    for (const MergeOverride &o : layout.overrides)
+        out << QStringLiteral("%1-%2 from %3 to %4").arg(o.range.from, 0, 16).arg(o.range.to, 0, 16).arg(o.lost + 1).arg(o.kept + 1);
+    return out;
+}
+
 } // namespace
 
 class tst_Layout : public QObject
@@ -50,6 +91,9 @@ private slots:
     void nearTheTopOfTheAddressRange();
     void padding_data();
     void padding();
+    void trimming_data();
+    void trimming();
+    void trimmingManyRuns();
 
 private:
     Planned plan(const QStringList &rows, bool detect, qint64 base = 0x1000);
@@ -271,6 +315,78 @@ void tst_Layout::padding()
     QCOMPARE(layout.trailingFill, trailingFill);
     QCOMPARE(layout.imageSize, dataEnd - 0x1000 + trailingFill);
     QCOMPARE(layout.dataEnd(), dataEnd);
+}
+
+void tst_Layout::trimming_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<int>("policy"); // OverlapPolicy
+    QTest::addColumn<QStringList>("crop");
+    QTest::addColumn<QStringList>("exclude");
+    QTest::addColumn<QStringList>("left");
+
+    const int later = int(OverlapPolicy::LaterWins), earlier = int(OverlapPolicy::EarlierWins);
+    const QStringList none;
+    QTest::newRow("later: a file in another's middle splits it")
+        << QStringList{"1000+40", "1010+8"} << later << none << none
+        << QStringList{"1: 1000+10 1018+28 (56 bytes)", "2: 1010+8 (8 bytes)", "1010-1018 from 1 to 2"};
+    QTest::newRow("earlier: the same, the second loses all")
+        << QStringList{"1000+40", "1010+8"} << earlier << none << none
+        << QStringList{"1: 1000+40 (64 bytes)", "2:  (0 bytes)", "1010-1018 from 2 to 1"};
+    QTest::newRow("later: the last wins over two, which lose to it in turn")
+        << QStringList{"1000+20", "1010+20", "1008+10"} << later << none << none
+        << QStringList{"1: 1000+8 (8 bytes)", "2: 1018+18 (24 bytes)", "3: 1008+10 (16 bytes)", "1008-1018 from 1 to 3",
+                       "1010-1018 from 2 to 3", "1018-1020 from 1 to 2"};
+    QTest::newRow("runs of one file that touch stay apart, lost as one range")
+        << QStringList{"1000+8 1008+8", "1000+10"} << later << none << none
+        << QStringList{"1:  (0 bytes)", "2: 1000+10 (16 bytes)", "1000-1010 from 1 to 2"};
+    QTest::newRow("crops join; an exclude cuts a run in two")
+        << QStringList{"1000+100", "2000+10"} << int(OverlapPolicy::Refuse) << QStringList{"1010-1020", "1018-1030", "2008-3000"}
+        << QStringList{"1020-1028"} << QStringList{"1: 1010+10 1028+8 (24 bytes)", "2: 2008+8 (8 bytes)"};
+    QTest::newRow("an exclude over a whole file")
+        << QStringList{"1000+10", "2000+10"} << int(OverlapPolicy::Refuse) << none << QStringList{"1fff-2011"}
+        << QStringList{"1: 1000+10 (16 bytes)", "2:  (0 bytes)"};
+}
+
+// Overrides and kept ranges on runs of bytes, without files: what each file
+// keeps (its bytes where they were), and what changed hands.
+void tst_Layout::trimming()
+{
+    QFETCH(QStringList, files);
+    QFETCH(int, policy);
+    QFETCH(QStringList, crop);
+    QFETCH(QStringList, exclude);
+    QFETCH(QStringList, left);
+
+    MergeLayout layout = runsLayout(files);
+    QVector<AddressRange> cropRanges, excludeRanges;
+    for (const QString &r : crop)
+        cropRanges.append({r.section(QLatin1Char('-'), 0, 0).toLongLong(nullptr, 16), r.section(QLatin1Char('-'), 1, 1).toLongLong(nullptr, 16)});
+    for (const QString &r : exclude)
+        excludeRanges.append({r.section(QLatin1Char('-'), 0, 0).toLongLong(nullptr, 16), r.section(QLatin1Char('-'), 1, 1).toLongLong(nullptr, 16)});
+    QVERIFY(Trimming::resolveOverlaps(layout, OverlapPolicy(policy)));
+    QVERIFY(Trimming::keepRanges(layout, cropRanges, excludeRanges));
+    QCOMPARE(runsLeft(layout), left);
+}
+
+// A file of many runs, every other one overridden by a second file: each
+// loser's run is cut where the winner's are, and nothing is lost twice.
+void tst_Layout::trimmingManyRuns()
+{
+    QStringList first, second;
+    for (int i = 0; i < 2000; ++i) {
+        first << QStringLiteral("%1+10").arg(0x10000 + 0x20 * i, 0, 16);
+        if (i % 2)
+            second << QStringLiteral("%1+8").arg(0x10008 + 0x20 * i, 0, 16);
+    }
+    MergeLayout layout = runsLayout({first.join(QLatin1Char(' ')), second.join(QLatin1Char(' '))});
+    QVERIFY(Trimming::resolveOverlaps(layout, OverlapPolicy::LaterWins));
+    QCOMPARE(layout.placements.at(0).segments.size(), 2000);
+    QCOMPARE(layout.placements.at(0).size, qint64(2000 * 0x10 - 1000 * 8));
+    QCOMPARE(layout.placements.at(1).size, qint64(1000 * 8));
+    QCOMPARE(layout.overrides.size(), 1000);
+    for (int k = 0; k < layout.overrides.size(); ++k)
+        QCOMPARE(layout.overrides.at(k).range.from, qint64(0x10008 + 0x20 * (2 * k + 1)));
 }
 
 QTEST_GUILESS_MAIN(tst_Layout)
