@@ -14,17 +14,6 @@
 
 namespace {
 
-QStringList writePieces(const Pieces &pieces)
-{
-    QStringList pairs;
-    for (int k = 0; k < pieces.size(); ++k) {
-        const QString name = QStringLiteral("%1.bin").arg(k);
-        writeFile(name, pieceContent(k, pieces[k].size));
-        pairs << QString::number(pieces[k].address, 16) << name;
-    }
-    return pairs;
-}
-
 // The units (bytes, words, blocks) that hold a byte of some file.
 QSet<qint64> unitsTouched(const Pieces &pieces, int unit)
 {
@@ -34,17 +23,6 @@ QSet<qint64> unitsTouched(const Pieces &pieces, int unit)
             units.insert(a / unit);
     }
     return units;
-}
-
-QByteArray tool(const QString &program, const QStringList &args, int *exitCode)
-{
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(60000);
-    *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    if (*exitCode != 0)
-        qWarning("%s: %s", qPrintable(program), process.readAllStandardError().constData());
-    return process.readAllStandardOutput();
 }
 
 quint32 le32(const QByteArray &bytes, int at)
@@ -140,7 +118,7 @@ void tst_BoardFormats::textReadBack()
     const QString end = QString::number(0x1000 + image.size());
     if (wordBits <= 32) {
         int exitCode = -1;
-        const QByteArray back = tool(srecCat, {QStringLiteral("out.txt"), vmem ? "-vmem" : "-ti-txt", "-crop", "0x1000",
+        const QByteArray back = runTool(srecCat, {QStringLiteral("out.txt"), vmem ? "-vmem" : "-ti-txt", "-crop", "0x1000",
                                                end, "-fill", "0xFF", "0x1000", end, "-offset", "-0x1000", "-o", "-", "-binary"},
                                      &exitCode);
         QCOMPARE(exitCode, 0);
@@ -218,13 +196,13 @@ void tst_BoardFormats::cArrayCompiles()
     for (const bool cxx : {false, true}) {
         const QString compiler = cxx ? gxx : gcc;
         const QStringList language = cxx ? QStringList{"-x", "c++", "-std=c++17"} : QStringList{"-std=c99"};
-        tool(compiler, language + strict + QStringList{"-c", "image.c", "-o", "image.o"}, &exitCode);
+        runTool(compiler, language + strict + QStringList{"-c", "image.c", "-o", "image.o"}, &exitCode);
         QCOMPARE(exitCode, 0);
-        tool(compiler, language + strict + QStringList{"-c", "main.c", "-o", "main.o"}, &exitCode);
+        runTool(compiler, language + strict + QStringList{"-c", "main.c", "-o", "main.o"}, &exitCode);
         QCOMPARE(exitCode, 0);
-        tool(compiler, {"main.o", "image.o", "-o", "program"}, &exitCode);
+        runTool(compiler, {"main.o", "image.o", "-o", "program"}, &exitCode);
         QCOMPARE(exitCode, 0);
-        const QByteArray out = tool(QDir::current().absoluteFilePath(QStringLiteral("program")), {}, &exitCode);
+        const QByteArray out = runTool(QDir::current().absoluteFilePath(QStringLiteral("program")), {}, &exitCode);
         QCOMPARE(exitCode, 0);
         const int newline = out.indexOf('\n');
         QCOMPARE(out.left(newline), QByteArray("1000"));
@@ -335,7 +313,7 @@ void tst_BoardFormats::readBack()
         for (int k = 0; k + 1 < pairs.size(); k += 2)
             args << pairs.at(k + 1) << "-binary" << "-offset" << "0x" + pairs.at(k);
         int exitCode = -1;
-        tool(srecCat, args + QStringList{"-o", "in.txt", "-ti-txt"}, &exitCode);
+        runTool(srecCat, args + QStringList{"-o", "in.txt", "-ti-txt"}, &exitCode);
         QCOMPARE(exitCode, 0);
     } else {
         QCOMPARE(runCli(familyArgs + QStringList{"-o", "in.txt", "--format", format} + pairs).exitCode, 0);

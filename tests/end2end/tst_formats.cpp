@@ -20,18 +20,6 @@
 
 namespace {
 
-// Writes piece k as "k.bin" and gives the ADDR FILE pairs.
-QStringList writePieces(const Pieces &pieces)
-{
-    QStringList pairs;
-    for (int k = 0; k < pieces.size(); ++k) {
-        const QString name = QStringLiteral("%1.bin").arg(k);
-        writeFile(name, pieceContent(k, pieces[k].size));
-        pairs << QString::number(pieces[k].address, 16) << name;
-    }
-    return pairs;
-}
-
 // The address ranges that hold data, touching files joined, with their bytes.
 QMap<qint64, QByteArray> dataRanges(const Pieces &pieces)
 {
@@ -65,16 +53,6 @@ QByteArray crc32(const QByteArray &bytes)
 QByteArray sha256(const QByteArray &bytes)
 {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-}
-
-QByteArray runTool(const QString &program, const QStringList &args, int *exitCode = nullptr)
-{
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(120000);
-    if (exitCode)
-        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return process.readAllStandardOutput();
 }
 
 // Runs a shell line; MergeFileCli is "$0" in it.

@@ -16,28 +16,6 @@
 
 namespace {
 
-QStringList writePieces(const Pieces &pieces)
-{
-    QStringList pairs;
-    for (int k = 0; k < pieces.size(); ++k) {
-        const QString name = QStringLiteral("%1.bin").arg(k);
-        writeFile(name, pieceContent(k, pieces[k].size));
-        pairs << QString::number(pieces[k].address, 16) << name;
-    }
-    return pairs;
-}
-
-QByteArray tool(const QString &program, const QStringList &args, int *exitCode)
-{
-    QProcess process;
-    process.start(program, args);
-    process.waitForFinished(60000);
-    *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    if (*exitCode != 0)
-        qWarning("%s: %s", qPrintable(program), process.readAllStandardError().constData());
-    return process.readAllStandardOutput();
-}
-
 // The bytes of srec_cat's -hex-dump, by address.
 QMap<qint64, char> bytesOfDump(const QByteArray &dump)
 {
@@ -126,7 +104,7 @@ void tst_Trimming::overlapPolicies()
                                ? QStringLiteral("/usr/bin/python3")
                                : QStandardPaths::findExecutable(QStringLiteral("python3"));
     int exitCode = -1;
-    if (python.isEmpty() || (tool(python, {"-c", "import intelhex"}, &exitCode), exitCode != 0))
+    if (python.isEmpty() || (runTool(python, {"-c", "import intelhex"}, &exitCode), exitCode != 0))
         QSKIP("Python's intelhex (python3-intelhex) is not installed");
     QStringList pairs = writePieces(pieces);
     QString script = QStringLiteral("import sys\nfrom intelhex import IntelHex\nmerged = IntelHex()\n");
@@ -141,7 +119,7 @@ void tst_Trimming::overlapPolicies()
     }
     script += QStringLiteral("merged.padding = 0xFF\n"
                              "sys.stdout.buffer.write(merged.tobinstr(start=0x1000))\n");
-    const QByteArray expected = tool(python, {"-c", script}, &exitCode);
+    const QByteArray expected = runTool(python, {"-c", script}, &exitCode);
     QCOMPARE(exitCode, 0);
 
     const Run run = runCli(QStringList{"--overlap", policy, "-o", "out.bin"} + pairs);
@@ -245,14 +223,14 @@ void tst_Trimming::cropAndExclude()
     // srec_cat's kept bytes, address by address; ours read back by srec_cat
     // for records, as they are for the flat image.
     int exitCode = -1;
-    const QByteArray theirs = tool(srecCat, QStringList{"("} + inputs + QStringList{")"} + filters
+    const QByteArray theirs = runTool(srecCat, QStringList{"("} + inputs + QStringList{")"} + filters
                                                 + QStringList{"-o", "-", "-hex-dump"},
                                    &exitCode);
     QCOMPARE(exitCode, 0);
     const QMap<qint64, char> kept = bytesOfDump(theirs);
     QVERIFY(!kept.isEmpty());
     if (format == QLatin1String("hex")) {
-        const QByteArray ours = tool(srecCat, {"out.hex", "-intel", "-o", "-", "-hex-dump"}, &exitCode);
+        const QByteArray ours = runTool(srecCat, {"out.hex", "-intel", "-o", "-", "-hex-dump"}, &exitCode);
         QCOMPARE(exitCode, 0);
         QCOMPARE(bytesOfDump(ours), kept);
         return;

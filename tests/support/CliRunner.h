@@ -38,6 +38,22 @@ inline QString cliProgram()
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(MERGEFILECLI_PATH));
 }
 
+// Runs another program (a reader that is not ours) to its end: its standard
+// output; exitCode -1 when it crashed or hung. What it said on standard error
+// is shown where it failed.
+inline QByteArray runTool(const QString &program, const QStringList &args, int *exitCode = nullptr)
+{
+    QProcess process;
+    process.start(program, args);
+    process.waitForFinished(120000);
+    const int code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    if (code != 0)
+        qWarning("%s: %s", qPrintable(program), process.readAllStandardError().constData());
+    if (exitCode)
+        *exitCode = code;
+    return process.readAllStandardOutput();
+}
+
 // shellLimits: ulimit options for the program alone, such as "-v 2097152",
 // several separated by ';'.
 inline Run runCli(const QStringList &args, const QString &workingDir = QString(), const QString &shellLimits = QString())

@@ -4,7 +4,10 @@
 // Layouts made up for a test: where each file lies and how long it is; its
 // bytes follow from its index, so a test can make them again to compare.
 
+#include "Files.h"
+
 #include <QByteArray>
+#include <QStringList>
 #include <QMap>
 #include <QMetaType>
 #include <QVector>
@@ -41,6 +44,19 @@ inline QByteArray referenceImage(const Pieces &pieces, qint64 padTo = 0)
         image += it.value();
     }
     return image + QByteArray(int(qMax<qint64>(0, padTo - image.size())), char(0xFF));
+}
+
+// Writes piece k as "k.bin" in the current folder and gives the ADDR FILE
+// pairs that place them.
+inline QStringList writePieces(const Pieces &pieces)
+{
+    QStringList pairs;
+    for (int k = 0; k < pieces.size(); ++k) {
+        const QString name = QStringLiteral("%1.bin").arg(k);
+        writeFile(name, pieceContent(k, pieces[k].size));
+        pairs << QString::number(pieces[k].address, 16) << name;
+    }
+    return pairs;
 }
 
 #endif // PIECES_H
