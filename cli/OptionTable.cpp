@@ -414,7 +414,7 @@ const QVector<CliOption> &cliOptionTable()
         {{QStringLiteral("input-format")},
          QStringLiteral("auto|raw"),
          QStringLiteral("auto (the default for pairs) reads each input as what it is: Intel HEX, S-records, ELF (its "
-                        "load addresses) or raw data; raw (the default with --settings, the window's rule) reads "
+                        "load addresses), UF2, TI-TXT or raw data; raw (the default with --settings, the window's rule) reads "
                         "every input whole as raw bytes."),
          applyInputFormat, {CliCompletion::Word, inputFormatWords}},
         {{QStringLiteral("base")},
@@ -497,8 +497,8 @@ QString cliDescription()
     return QStringLiteral("Merges firmware files into one image: by default a flat image whose first byte stands\n"
                           "for address 0x1000, every gap filled with 0xFF. Either the rows that the Merge File\n"
                           "Tool saved (--settings) or ADDR FILE pairs with -o. Addresses are hexadecimal (1000,\n"
-                          "0x1000), from 0 to FFFFFFFF. A raw file lies at ADDR; an Intel HEX, S-record or ELF\n"
-                          "file is moved so that its lowest address lies at ADDR, or stays at its own addresses\n"
-                          "with ADDR -.\n"
+                          "0x1000), from 0 to FFFFFFFF. A raw file lies at ADDR; an Intel HEX, S-record, ELF,\n"
+                          "UF2 or TI-TXT file is moved so that its lowest address lies at ADDR, or stays at its\n"
+                          "own addresses with ADDR -.\n"
                           "Exit status: 0 merged, 1 refused or failed, 2 usage error.");
 }

@@ -67,7 +67,7 @@ QString cannotRead(const QString &name, const QString &problem)
 
 QString needsAnAddress(const QString &name)
 {
-    return tr("Error!!!%1 is not an Intel HEX, S-record or ELF file: it needs an address!").arg(name);
+    return tr("Error!!!%1 is not an Intel HEX, S-record, ELF, UF2 or TI-TXT file: it needs an address!").arg(name);
 }
 
 QString notEnoughMemory()

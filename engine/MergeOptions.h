@@ -34,7 +34,7 @@ struct MergeRow
 // data, a flat image from 0x1000 filled with 0xFF, nothing else.
 struct MergeOptions
 {
-    // Read Intel HEX, S-record and ELF inputs as what they are; off, every
+    // Read Intel HEX, S-record, ELF, UF2 and TI-TXT inputs as what they are; off, every
     // input is raw data.
     bool detectInputs = false;
     qint64 base = defaultImageBase;  // the address the image's first byte stands for

@@ -40,7 +40,7 @@ public:
     SourceSet &operator=(const SourceSet &) = delete;
 
     void setIdleTimeout(int milliseconds) { idleTimeout = milliseconds; }
-    // Tell Intel HEX, S-record and ELF inputs apart from raw data; off, every
+    // Tell the formats of the readers' registry apart from raw data; off, every
     // input is raw data.
     void setDetectFormats(bool on) { detectFormats = on; }
     void setReadOptions(const ReadOptions &options) { readOptions = options; }

@@ -11,7 +11,7 @@
 // - raw data alone keeps the window's rule: files in address order, each
 //   read just before it is placed, each checked against the next file's
 //   address with the window's messages;
-// - wherever an Intel HEX, S-record or ELF input takes part (or a file at its
+// - wherever an input of another format takes part (or a file at its
 //   own addresses, or trimming), every file is read, then any two that share
 //   an address are refused, naming both, unless the overlap policy says
 //   which keeps it.

@@ -324,7 +324,7 @@ void tst_Inputs::badInputs_data()
         << cannotRead.arg("it holds no data");
     QTest::newRow("raw data without an address") << QStringList() << QByteArray() << "echo raw > raw.bin\n"
                                                  << QStringList{"-", "raw.bin"}
-                                                 << "Error!!!raw.bin is not an Intel HEX, S-record or ELF file: it needs an address!";
+                                                 << "Error!!!raw.bin is not an Intel HEX, S-record, ELF, UF2 or TI-TXT file: it needs an address!";
     QTest::newRow("ELF object without segments")
         << QStringList{"ld"} << QByteArray() << "head -c 100 /dev/urandom > blob.bin\nld -r -b binary blob.bin -o blob.o\n"
         << QStringList{"-", "blob.o"}

@@ -212,7 +212,7 @@ void tst_Layout::ruleFollowsWhatTheInputsAre_data()
         << hexRecord(0, 0, "\x01") + hexRecord(1, 0, {}) << inside << false << outOfRange;
     QTest::newRow("own addresses make it the piece rule")
         << QByteArray("x") << QStringList{"c.bin@-"} << true
-        << "Error!!!c.bin is not an Intel HEX, S-record or ELF file: it needs an address!";
+        << "Error!!!c.bin is not an Intel HEX, S-record, ELF, UF2 or TI-TXT file: it needs an address!";
     QTest::newRow("the piece rule reports a missing file first")
         << hexRecord(0, 0, "\x01") + hexRecord(1, 0, {}) << QStringList{"a.bin@7ca0", "none@7ca2", "c.bin@10000"}
         << true << "Error!!!Cannot open filenone!";
