@@ -60,6 +60,22 @@ bool Trimming::resolveOverlaps(MergeLayout &layout, OverlapPolicy policy)
 {
     if (policy == OverlapPolicy::Refuse)
         return true;
+    // Files whose extents do not meet cannot share an address: nothing to
+    // give, and no map of claims for a file of a million runs.
+    QVector<AddressRange> extents;
+    for (const MergePlacement &p : std::as_const(layout.placements)) {
+        if (!p.segments.isEmpty())
+            extents.append({p.segments.first().address, p.segments.last().end()});
+    }
+    std::sort(extents.begin(), extents.end(), [](const AddressRange &a, const AddressRange &b) { return a.from < b.from; });
+    bool meet = false;
+    qint64 reach = 0; // the furthest end so far
+    for (int k = 0; k < extents.size() && !meet; ++k) {
+        meet = k > 0 && extents.at(k).from < reach;
+        reach = qMax(reach, extents.at(k).to);
+    }
+    if (!meet)
+        return true;
     try {
         // The files in the order they win in: the one that keeps an address
         // claims it before any other comes to it.

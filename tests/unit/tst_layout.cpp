@@ -48,6 +48,7 @@ MergeLayout runsLayout(const QStringList &files)
             s.size = run.section(QLatin1Char('+'), 1, 1).toUInt(nullptr, 16);
             s.dataOffset = s.address;
             p.segments.append(s);
+            p.size += s.size;
         }
         p.address = p.segments.isEmpty() ? 0 : p.segments.first().address;
         layout.placements.append(p);
@@ -337,6 +338,13 @@ void tst_Layout::trimming_data()
         << QStringList{"1000+20", "1010+20", "1008+10"} << later << none << none
         << QStringList{"1: 1000+8 (8 bytes)", "2: 1018+18 (24 bytes)", "3: 1008+10 (16 bytes)", "1008-1018 from 1 to 3",
                        "1010-1018 from 2 to 3", "1018-1020 from 1 to 2"};
+    QTest::newRow("files that do not meet, and one inside another's reach")
+        << QStringList{"1000+100", "2000+10", "1050+10"} << later << none << none
+        << QStringList{"1: 1000+50 1060+a0 (240 bytes)", "2: 2000+10 (16 bytes)", "3: 1050+10 (16 bytes)",
+                       "1050-1060 from 1 to 3"};
+    QTest::newRow("files that only touch give nothing")
+        << QStringList{"1000+10", "1010+10"} << later << none << none
+        << QStringList{"1: 1000+10 (16 bytes)", "2: 1010+10 (16 bytes)"};
     QTest::newRow("runs of one file that touch stay apart, lost as one range")
         << QStringList{"1000+8 1008+8", "1000+10"} << later << none << none
         << QStringList{"1:  (0 bytes)", "2: 1000+10 (16 bytes)", "1000-1010 from 1 to 2"};
