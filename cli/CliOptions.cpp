@@ -191,6 +191,19 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString
                 return usage(error, QStringLiteral("--map %1 is file%2, one of the files to merge").arg(given).arg(i + 1));
         }
     }
+    if (options.wantPicture) {
+        // Like the map: the picture may not take a file the merge needs.
+        const QString &given = options.pictureAsGiven;
+        if (!options.merge.toStandardOutput && !options.output.isEmpty() && ProcessIo::sameFile(options.picture, options.output))
+            return usage(error, QStringLiteral("--picture %1 is the output file").arg(given));
+        if (options.wantMap && !mapToStandardOutput && ProcessIo::sameFile(options.picture, options.map))
+            return usage(error, QStringLiteral("--picture %1 is the map file").arg(given));
+        for (int i = 0; i < options.rows.size(); ++i) {
+            const MergeRow &row = options.rows.at(i);
+            if (row.enabled && !row.fileName.isEmpty() && ProcessIo::sameFile(options.picture, row.fileName))
+                return usage(error, QStringLiteral("--picture %1 is file%2, one of the files to merge").arg(given).arg(i + 1));
+        }
+    }
     if (options.merge.toStandardOutput && mapToStandardOutput)
         return usage(error, QStringLiteral("the image and the map cannot both go to standard output"));
     return true;

@@ -29,6 +29,9 @@ struct CliOptions
     bool wantMap = false;
     QString map;       // an absolute name, or "-" for standard output
     QString mapAsGiven; // as messages name it
+    bool wantPicture = false;
+    QString picture;          // an absolute name
+    QString pictureAsGiven;   // as messages name it
     bool printLayout = false;
     bool dryRun = false;
 };

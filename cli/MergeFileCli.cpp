@@ -8,6 +8,7 @@
 #include "Version.h"
 #include "output/OutputFile.h"
 #include "platform/ProcessIo.h"
+#include "report/LayoutPicture.h"
 #include "report/MergeMap.h"
 #include "writers/ImageWriter.h"
 
@@ -68,14 +69,29 @@ int usageError(const QString &message)
     return UsageError;
 }
 
-// The map is written like the output, through a file of its own that takes
-// the old one's place at the end; opened before the image replaces anything,
-// so that a map that cannot be written stops the merge first.
-class MapFile : public ByteSink
+// What a report file says when it cannot be written.
+struct ReportMessages
+{
+    QString (*foreignLink)(const QString &);
+    QString (*linkLoop)(const QString &);
+    QString (*cannotOpen)(const QString &);
+    QString (*cannotWrite)(const QString &);
+};
+const ReportMessages mapMessages{Messages::mapForeignLink, Messages::mapLinkLoop, Messages::failToOpenMap,
+                                 Messages::failToWriteMap};
+const ReportMessages pictureMessages{Messages::pictureForeignLink, Messages::pictureLinkLoop, Messages::failToOpenPicture,
+                                     Messages::failToWritePicture};
+
+// The map and the picture are written like the output, through a file of
+// their own that takes the old one's place at the end; opened before the
+// image replaces anything, so that one that cannot be written stops the merge
+// first. The map may go to standard output ("-").
+class ReportFile : public ByteSink
 {
 public:
-    explicit MapFile(const QString &name)
+    ReportFile(const QString &name, const ReportMessages &messages)
         : name(name)
+        , messages(messages)
         , file(name)
     {
     }
@@ -88,13 +104,13 @@ public:
         case OutputFile::Opened:
             return true;
         case OutputFile::LinkRefused:
-            logLine(Messages::mapForeignLink(name));
+            logLine(messages.foreignLink(name));
             break;
         case OutputFile::LinkLoop:
-            logLine(Messages::mapLinkLoop(name));
+            logLine(messages.linkLoop(name));
             break;
         default:
-            logLine(Messages::failToOpenMap(name));
+            logLine(messages.cannotOpen(name));
             break;
         }
         return false;
@@ -109,10 +125,11 @@ public:
         return ok;
     }
 
-    // The map, written as it is made, then put in place.
-    bool writeMap(const OutputFormatInfo &format, const MergeJob &job, const MergeMapOutput &written)
+    // What writeTo() writes, then put in place.
+    template <typename Write>
+    bool finish(Write writeTo)
     {
-        bool ok = writeMergeMap(*this, format, job.layout(), job.digests(), written);
+        bool ok = writeTo(*this);
         if (name == QLatin1String("-")) {
             ok = ok && std::fflush(stdout) == 0;
             stdoutBroken = stdoutBroken || !ok;
@@ -120,12 +137,13 @@ public:
             ok = ok && file.commit();
         }
         if (!ok)
-            logLine(Messages::failToWriteMap(name));
+            logLine(messages.cannotWrite(name));
         return ok;
     }
 
 private:
     QString name;
+    const ReportMessages &messages;
     OutputFile file;
 };
 
@@ -138,11 +156,29 @@ int merge(const CliOptions &options)
     engine.computeDigests = options.wantMap;
     // Shown before anything is written, the fields are worked out first.
     engine.fieldValuesFirst = options.printLayout || options.dryRun;
-    MergeJob job(options.rows, options.output, logLine, engine);
-    MapFile map(options.map);
+    QString refusal; // the line a check refused the merge with, for the picture
+    MergeJob job(options.rows, options.output, [&refusal](const QString &line) {
+        if (line.startsWith(QLatin1String("Error!!!")))
+            refusal = line;
+        logLine(line);
+    }, engine);
+    ReportFile map(options.map, mapMessages);
+    ReportFile picture(options.picture, pictureMessages);
+    PictureSettings drawn;
+    drawn.flashOrigin = engine.flashOrigin;
+    drawn.flashSize = engine.flashSize;
+    const auto drawPicture = [&] {
+        return picture.finish([&](ByteSink &sink) { return writeLayoutPicture(sink, job.layout(), drawn); });
+    };
     // A dry run finds what the real one would, the output's problems too.
-    if (!job.check() || (options.dryRun && !job.checkOutput()))
+    if (!job.check() || (options.dryRun && !job.checkOutput())) {
+        // The picture of a refused merge shows what was laid out, and where
+        // it went wrong.
+        drawn.refusal = refusal;
+        if (options.wantPicture && picture.open())
+            drawPicture();
         return Refused;
+    }
     const OutputFormatInfo &format = engine.format ? *engine.format : OutputFormats::flat();
     if (options.dryRun || options.printLayout) {
         layoutReport(job.layout(), logLine);
@@ -152,6 +188,8 @@ int merge(const CliOptions &options)
     }
     MergeMapOutput written;
     written.name = options.output;
+    if (options.wantPicture && !picture.open())
+        return Refused;
     if (options.dryRun) {
         if (options.wantMap && (!map.open() || !job.measure()))
             return Refused;
@@ -165,7 +203,10 @@ int merge(const CliOptions &options)
             logLine(QStringLiteral("Output length: %1 bytes").arg(written.length));
         logLine(QStringLiteral("SHA-256: %1").arg(QString::fromLatin1(written.sha256)));
     }
-    if (options.wantMap && !map.writeMap(format, job, written))
+    if (options.wantMap
+        && !map.finish([&](ByteSink &sink) { return writeMergeMap(sink, format, job.layout(), job.digests(), written); }))
+        return Refused;
+    if (options.wantPicture && !drawPicture())
         return Refused;
     if (options.dryRun)
         logLine(options.wantMap ? QStringLiteral("Checks passed; map written, no image.")

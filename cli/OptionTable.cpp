@@ -351,6 +351,17 @@ bool applyMap(const QStringList &values, CliOptions &options, QString *error)
     return true;
 }
 
+bool applyPicture(const QStringList &values, CliOptions &options, QString *error)
+{
+    const QString &name = values.last();
+    if (name.isEmpty() || name == QLatin1String("-") || ProcessIo::isStandardOutput(name))
+        return usage(error, QStringLiteral("--picture needs a file name"));
+    options.wantPicture = true;
+    options.pictureAsGiven = name;
+    options.picture = QFileInfo(name).absoluteFilePath();
+    return true;
+}
+
 bool applyLayout(const QStringList &, CliOptions &options, QString *)
 {
     options.printLayout = true;
@@ -477,6 +488,12 @@ const QVector<CliOption> &cliOptionTable()
          QStringLiteral("Write a JSON map of the merge (the image, and per file its format, segments, shift, slot, "
                         "CRC-32 and SHA-256, and every field) to this file; - for standard output."),
          applyMap, {CliCompletion::FileName, nullptr}},
+        {{QStringLiteral("picture")},
+         QStringLiteral("file"),
+         QStringLiteral("Draw the layout as an SVG picture in this file: the address axis, each file, field, slot and "
+                        "erase sector, gaps far longer than the data shortened; written with --dry-run too, and when "
+                        "the merge is refused, with the refusal in red at its address."),
+         applyPicture, {CliCompletion::FileName, nullptr}},
         {{QStringLiteral("layout")}, {}, QStringLiteral("Print the image map before merging."), applyLayout, {}},
         {{QStringLiteral("dry-run")}, {}, QStringLiteral("Run every check, the output's too, and print the map; write no image."),
          applyDryRun, {}},

@@ -249,6 +249,26 @@ QString failToWriteMap(const QString &name)
     return tr("Error!!!Fail to write map file%1").arg(name);
 }
 
+QString pictureForeignLink(const QString &name)
+{
+    return tr("Error!!!Picture file %1 is a link that another user made in a shared folder!").arg(name);
+}
+
+QString pictureLinkLoop(const QString &name)
+{
+    return tr("Error!!!Picture file %1 is a link that leads round in a loop!").arg(name);
+}
+
+QString failToOpenPicture(const QString &name)
+{
+    return tr("Error!!!Fail to open picture file %1").arg(name);
+}
+
+QString failToWritePicture(const QString &name)
+{
+    return tr("Error!!!Fail to write picture file %1").arg(name);
+}
+
 QString failToWriteStandardOutput()
 {
     return tr("Error!!!Fail to write to standard output!");

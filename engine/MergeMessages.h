@@ -68,6 +68,10 @@ QString mapForeignLink(const QString &name);
 QString mapLinkLoop(const QString &name);
 QString failToOpenMap(const QString &name);
 QString failToWriteMap(const QString &name);
+QString pictureForeignLink(const QString &name);
+QString pictureLinkLoop(const QString &name);
+QString failToOpenPicture(const QString &name);
+QString failToWritePicture(const QString &name);
 QString failToWriteStandardOutput();
 QString failToWriteStandardError();
 

@@ -1,0 +1,345 @@
+// --picture: the SVG read back as XML and held against the layout it draws
+// (each file, field, slot, sector, break and refusal where it belongs, in
+// address order and in proportion), drawn by headless Chromium where it is
+// installed, and refused like the map where it would take a file the merge
+// needs.
+
+#include "CliRunner.h"
+#include "Files.h"
+#include "Pieces.h"
+#include "Records.h"
+
+#include <QImage>
+#include <QMap>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTest>
+#include <QXmlStreamReader>
+
+namespace {
+
+// One drawn element: its class, where it lies, its text.
+struct Drawn
+{
+    QString cls;
+    double y = 0;
+    double height = 0;
+    QString text;
+    QString fill;
+};
+
+// Every element with a class, in document order; false when the file is no
+// well-formed XML or holds a script or a reference to another file.
+bool readPicture(const QString &name, QVector<Drawn> &drawn, QString *problem)
+{
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *problem = QStringLiteral("no picture");
+        return false;
+    }
+    QXmlStreamReader xml(&file);
+    QVector<int> open; // indices of the elements being read, -1 for none
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement()) {
+            const QXmlStreamAttributes a = xml.attributes();
+            if (xml.name() == QLatin1String("script") || xml.name() == QLatin1String("image")
+                || xml.name() == QLatin1String("use") || a.hasAttribute(QStringLiteral("href"))
+                || a.hasAttribute(QStringLiteral("http://www.w3.org/1999/xlink"), QStringLiteral("href"))) {
+                *problem = QStringLiteral("a script or a reference: %1").arg(xml.name().toString());
+                return false;
+            }
+            if (a.hasAttribute(QStringLiteral("class"))) {
+                Drawn d;
+                d.cls = a.value(QStringLiteral("class")).toString();
+                d.y = a.value(QStringLiteral("y")).toDouble();
+                if (a.hasAttribute(QStringLiteral("y1")))
+                    d.y = a.value(QStringLiteral("y1")).toDouble();
+                d.height = a.value(QStringLiteral("height")).toDouble();
+                d.fill = a.value(QStringLiteral("fill")).toString();
+                drawn.append(d);
+                open.append(drawn.size() - 1);
+            } else {
+                open.append(-1);
+            }
+        } else if (xml.isCharacters()) {
+            for (const int k : std::as_const(open)) {
+                if (k >= 0)
+                    drawn[k].text += xml.text();
+            }
+        } else if (xml.isEndElement()) {
+            open.removeLast();
+        }
+    }
+    if (xml.hasError()) {
+        *problem = xml.errorString();
+        return false;
+    }
+    return true;
+}
+
+QVector<Drawn> ofClass(const QVector<Drawn> &drawn, const QString &cls)
+{
+    QVector<Drawn> out;
+    for (const Drawn &d : drawn) {
+        if (d.cls == cls)
+            out.append(d);
+    }
+    return out;
+}
+
+} // namespace
+
+class tst_Picture : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void drawsTheLayout_data();
+    void drawsTheLayout();
+    void inProportion();
+    void longGapsShortened();
+    void manySegmentsBounded();
+    void longNamesShortened();
+    void refusedMergeExplained();
+    void refusedLikeTheMap_data();
+    void refusedLikeTheMap();
+    void drawnByABrowser();
+
+private:
+    QScopedPointer<CurrentTempDir> dir;
+};
+
+void tst_Picture::init()
+{
+    dir.reset(new CurrentTempDir);
+    QVERIFY(dir->isValid());
+}
+
+void tst_Picture::cleanup()
+{
+    dir.reset();
+}
+
+void tst_Picture::drawsTheLayout_data()
+{
+    QTest::addColumn<QStringList>("args");        // besides the pairs of pieces
+    QTest::addColumn<Pieces>("pieces");
+    QTest::addColumn<QStringList>("classes");     // each drawn at least once
+    QTest::addColumn<QStringList>("texts");       // each in some label
+
+    const Pieces two{{0x1000, 0x400}, {0x1800, 0x200}};
+    QTest::newRow("two files and the fill between")
+        << QStringList() << two << QStringList{"file", "segment", "fill", "file-label", "tick", "heading"}
+        << QStringList{"0.bin  0x00001000 \u2013 0x00001400  (1024 bytes)", "1.bin  0x00001800 \u2013 0x00001A00  (512 bytes)"};
+    QTest::newRow("a field, padding, sectors and the flash")
+        << QStringList{"--pad-to", "2000", "--flash", "1000,2000", "--sector-size", "400", "--field", "crc32@1C00,1000-1A00"}
+        << two << QStringList{"field", "field-label", "padding", "padding-label", "sector", "flash"}
+        << QStringList{"crc32 at 0x00001C00", "padding: ", "Flash 0x00001000 \u2013 0x00003000"};
+    QTest::newRow("a slot and what is left of it")
+        << QStringList() << Pieces{{0x1000, 0x100}} << QStringList{"slot", "slot-label"}
+        << QStringList{"slot of 0.bin: 4096 bytes, 3840 left"};
+    QTest::newRow("a dry run draws too") << QStringList{"--dry-run"} << two << QStringList{"file", "segment"}
+                                         << QStringList{"0.bin  0x00001000"};
+}
+
+// Each element of the layout is there, labelled, and files come in address
+// order down the picture.
+void tst_Picture::drawsTheLayout()
+{
+    QFETCH(QStringList, args);
+    QFETCH(Pieces, pieces);
+    QFETCH(QStringList, classes);
+    QFETCH(QStringList, texts);
+
+    QStringList pairs = writePieces(pieces);
+    if (QTest::currentDataTag() == QByteArray("a slot and what is left of it"))
+        pairs[0] += QStringLiteral(":1000");
+    const Run run = runCli(args + QStringList{"--picture", "p.svg", "-o", "out.bin"} + pairs);
+    QCOMPARE(run.exitCode, 0);
+    QVector<Drawn> drawn;
+    QString problem;
+    QVERIFY2(readPicture(QStringLiteral("p.svg"), drawn, &problem), qPrintable(problem));
+    for (const QString &cls : classes)
+        QVERIFY2(!ofClass(drawn, cls).isEmpty(), qPrintable(cls));
+    QString all;
+    for (const Drawn &d : std::as_const(drawn))
+        all += d.text + QLatin1Char('\n');
+    for (const QString &text : texts)
+        QVERIFY2(all.contains(text), qPrintable(text + QStringLiteral(" in\n") + all));
+    const QVector<Drawn> files = ofClass(drawn, QStringLiteral("segment"));
+    for (int k = 1; k < files.size(); ++k)
+        QVERIFY(files.at(k).y >= files.at(k - 1).y + files.at(k - 1).height - 0.1);
+}
+
+// Without a shortened gap, heights follow sizes: a file four times as long
+// is drawn four times as tall, and the gap between in proportion too.
+void tst_Picture::inProportion()
+{
+    const Pieces pieces{{0x1000, 0x400}, {0x1800, 0x100}};
+    QCOMPARE(runCli(QStringList{"--picture", "p.svg", "-o", "out.bin"} + writePieces(pieces)).exitCode, 0);
+    QVector<Drawn> drawn;
+    QString problem;
+    QVERIFY2(readPicture(QStringLiteral("p.svg"), drawn, &problem), qPrintable(problem));
+    const QVector<Drawn> segments = ofClass(drawn, QStringLiteral("segment"));
+    QCOMPARE(segments.size(), 2);
+    QVERIFY(ofClass(drawn, QStringLiteral("break")).isEmpty());
+    QVERIFY(qAbs(segments.at(0).height / segments.at(1).height - 4.0) < 0.05);
+    const double gap = segments.at(1).y - (segments.at(0).y + segments.at(0).height);
+    QVERIFY(qAbs(gap / segments.at(1).height - 4.0) < 0.05); // 0x400 of fill
+}
+
+// A file at 0 and one at 0x08000000: the gap is drawn short behind a break
+// mark that says how long it is, and both files stay visible.
+void tst_Picture::longGapsShortened()
+{
+    const Pieces pieces{{0x0, 0x800}, {0x08000000, 0x7530}};
+    QCOMPARE(runCli(QStringList{"--base", "0", "--picture", "p.svg", "-o", "out.hex"} + writePieces(pieces)).exitCode, 0);
+    QVector<Drawn> drawn;
+    QString problem;
+    QVERIFY2(readPicture(QStringLiteral("p.svg"), drawn, &problem), qPrintable(problem));
+    const QVector<Drawn> breaks = ofClass(drawn, QStringLiteral("break-label"));
+    QCOMPARE(breaks.size(), 1);
+    QVERIFY2(breaks.first().text.contains(QStringLiteral("gap of %1 bytes").arg(0x08000000 - 0x800)), qPrintable(breaks.first().text));
+    const QVector<Drawn> segments = ofClass(drawn, QStringLiteral("segment"));
+    QCOMPARE(segments.size(), 2);
+    QVERIFY(segments.at(0).height > 20); // 2 KiB beside 128 MiB, still seen
+    QVERIFY(segments.at(0).y + segments.at(0).height < breaks.first().y);
+    QVERIFY(breaks.first().y < segments.at(1).y);
+}
+
+// 100,000 scattered records: segments closer than a pixel are drawn as one,
+// so the picture stays small.
+void tst_Picture::manySegmentsBounded()
+{
+    QByteArray hex;
+    for (int i = 0; i < 100000; ++i) {
+        const quint32 address = 0x10000 + 32 * quint32(i);
+        if ((address & 0xFFFF) == 0)
+            hex += hexRecord(4, 0, QByteArray(1, char(address >> 24)) + char(address >> 16));
+        hex += hexRecord(0, address & 0xFFFF, QByteArray(16, char(i)));
+    }
+    hex += ":00000001FF\n";
+    QVERIFY(writeFile(QStringLiteral("s.hex"), hex));
+    const Run run = runCli({"--base", "0", "--picture", "p.svg", "-o", "out.bin", "-", "s.hex"});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(QFileInfo(QStringLiteral("p.svg")).size() < 200000, qPrintable(QString::number(QFileInfo(QStringLiteral("p.svg")).size())));
+    QVector<Drawn> drawn;
+    QString problem;
+    QVERIFY2(readPicture(QStringLiteral("p.svg"), drawn, &problem), qPrintable(problem));
+    QVERIFY(ofClass(drawn, QStringLiteral("segment")).size() <= 1000);
+}
+
+// A long name is shortened in its middle in the label; the whole name is the
+// tooltip. A name with a character XML cannot hold still makes a picture.
+void tst_Picture::longNamesShortened()
+{
+    const QString name = QStringLiteral("firmware-for-the-main-controller-board-rev-c-release-build.bin");
+    QVERIFY(writeFile(name, QByteArray(64, 'f')));
+#ifdef Q_OS_UNIX
+    const QString odd = QStringLiteral("a\x01<b>&.bin");
+#else
+    const QString odd = QStringLiteral("a<b>&.bin").remove(QLatin1Char('<')).remove(QLatin1Char('>'));
+#endif
+    QVERIFY(writeFile(odd, QByteArray(8, 'o')));
+    QCOMPARE(runCli({"--picture", "p.svg", "-o", "out.bin", "1000", name, "1100", odd}).exitCode, 0);
+    QVector<Drawn> drawn;
+    QString problem;
+    QVERIFY2(readPicture(QStringLiteral("p.svg"), drawn, &problem), qPrintable(problem));
+    const QVector<Drawn> labels = ofClass(drawn, QStringLiteral("file-label"));
+    QCOMPARE(labels.size(), 2);
+    QVERIFY2(labels.first().text.startsWith(name), qPrintable(labels.first().text)); // the tooltip
+    QVERIFY2(labels.first().text.contains(name.left(16) + QChar(0x2026) + name.right(17)), qPrintable(labels.first().text));
+}
+
+// A dry run that is refused still draws what it laid out, the refusal in red
+// at the address it names, and says the line.
+void tst_Picture::refusedMergeExplained()
+{
+    QVERIFY(writeFile(QStringLiteral("in.txt"), "@1010\n01 02 03\nq\n"));
+    QVERIFY(writeFile(QStringLiteral("a.bin"), QByteArray(40, 'a')));
+    const Run run = runCli({"--dry-run", "--picture", "p.svg", "-o", "out.bin", "-", "in.txt", "1000", "a.bin"});
+    QCOMPARE(run.exitCode, 1);
+    QVector<Drawn> drawn;
+    QString problem;
+    QVERIFY2(readPicture(QStringLiteral("p.svg"), drawn, &problem), qPrintable(problem));
+    const QVector<Drawn> text = ofClass(drawn, QStringLiteral("refusal-text"));
+    QCOMPARE(text.size(), 1);
+    QCOMPARE(text.first().text, QStringLiteral("Error!!!a.bin and in.txt overlap at 0x00001010!"));
+    const QVector<Drawn> mark = ofClass(drawn, QStringLiteral("refusal"));
+    QCOMPARE(mark.size(), 1);
+    // At 0x1010: where in.txt's segment starts.
+    const QVector<Drawn> segments = ofClass(drawn, QStringLiteral("segment"));
+    bool atTheSegment = false;
+    for (const Drawn &s : segments)
+        atTheSegment = atTheSegment || qAbs(s.y - mark.first().y) < 0.2;
+    QVERIFY(atTheSegment);
+    QVERIFY(!QFile::exists(QStringLiteral("out.bin")));
+}
+
+void tst_Picture::refusedLikeTheMap_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("the output") << QStringList{"--picture", "out.bin", "-o", "out.bin", "1000", "0.bin"}
+                                << "MergeFileCli: --picture out.bin is the output file";
+    QTest::newRow("a source") << QStringList{"--picture", "0.bin", "-o", "out.bin", "1000", "0.bin"}
+                              << "MergeFileCli: --picture 0.bin is file1, one of the files to merge";
+    QTest::newRow("the map") << QStringList{"--map", "m.json", "--picture", "m.json", "-o", "out.bin", "1000", "0.bin"}
+                             << "MergeFileCli: --picture m.json is the map file";
+    QTest::newRow("standard output") << QStringList{"--picture", "-", "-o", "out.bin", "1000", "0.bin"}
+                                     << "MergeFileCli: --picture needs a file name";
+}
+
+// Found before anything is read: a usage error, and the file untouched.
+void tst_Picture::refusedLikeTheMap()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, line);
+
+    writePieces({{0x1000, 16}});
+    const QByteArray before = readFile(QStringLiteral("0.bin"));
+    const Run run = runCli(args);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(line), qPrintable(run.err));
+    QCOMPARE(readFile(QStringLiteral("0.bin")), before);
+    QVERIFY(!QFile::exists(QStringLiteral("out.bin")));
+}
+
+// Chromium draws it without complaint into a picture that is not blank: the
+// files' colours are there.
+void tst_Picture::drawnByABrowser()
+{
+    QString chromium;
+    for (const char *name : {"chromium", "chromium-browser"}) {
+        if (chromium.isEmpty())
+            chromium = QStandardPaths::findExecutable(QLatin1String(name));
+    }
+    if (chromium.isEmpty())
+        QSKIP("Chromium (Debian's chromium) is not installed");
+    const Pieces pieces{{0x1000, 0x400}, {0x1800, 0x200}};
+    QCOMPARE(runCli(QStringList{"--field", "crc32@2000", "--picture", "p.svg", "-o", "out.bin"} + writePieces(pieces)).exitCode, 0);
+    QProcess browser;
+    browser.start(chromium, {"--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars", "--window-size=940,860",
+                             "--screenshot=" + QDir::current().absoluteFilePath(QStringLiteral("p.png")),
+                             QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("p.svg"))).toString()});
+    QVERIFY(browser.waitForFinished(120000));
+    QCOMPARE(browser.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(browser.exitCode(), 0);
+    const QImage png(QStringLiteral("p.png"));
+    QVERIFY(!png.isNull());
+    QSet<QRgb> colours;
+    for (int y = 0; y < png.height(); y += 4) {
+        for (int x = 0; x < png.width(); x += 4)
+            colours.insert(png.pixel(x, y) & 0xFFFFFF);
+    }
+    QVERIFY2(colours.size() > 4, qPrintable(QString::number(colours.size())));
+    QVERIFY(colours.contains(0x0072B2)); // the first file's colour
+    QVERIFY(colours.contains(0xE69F00)); // the second's
+}
+
+QTEST_MAIN(tst_Picture)
+#include "tst_picture.moc"
