@@ -1,11 +1,11 @@
 #include "ImageWriter.h"
+#include "TextBuffer.h"
 
 #include <cstring>
 
 namespace {
 
 constexpr int bytesPerLine = 16;
-constexpr int textBufferSize = 256 << 10;
 
 // " 0xAB," for every byte value: one copy per byte.
 struct ByteTexts
@@ -40,7 +40,7 @@ public:
     CArrayWriter(ByteSink &output, const WriterSettings &settings)
         : ImageWriter(output)
         , fillByte(static_cast<unsigned char>(settings.fill))
-        , text(textBufferSize, '\0')
+        , text(output)
     {
         const QByteArray name = settings.cName.toLatin1();
         const qint64 base = settings.layout ? settings.layout->base : 0;
@@ -70,38 +70,37 @@ public:
         std::memset(block, fillByte, sizeof block);
         for (qint64 left = count; left > 0; left -= qint64(sizeof block))
             put(block, qMin<qint64>(left, qint64(sizeof block)));
-        return !failed;
+        return !text.failed();
     }
     bool data(qint64, const char *bytes, qint64 count, const MergePiece &) override
     {
         put(reinterpret_cast<const unsigned char *>(bytes), count);
-        return !failed;
+        return !text.failed();
     }
     bool finish() override
     {
         start();
         if (onLine > 0)
-            *reserve(1) = '\n';
-        std::memcpy(reserve(tail.size()), tail.constData(), size_t(tail.size()));
-        flush();
-        return !failed;
+            *text.reserve(1) = '\n';
+        std::memcpy(text.reserve(tail.size()), tail.constData(), size_t(tail.size()));
+        return text.flush();
     }
 
 private:
     void start()
     {
         if (!started)
-            std::memcpy(reserve(head.size()), head.constData(), size_t(head.size()));
+            std::memcpy(text.reserve(head.size()), head.constData(), size_t(head.size()));
         started = true;
     }
     // Each line: three spaces, then " 0xAB," for each of its bytes.
     void put(const unsigned char *bytes, qint64 count)
     {
         start();
-        while (count > 0 && !failed) {
+        while (count > 0 && !text.failed()) {
             const int take = int(qMin<qint64>(bytesPerLine - onLine, count));
             const bool endsLine = onLine + take == bytesPerLine;
-            char *at = reserve(6 * take + (onLine == 0 ? 3 : 0) + (endsLine ? 1 : 0));
+            char *at = text.reserve(6 * take + (onLine == 0 ? 3 : 0) + (endsLine ? 1 : 0));
             if (onLine == 0) {
                 std::memcpy(at, "   ", 3);
                 at += 3;
@@ -115,30 +114,13 @@ private:
             count -= take;
         }
     }
-    char *reserve(int length)
-    {
-        if (textUsed + length > text.size())
-            flush();
-        char *at = text.data() + textUsed;
-        textUsed += length;
-        return at;
-    }
-    void flush()
-    {
-        if (textUsed > 0 && !failed)
-            failed = !output.write(text.constData(), textUsed);
-        textUsed = 0;
-    }
-
     unsigned char fillByte;
     QByteArray head;
     QByteArray tail;
     bool empty = false;
     bool started = false;
     int onLine = 0;
-    QByteArray text;
-    int textUsed = 0;
-    bool failed = false;
+    TextBuffer text;
 };
 
 } // namespace

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr qint64 textBufferSize = qint64(256) << 10;
 const char hexDigits[] = "0123456789ABCDEF";
 
 // The two digits of every byte value, side by side: one copy per byte.
@@ -98,7 +97,7 @@ char *putBytes(char *at, const unsigned char *bytes, int count, unsigned &sum)
 RecordWriter::RecordWriter(ByteSink &output, int recordSize)
     : ImageWriter(output)
     , recordSize(recordSize)
-    , text(new char[size_t(textBufferSize)])
+    , text(output)
 {
 }
 
@@ -131,29 +130,12 @@ qint64 RecordWriter::outputSize(const MergeLayout &layout) const
     return total;
 }
 
-char *RecordWriter::reserve(int length)
-{
-    if (textUsed + length > textBufferSize)
-        flushText();
-    char *at = text.get() + textUsed;
-    textUsed += length;
-    return at;
-}
-
-bool RecordWriter::flushText()
-{
-    if (textUsed > 0 && !failed)
-        failed = !output.write(text.get(), textUsed);
-    textUsed = 0;
-    return !failed;
-}
-
 bool RecordWriter::flushPending()
 {
     if (pendingCount > 0)
         record(pendingAddress, pending, pendingCount);
     pendingCount = 0;
-    return !failed;
+    return !text.failed();
 }
 
 // The header goes first, whether the image starts with fill or not.
@@ -176,7 +158,7 @@ bool RecordWriter::data(qint64 address, const char *bytes, qint64 count, const M
     if (!bytes) // written later: it ends the run it would have gone on
         return fill(address, 0);
     const auto *in = reinterpret_cast<const unsigned char *>(bytes);
-    while (count > 0 && !failed) {
+    while (count > 0 && !text.failed()) {
         if (pendingCount == 0) {
             // Whole records straight from the caller's bytes.
             const qint64 limit = recordLimit(address);
@@ -199,7 +181,7 @@ bool RecordWriter::data(qint64 address, const char *bytes, qint64 count, const M
         if (pendingCount == limit)
             flushPending();
     }
-    return !failed;
+    return !text.failed();
 }
 
 bool RecordWriter::finish()
@@ -207,5 +189,5 @@ bool RecordWriter::finish()
     start();
     flushPending();
     trailer();
-    return flushText();
+    return text.flush();
 }

@@ -2,8 +2,7 @@
 #define RECORDWRITER_H
 
 #include "ImageWriter.h"
-
-#include <memory>
+#include "TextBuffer.h"
 
 // Records for device programmers: each file's bytes at its own address (0x1000
 // stays 0x1000), in records of at most recordSize bytes, and nothing at all for
@@ -36,17 +35,14 @@ protected:
     virtual void trailer() = 0;
 
     // Room in the text buffer; flushed to the output when it runs short.
-    char *reserve(int length);
+    char *reserve(int length) { return text.reserve(length); }
     int recordSize;
 
 private:
     void start();
     bool flushPending();
-    bool flushText();
 
-    std::unique_ptr<char[]> text;
-    qint64 textUsed = 0;
-    bool failed = false;
+    TextBuffer text;
     bool started = false;
     unsigned char pending[256];
     int pendingCount = 0;

@@ -2,17 +2,11 @@
 
 #include <cstring>
 
-namespace {
-
-constexpr int textBufferSize = 256 << 10;
-
-} // namespace
-
 UnitWriter::UnitWriter(ByteSink &output, int unitSize, char fill)
     : ImageWriter(output)
     , unitSize(unitSize)
     , fillByte(fill)
-    , text(textBufferSize, '\0')
+    , text(output)
 {
 }
 
@@ -59,18 +53,6 @@ qint64 UnitWriter::outputSize(const MergeLayout &layout) const
     return total;
 }
 
-char *UnitWriter::reserve(int length)
-{
-    if (textUsed + length > text.size()) {
-        if (textUsed > 0 && !failed)
-            failed = !output.write(text.constData(), textUsed);
-        textUsed = 0;
-    }
-    char *at = text.data() + textUsed;
-    textUsed += length;
-    return at;
-}
-
 void UnitWriter::putUnits(qint64 index, const unsigned char *bytes, qint64 count)
 {
     units(index, bytes, count, index != lastIndex + 1);
@@ -90,19 +72,19 @@ void UnitWriter::flushUnit()
 bool UnitWriter::fill(qint64 address, qint64 count)
 {
     if (count <= 0 || unitIndex < 0)
-        return !failed;
+        return !text.failed();
     const qint64 start = unitIndex * unitSize;
     if (address + count >= start + unitSize)
         flushUnit();
     else
         unitUsed = int(qMax<qint64>(unitUsed, address + count - start)); // fill bytes so far
-    return !failed;
+    return !text.failed();
 }
 
 bool UnitWriter::data(qint64 address, const char *bytes, qint64 count, const MergePiece &)
 {
     const auto *in = reinterpret_cast<const unsigned char *>(bytes);
-    while (count > 0 && !failed) {
+    while (count > 0 && !text.failed()) {
         const qint64 index = address / unitSize;
         if (unitIndex >= 0 && index != unitIndex)
             flushUnit();
@@ -132,15 +114,12 @@ bool UnitWriter::data(qint64 address, const char *bytes, qint64 count, const Mer
         if (unitUsed == unitSize)
             flushUnit();
     }
-    return !failed;
+    return !text.failed();
 }
 
 bool UnitWriter::finish()
 {
     flushUnit();
     end();
-    if (textUsed > 0 && !failed)
-        failed = !output.write(text.constData(), textUsed);
-    textUsed = 0;
-    return !failed;
+    return text.flush();
 }

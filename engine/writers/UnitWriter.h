@@ -2,6 +2,7 @@
 #define UNITWRITER_H
 
 #include "ImageWriter.h"
+#include "TextBuffer.h"
 
 // For the formats that write the image in units at their own addresses (a
 // byte, a memory word, a 256-byte block) and nothing for gaps: a unit is
@@ -37,7 +38,7 @@ protected:
     virtual qint64 unitsSize(qint64 count) const = 0;
 
     // Room in the output buffer; flushed to the output when it runs short.
-    char *reserve(int length);
+    char *reserve(int length) { return text.reserve(length); }
     const int unitSize;
 
 private:
@@ -49,9 +50,7 @@ private:
     qint64 unitIndex = -1; // the unit being gathered; -1: none
     int unitUsed = 0;      // its bytes set so far, from its start
     qint64 lastIndex = -2; // the last unit written
-    QByteArray text;
-    int textUsed = 0;
-    bool failed = false;
+    TextBuffer text;
 };
 
 #endif // UNITWRITER_H
