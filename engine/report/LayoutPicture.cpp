@@ -75,8 +75,8 @@ struct Span
 struct Label
 {
     double at;      // where it points to on the band
-    QByteArray svg; // the text element, its y left for the column to set: %Y
-    QString title;
+    QByteArray svg; // the text element, its x and y left for the column to set: %X, %Y
+    double row = 0; // its y in the column
 };
 
 class Picture
@@ -91,13 +91,11 @@ public:
     bool draw();
 
 private:
-    void put(const QByteArray &text)
-    {
-        if (!measuring)
-            ok = ok && sink.write(text.constData(), text.size());
-    }
+    void put(const QByteArray &text) { ok = ok && sink.write(text.constData(), text.size()); }
     double y(qint64 address) const;
     void lay();
+    void collectLabels();
+    void placeLabels();
     void drawBackground();
     void drawSectors();
     void drawFiles();
@@ -109,7 +107,6 @@ private:
     const MergeLayout &layout;
     const PictureSettings &settings;
     bool ok = true;
-    bool measuring = false; // placing the labels only, nothing written
     qint64 low = 0;
     qint64 high = 0;
     qint64 refusalAt = -1;
@@ -188,7 +185,7 @@ double Picture::y(qint64 address) const
 {
     auto it = std::upper_bound(spans.cbegin(), spans.cend(), address, [](qint64 a, const Span &s) { return a < s.to; });
     if (it == spans.cend())
-        return bottom;
+        return spans.last().bottom; // the axis's end, however far the labels reach
     if (address <= it->from)
         return it->top;
     return it->top + (it->bottom - it->top) * double(address - it->from) / double(it->to - it->from);
@@ -212,11 +209,6 @@ void Picture::drawBackground()
     band(layout.base, layout.dataEnd(), "fill", "url(#hatch)");
     if (layout.trailingFill > 0) {
         band(layout.dataEnd(), imageEnd, "padding", "url(#dots)");
-        labels.append({(y(layout.dataEnd()) + y(imageEnd)) / 2,
-                       "<text class=\"padding-label\" x=\"%X\" y=\"%Y\">padding: " + QByteArray::number(layout.trailingFill)
-                           + " bytes of 0x" + QByteArray::number(uchar(layout.fill), 16).toUpper().rightJustified(2, '0')
-                           + "</text>\n",
-                       QString()});
     }
     for (const Span &s : std::as_const(spans)) {
         if (!s.broken)
@@ -292,14 +284,6 @@ void Picture::drawFiles()
         }
         flush();
         put("</g>\n");
-        const QString name = shortened(p.fileName);
-        labels.append({(y(p.address) + y(qMax(p.end, p.address))) / 2,
-                       "<text class=\"file-label\" x=\"%X\" y=\"%Y\"><title>" + title + "</title><tspan fill=\"" + colour
-                           + "\">\u25A0</tspan> " + xml(QStringLiteral("%1  %2 \u2013 %3  (%4 bytes)")
-                                                                .arg(name, hex(p.address), hex(p.end))
-                                                                .arg(p.size))
-                           + "</text>\n",
-                       p.fileName});
     }
 }
 
@@ -313,35 +297,73 @@ void Picture::drawMarks()
         put("<rect class=\"slot\" x=\"" + number(bandLeft - 4) + "\" y=\"" + number(y(p.address)) + "\" width=\""
             + number(bandRight - bandLeft + 8) + "\" height=\"" + number(qMax(y(end) - y(p.address), 1.0))
             + "\" fill=\"none\" stroke=\"#000\" stroke-dasharray=\"6,3\"/>\n");
-        labels.append({y(end),
-                       "<text class=\"slot-label\" x=\"%X\" y=\"%Y\">" + xml(QStringLiteral("slot of %1: %2 bytes, %3 left")
-                                                                                   .arg(shortened(p.fileName))
-                                                                                   .arg(p.slotSize)
-                                                                                   .arg(p.slotSize - (p.end - p.address)))
-                           + "</text>\n",
-                       QString()});
     }
     for (const MergeField &f : layout.fields) {
         put("<rect class=\"field\" x=\"" + number(bandRight - 14) + "\" y=\"" + number(y(f.address)) + "\" width=\"14\" height=\""
             + number(qMax(y(f.end()) - y(f.address), 2.0)) + "\" fill=\"#000\"/>\n");
-        const qint64 n = f.isWorkedOut() ? fieldNumber(f) : -1;
-        const QString value = !f.isWorkedOut() ? QStringLiteral("not worked out")
-                              : n >= 0         ? hex(n)
-                                               : QString::fromLatin1(f.value.toHex());
-        labels.append({y(f.address),
-                       "<text class=\"field-label\" x=\"%X\" y=\"%Y\">" + xml(QStringLiteral("\u25AE %1 at %2: %3")
-                                                                                    .arg(QLatin1String(f.kind->name), hex(f.address), value))
-                           + "</text>\n",
-                       QString()});
     }
     if (refusalAt >= 0) {
         const double at = y(refusalAt);
         put("<line class=\"refusal\" x1=\"" + number(bandLeft - 10) + "\" x2=\"" + number(bandRight + 10) + "\" y1=\""
             + number(at) + "\" y2=\"" + number(at) + "\" stroke=\"" + refusalColour + "\" stroke-width=\"3\"/>\n");
-        labels.append({at, "<text class=\"refusal-label\" x=\"%X\" y=\"%Y\" fill=\"" + QByteArray(refusalColour)
-                               + "\" font-weight=\"bold\">\u2716 refused here: " + xml(hex(refusalAt)) + "</text>\n",
-                       QString()});
     }
+}
+
+// What the column beside the band says: padding, each file, slot and field,
+// and the refusal.
+void Picture::collectLabels()
+{
+    if (layout.trailingFill > 0) {
+        const qint64 imageEnd = layout.imageSize > 0 ? layout.end() : layout.base;
+        labels.append({(y(layout.dataEnd()) + y(imageEnd)) / 2,
+                       "<text class=\"padding-label\" x=\"%X\" y=\"%Y\">padding: " + QByteArray::number(layout.trailingFill)
+                           + " bytes of 0x" + QByteArray::number(uchar(layout.fill), 16).toUpper().rightJustified(2, '0')
+                           + "</text>\n"});
+    }
+    for (int k = 0; k < layout.placements.size(); ++k) {
+        const MergePlacement &p = layout.placements.at(k);
+        labels.append({(y(p.address) + y(qMax(p.end, p.address))) / 2,
+                       "<text class=\"file-label\" x=\"%X\" y=\"%Y\"><title>" + xml(p.fileName) + "</title><tspan fill=\""
+                           + palette[k % 8] + "\">\u25A0</tspan> "
+                           + xml(QStringLiteral("%1  %2 \u2013 %3  (%4 bytes)")
+                                     .arg(shortened(p.fileName), hex(p.address), hex(p.end))
+                                     .arg(p.size))
+                           + "</text>\n"});
+        if (p.slotSize > 0)
+            labels.append({y(p.address + p.slotSize),
+                           "<text class=\"slot-label\" x=\"%X\" y=\"%Y\">"
+                               + xml(QStringLiteral("slot of %1: %2 bytes, %3 left")
+                                         .arg(shortened(p.fileName))
+                                         .arg(p.slotSize)
+                                         .arg(p.slotSize - (p.end - p.address)))
+                               + "</text>\n"});
+    }
+    for (const MergeField &f : layout.fields) {
+        const qint64 n = f.isWorkedOut() ? fieldNumber(f) : -1;
+        const QString value = !f.isWorkedOut() ? QStringLiteral("not worked out")
+                              : n >= 0         ? hex(n)
+                                               : QString::fromLatin1(f.value.toHex());
+        labels.append({y(f.address),
+                       "<text class=\"field-label\" x=\"%X\" y=\"%Y\">"
+                           + xml(QStringLiteral("\u25AE %1 at %2: %3").arg(QLatin1String(f.kind->name), hex(f.address), value))
+                           + "</text>\n"});
+    }
+    if (refusalAt >= 0)
+        labels.append({y(refusalAt), "<text class=\"refusal-label\" x=\"%X\" y=\"%Y\" fill=\"" + QByteArray(refusalColour)
+                                         + "\" font-weight=\"bold\">\u2716 refused here: " + xml(hex(refusalAt)) + "</text>\n"});
+}
+
+// The labels in address order, each at least a line below the one before;
+// the picture reaches down to the last.
+void Picture::placeLabels()
+{
+    std::stable_sort(labels.begin(), labels.end(), [](const Label &a, const Label &b) { return a.at < b.at; });
+    double last = areaTop - lineGap;
+    for (Label &label : labels) {
+        label.row = qMax(label.at + 4, last + lineGap);
+        last = label.row;
+    }
+    bottom = qMax(bottom, last);
 }
 
 // Addresses on the left: where the axis starts and ends, and where each run
@@ -370,45 +392,26 @@ void Picture::drawTicks()
     }
 }
 
-// The labels in a column beside the band, in address order, each at least a
-// line below the one before, a leader line to where it belongs.
+// The labels in their column, a leader line to where each belongs.
 void Picture::drawLabels()
 {
-    std::stable_sort(labels.begin(), labels.end(), [](const Label &a, const Label &b) { return a.at < b.at; });
-    double last = areaTop - lineGap;
     for (const Label &label : std::as_const(labels)) {
-        const double at = qMax(label.at + 4, last + lineGap);
-        last = at;
         put("<line class=\"leader\" x1=\"" + number(bandRight) + "\" y1=\"" + number(label.at) + "\" x2=\""
-            + number(labelLeft - 4) + "\" y2=\"" + number(at - 4) + "\" stroke=\"#999\" stroke-width=\"0.5\"/>\n");
+            + number(labelLeft - 4) + "\" y2=\"" + number(label.row - 4) + "\" stroke=\"#999\" stroke-width=\"0.5\"/>\n");
         QByteArray text = label.svg;
         text.replace("%X", number(labelLeft));
-        text.replace("%Y", number(at));
+        text.replace("%Y", number(label.row));
         put(text);
     }
-    bottom = qMax(bottom, last);
 }
 
 bool Picture::draw()
 {
     lay();
-    // The picture's height is known once the labels are placed, and it comes
-    // first: the labels are placed once without writing anything.
-    measuring = true;
-    drawFiles();
-    drawMarks();
-    measuring = false;
-    {
-        QVector<double> at;
-        for (const Label &l : std::as_const(labels))
-            at << l.at;
-        std::sort(at.begin(), at.end());
-        double last = areaTop - lineGap;
-        for (const double a : std::as_const(at))
-            last = qMax(a + 4, last + lineGap);
-        bottom = qMax(bottom, last + (layout.trailingFill > 0 ? lineGap : 0));
-    }
-    labels.clear();
+    // The height comes first, and the labels may reach further down than
+    // the band: they are placed before anything is written.
+    collectLabels();
+    placeLabels();
     const double height = bottom + 32;
     put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + number(pictureWidth)
         + "\" height=\"" + number(height) + "\" viewBox=\"0 0 " + number(pictureWidth) + ' ' + number(height)

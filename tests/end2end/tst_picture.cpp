@@ -100,6 +100,7 @@ private slots:
     void drawsTheLayout_data();
     void drawsTheLayout();
     void inProportion();
+    void labelsBelowTheBand();
     void longGapsShortened();
     void manySegmentsBounded();
     void longNamesShortened();
@@ -189,6 +190,24 @@ void tst_Picture::inProportion()
     QVERIFY(qAbs(segments.at(0).height / segments.at(1).height - 4.0) < 0.05);
     const double gap = segments.at(1).y - (segments.at(0).y + segments.at(0).height);
     QVERIFY(qAbs(gap / segments.at(1).height - 4.0) < 0.05); // 0x400 of fill
+}
+
+// Labels that run on below the band (many small files at the end) leave the
+// band as it is: the last file is as short as its two bytes.
+void tst_Picture::labelsBelowTheBand()
+{
+    Pieces pieces{{0x1000, 0x3F0}};
+    for (int k = 0; k < 8; ++k)
+        pieces.append({0x13F0 + 2 * k, 2});
+    QCOMPARE(runCli(QStringList{"--picture", "p.svg", "-o", "out.bin"} + writePieces(pieces)).exitCode, 0);
+    QVector<Drawn> drawn;
+    QString problem;
+    QVERIFY2(readPicture(QStringLiteral("p.svg"), drawn, &problem), qPrintable(problem));
+    const QVector<Drawn> segments = ofClass(drawn, QStringLiteral("segment"));
+    QCOMPARE(segments.size(), 9);
+    QVERIFY2(segments.last().height < 3, qPrintable(QString::number(segments.last().height)));
+    const QVector<Drawn> labels = ofClass(drawn, QStringLiteral("file-label"));
+    QVERIFY(labels.last().y > segments.last().y + 50); // the column did run on
 }
 
 // A file at 0 and one at 0x08000000: the gap is drawn short behind a break
