@@ -6,6 +6,7 @@
 #include "CliRunner.h"
 #include "Files.h"
 #include "Pieces.h"
+#include "Records.h"
 
 #include <QRegularExpression>
 #include <QSet>
@@ -353,22 +354,12 @@ void tst_BoardFormats::inputRefusals_data()
     QTest::addColumn<QByteArray>("file"); // in.dat
     QTest::addColumn<QString>("line");     // empty: merged
 
-    // UF2 blocks written here as the format's description lays them out.
-    const auto block = [](quint32 number, quint32 address, const QByteArray &payload) {
-        QByteArray b;
-        for (const quint32 v : {0x0A324655u, 0x9E5D5157u, 0u, address, quint32(payload.size()), number, 2u, 0u})
-            for (int i = 0; i < 4; ++i)
-                b += char(v >> (8 * i));
-        b += payload + QByteArray(476 - payload.size(), '\0');
-        for (int i = 0; i < 4; ++i)
-            b += char(0x0AB16F30u >> (8 * i));
-        return b;
-    };
+    const QByteArray first = uf2Block(0, 2, 0, 0x2000, "abcd");
     QTest::newRow("UF2: one address twice, other bytes")
-        << block(0, 0x2000, "abcd") + block(1, 0x2002, "XY") << "Error!!!in.dat gives two different bytes for address 0x00002002!";
-    QTest::newRow("UF2: one address twice, the same bytes") << block(0, 0x2000, "abcd") + block(1, 0x2002, "cd") << QString();
+        << first + uf2Block(1, 2, 0, 0x2002, "XY") << "Error!!!in.dat gives two different bytes for address 0x00002002!";
+    QTest::newRow("UF2: one address twice, the same bytes") << first + uf2Block(1, 2, 0, 0x2002, "cd") << QString();
     QTest::newRow("UF2: a block without its magic")
-        << block(0, 0x2000, "abcd") + QByteArray(512, 'x') << "Error!!!Cannot read in.dat: UF2 block 1 (at byte 512) lacks the UF2 magic numbers!";
+        << first + QByteArray(512, 'x') << "Error!!!Cannot read in.dat: UF2 block 1 (at byte 512) lacks the UF2 magic numbers!";
     QTest::newRow("TI-TXT: a wrong line") << QByteArray("@2000\n01 02\nzz\nq\n")
                                           << "Error!!!Cannot read in.dat: line 3: it is not bytes as two hexadecimal digits "
                                              "separated by blanks!";

@@ -86,4 +86,21 @@ inline QByteArray elfFile(bool wide, bool bigEndian, const QVector<ElfSegment> &
     return file;
 }
 
+// One UF2 block as the format's description lays it out.
+inline QByteArray uf2Block(quint32 number, quint32 count, quint32 flags, quint32 address, const QByteArray &payload,
+                           quint32 family = 0, quint32 payloadSize = 0)
+{
+    QByteArray block;
+    const auto put = [&block](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            block += char(v >> (8 * i));
+    };
+    for (const quint32 v : {0x0A324655u, 0x9E5D5157u, flags, address, payloadSize ? payloadSize : quint32(payload.size()),
+                            number, count, family})
+        put(v);
+    block += payload + QByteArray(476 - payload.size(), '\0');
+    put(0x0AB16F30u);
+    return block;
+}
+
 #endif // RECORDS_H
