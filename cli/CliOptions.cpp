@@ -209,13 +209,21 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString
     return true;
 }
 
+QStringList dashedNames(const CliOption &option)
+{
+    QStringList out;
+    for (const QString &name : option.names)
+        out << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    return out;
+}
+
 QString manPageOptions()
 {
     QString page;
     for (const CliOption &option : cliOptionTable()) {
         QStringList names;
-        for (const QString &name : option.names)
-            names << (name.size() == 1 ? QStringLiteral("\\-") : QStringLiteral("\\-\\-")) + troff(name);
+        for (const QString &name : dashedNames(option))
+            names << troff(name);
         // The names in bold, the value's name in italics.
         if (option.valueName.isEmpty())
             page += QStringLiteral(".TP\n.B \"%1\"\n").arg(names.join(QLatin1String(", ")));

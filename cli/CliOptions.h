@@ -79,6 +79,8 @@ QString cliDescription();
 // one-line usage error.
 bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString *error);
 
+// An option's names as they are typed: "-o", "--output".
+QStringList dashedNames(const CliOption &option);
 // The manual page's OPTIONS entries, in troff, from the table.
 QString manPageOptions();
 // A bash completion script for MergeFileCli, from the table.

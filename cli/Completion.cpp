@@ -1,17 +1,5 @@
 #include "CliOptions.h"
 
-namespace {
-
-QStringList dashed(const QStringList &names)
-{
-    QStringList out;
-    for (const QString &name : names)
-        out << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
-    return out;
-}
-
-} // namespace
-
 // bash splits a word at '=' and ':' (COMP_WORDBREAKS), so --format=hex comes
 // as three words and so does a slot, 1000:2000; the script counts them as
 // one. Files are offered where a pair's file goes (after its address) and
@@ -22,7 +10,7 @@ QString bashCompletion()
     QStringList valued;
     QString values;
     for (const CliOption &option : cliOptionTable()) {
-        const QStringList names = dashed(option.names);
+        const QStringList names = dashedNames(option);
         all << names;
         if (option.valueName.isEmpty())
             continue;
