@@ -1,5 +1,7 @@
 #include "InputReader.h"
 
+#include <QtEndian>
+
 #include <memory>
 
 namespace {
@@ -13,7 +15,7 @@ constexpr quint32 familyPresent = 0x00002000;
 
 quint32 le32(const unsigned char *at)
 {
-    return quint32(at[0]) | quint32(at[1]) << 8 | quint32(at[2]) << 16 | quint32(at[3]) << 24;
+    return qFromLittleEndian<quint32>(at);
 }
 
 bool hasMagics(const unsigned char *block)

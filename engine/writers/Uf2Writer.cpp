@@ -1,5 +1,7 @@
 #include "UnitWriter.h"
 
+#include <QtEndian>
+
 #include <cstring>
 
 namespace {
@@ -10,8 +12,7 @@ constexpr quint32 familyFlag = 0x00002000;
 
 void put32(unsigned char *at, quint32 value)
 {
-    for (int i = 0; i < 4; ++i)
-        at[i] = static_cast<unsigned char>(value >> (8 * i));
+    qToLittleEndian(value, at);
 }
 
 // The USB Flashing Format, for boot loaders that show up as a drive: a
