@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 namespace Address {
 
 qint32 fromWindowText(const QString &text, bool *ok)
@@ -48,6 +50,21 @@ bool range(const QString &text, AddressRange *range)
     const QStringList ends = text.split(QLatin1Char('-'));
     return ends.size() == 2 && hexNumber(ends.at(0), addressSpaceEnd, &range->from)
            && hexNumber(ends.at(1), addressSpaceEnd, &range->to) && range->to > range->from;
+}
+
+QVector<AddressRange> joined(QVector<AddressRange> ranges)
+{
+    std::sort(ranges.begin(), ranges.end(), [](const AddressRange &a, const AddressRange &b) { return a.from < b.from; });
+    QVector<AddressRange> out;
+    for (const AddressRange &r : std::as_const(ranges)) {
+        if (r.from >= r.to)
+            continue;
+        if (!out.isEmpty() && r.from <= out.last().to)
+            out.last().to = qMax(out.last().to, r.to);
+        else
+            out.append(r);
+    }
+    return out;
 }
 
 QString hex(qint64 address)

@@ -27,6 +27,10 @@ bool hexNumber(const QString &text, qint64 most, qint64 *value);
 // FROM below TO, TO at most 100000000.
 bool range(const QString &text, AddressRange *range);
 
+// Ranges in address order, empty ones left out, those that meet or touch
+// made one.
+QVector<AddressRange> joined(QVector<AddressRange> ranges);
+
 // As messages and reports show an address: 0x and eight upper-case digits.
 QString hex(qint64 address);
 

@@ -1,5 +1,7 @@
 #include "Trimming.h"
 
+#include "Address.h"
+
 #include <algorithm>
 #include <map>
 #include <new>
@@ -31,22 +33,6 @@ void measure(MergePlacement &p)
     p.size = 0;
     for (const MergeSegment &segment : std::as_const(p.segments))
         p.size += segment.size;
-}
-
-// Ranges in address order, those that meet or touch made one.
-QVector<AddressRange> joined(QVector<AddressRange> ranges)
-{
-    std::sort(ranges.begin(), ranges.end(), [](const AddressRange &a, const AddressRange &b) { return a.from < b.from; });
-    QVector<AddressRange> out;
-    for (const AddressRange &r : std::as_const(ranges)) {
-        if (r.from >= r.to)
-            continue;
-        if (!out.isEmpty() && r.from <= out.last().to)
-            out.last().to = qMax(out.last().to, r.to);
-        else
-            out.append(r);
-    }
-    return out;
 }
 
 } // namespace
@@ -145,8 +131,8 @@ bool Trimming::resolveOverlaps(MergeLayout &layout, OverlapPolicy policy)
 
 bool Trimming::keepRanges(MergeLayout &layout, const QVector<AddressRange> &crop, const QVector<AddressRange> &exclude)
 {
-    layout.crop = joined(crop);
-    layout.exclude = joined(exclude);
+    layout.crop = Address::joined(crop);
+    layout.exclude = Address::joined(exclude);
     if (layout.crop.isEmpty() && layout.exclude.isEmpty())
         return true;
     try {

@@ -142,13 +142,7 @@ void Picture::lay()
         high = qMax(high, r.to);
     }
     high = qMax(high, low + 1);
-    std::sort(things.begin(), things.end(), [](const AddressRange &a, const AddressRange &b) { return a.from < b.from; });
-    for (const AddressRange &r : std::as_const(things)) {
-        if (!occupied.isEmpty() && r.from <= occupied.last().to)
-            occupied.last().to = qMax(occupied.last().to, r.to);
-        else
-            occupied.append(r);
-    }
+    occupied = Address::joined(things);
 
     // Gaps much longer than all that is in the picture are drawn shortened,
     // so that small files stay visible beside them.
