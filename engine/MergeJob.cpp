@@ -30,6 +30,7 @@ struct MergeJob::Private
     SourceSet sources;
     MergeLayout layout;
     bool checked = false;
+    quint32 imageCrc = 0; // of the flat image as the walk handed it out
     QByteArray outputDigest;
     qint64 outputLength = 0;
     MergeDigests digests;
@@ -65,6 +66,7 @@ struct MergeJob::Private
     }
     bool opened(OutputFile::Status status);
     bool stream(ImageWriter *writer, OutputFile *file = nullptr);
+    bool writtenAsMerged(const OutputFile &file) const;
     bool check();
     bool write();
     const OutputFormatInfo &format() const { return options.format ? *options.format : OutputFormats::flat(); }
@@ -195,14 +197,30 @@ bool MergeJob::Private::write()
     outputLength = writer->outputSize(layout);
     if (!opened(file.open(outputLength, sources.identities())) || !stream(writer.get(), &file))
         return false;
-    if (!writer->finish())
+    if (!writer->finish() || !file.finish())
         return fail(Messages::failToWriteOutput(output));
+    if (!writtenAsMerged(file))
+        return fail(Messages::outputNotAsMerged(output, !file.isDevice()));
     if (!file.commit())
         return fail(file.replaceFailed() ? Messages::outputHeldOpen(output) : Messages::failToWriteOutput(output));
     outputDigest = file.sha256();
     sources.clear();
     log(Messages::mergeSuccess());
     return true;
+}
+
+// The output checked against the merge before it replaces anything: as long
+// as promised, and for the flat image the very bytes the walk handed out, in
+// their order (its CRC-32, and its SHA-256 where the map has one).
+bool MergeJob::Private::writtenAsMerged(const OutputFile &file) const
+{
+    if (file.bytesWritten() != outputLength)
+        return false;
+    if (!format().isTheImage)
+        return true;
+    if (file.crc32() != imageCrc)
+        return false;
+    return digests.image.sha256.isEmpty() || file.sha256().isEmpty() || file.sha256().toHex() == digests.image.sha256;
 }
 
 bool MergeJob::measure()
@@ -220,6 +238,7 @@ bool MergeJob::Private::stream(ImageWriter *writer, OutputFile *file)
 {
     ImageStreamer streamer(layout, sources);
     const std::unique_ptr<DigestSink> digest(options.computeDigests ? new DigestSink(layout) : nullptr);
+    const std::unique_ptr<ImageCrcSink> crc(file && format().isTheImage ? new ImageCrcSink(layout.fill) : nullptr);
     FieldSink fields(layout, 0, layout.fields.size());
     std::vector<bool> fromOutput(size_t(layout.fields.size()), false);
     const bool outputIsTheImage = file && file->isHashing() && format().isTheImage && Sha256::givesResultSoFar();
@@ -256,7 +275,7 @@ bool MergeJob::Private::stream(ImageWriter *writer, OutputFile *file)
             return field.value;
         }
     } values(layout, fields, file, fromOutput);
-    switch (streamer.walkAll({writer, digest.get(), &fields}, true, &values)) {
+    switch (streamer.walkAll({writer, digest.get(), crc.get(), &fields}, true, &values)) {
     case ImageStreamer::Done:
         break;
     case ImageStreamer::NoMemory:
@@ -284,5 +303,6 @@ bool MergeJob::Private::stream(ImageWriter *writer, OutputFile *file)
     }
     if (digest)
         digests = digest->result();
+    imageCrc = crc ? crc->result() : 0;
     return true;
 }

@@ -229,6 +229,12 @@ QString outputHeldOpen(const QString &name)
     return tr("Error!!!Cannot replace merge file%1: it is open in another program!").arg(name);
 }
 
+QString outputNotAsMerged(const QString &name, bool kept)
+{
+    return kept ? tr("Error!!!The bytes written for merge file%1 are not the merged image: the file is left as it was!").arg(name)
+                : tr("Error!!!The bytes written to merge file%1 are not the merged image!").arg(name);
+}
+
 QString mapForeignLink(const QString &name)
 {
     return tr("Error!!!Map file%1 is a link that another user made in a shared folder!").arg(name);

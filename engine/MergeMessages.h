@@ -62,6 +62,7 @@ QString outputForeignLink(const QString &name);
 QString outputLinkLoop(const QString &name);
 QString noRoomToStage(const QString &name);
 QString outputHeldOpen(const QString &name);
+QString outputNotAsMerged(const QString &name, bool kept);
 
 // The command line's own files and streams.
 QString mapForeignLink(const QString &name);

@@ -14,6 +14,13 @@
 // sync has little left to wait for.
 static constexpr qint64 writeBackStep = qint64(8) << 20;
 
+static OutputFile::WriteSeam writeSeam = nullptr;
+
+void OutputFile::setWriteSeam(WriteSeam seam)
+{
+    writeSeam = seam;
+}
+
 OutputFile::OutputFile(const QString &name)
     : name(name)
 {
@@ -42,6 +49,10 @@ OutputFile::Status OutputFile::open(qint64 size, const QVector<FileIdentity> &so
     if (status == Opened) {
         gathered = allocateChunk();
         gatheredSize = 0;
+        written = 0;
+        writtenBack = 0;
+        writtenCrc = Crc32();
+        finished = false;
     }
     return status;
 }
@@ -160,9 +171,12 @@ bool OutputFile::write(const char *data, qint64 size)
 {
     if (!gathered)
         return writeOut(data, size);
-    if (gatheredSize + size > chunkSize && !flushGathered())
+    // What is gathered goes out first, before a write that does not fit
+    // beside it or goes straight out: the file takes bytes in the order given.
+    const bool direct = size >= chunkSize / 4;
+    if ((direct || gatheredSize + size > chunkSize) && !flushGathered())
         return false;
-    if (size >= chunkSize / 4)
+    if (direct)
         return writeOut(data, size);
     std::memcpy(gathered.get() + gatheredSize, data, size_t(size));
     gatheredSize += size;
@@ -178,11 +192,19 @@ bool OutputFile::flushGathered()
 
 bool OutputFile::writeOut(const char *data, qint64 size)
 {
+    std::unique_ptr<char[]> changed;
+    if (writeSeam) {
+        changed.reset(new char[size_t(size)]);
+        std::memcpy(changed.get(), data, size_t(size));
+        writeSeam(written, changed.get(), size);
+        data = changed.get();
+    }
     FileHandle &out = mode == Device ? direct : staged;
     const bool ok = out.write(data, size);
     written += size;
     if (!ok)
         return false;
+    writtenCrc.add(data, size);
     if (hasher)
         hasher->add(data, size);
     if (mode == Replace && written - writtenBack >= writeBackStep) {
@@ -215,13 +237,22 @@ bool OutputFile::copyOver(FileHandle &from, FileHandle &to)
     return to.setLength(written) && to.sync();
 }
 
+bool OutputFile::finish()
+{
+    if (finished)
+        return mode != Failed;
+    finished = true;
+    if (mode == Closed || !flushGathered() || !finishHashing())
+        mode = Failed;
+    return mode != Failed;
+}
+
 bool OutputFile::commit()
 {
-    if (!flushGathered())
-        mode = Failed;
+    finish();
     bool ok = false;
     if (mode == Replace) {
-        ok = staged.sync() && finishHashing();
+        ok = staged.sync();
         if (ok) {
             staged.copyAttributesFrom(target);
             if (!staged.replace(target)) {
@@ -236,9 +267,9 @@ bool OutputFile::commit()
             }
         }
     } else if (mode == InPlace) {
-        ok = finishHashing() && copyOver(staged, direct);
+        ok = copyOver(staged, direct);
     } else if (mode == Device) {
-        ok = finishHashing();
+        ok = true;
     }
     staged.close();
     direct.close();

@@ -2,6 +2,7 @@
 #define OUTPUTFILE_H
 
 #include "Bytes.h"
+#include "Checksums.h"
 #include "platform/FileHandle.h"
 
 #include <QByteArray>
@@ -60,7 +61,21 @@ public:
     // made, no device or pipe opened.
     Status probe(qint64 size, const QVector<FileIdentity> &sources);
     bool write(const char *data, qint64 size) override;
+    // Sends out what is still gathered and completes the hash; the target
+    // is not touched yet, so what was written can still be checked and
+    // thrown away.
+    bool finish();
+    // Puts the new image in the target's place (finish() first if it has
+    // not been called).
     bool commit();
+    // What reached the file so far, in the order it lies there: how many
+    // bytes, and their CRC-32.
+    qint64 bytesWritten() const { return written; }
+    quint32 crc32() const { return writtenCrc.result(); }
+    // Tests only: sees, and may change, every run of bytes just before it
+    // goes to the file, as a fault in the buffers before it would.
+    using WriteSeam = void (*)(qint64 offset, char *bytes, qint64 size);
+    static void setWriteSeam(WriteSeam seam);
     // After a failed commit(): the new image was complete, but the old output
     // could not be replaced (on Windows: another program holds it open).
     bool replaceFailed() const { return renameFailed; }
@@ -68,6 +83,9 @@ public:
     // The SHA-256 of every byte written so far, while more may follow; empty
     // without hashing or where Sha256 cannot give it.
     QByteArray sha256SoFar();
+    // Whether it is written straight into (a device, a pipe): then nothing
+    // waits for commit(), and a failed merge may have changed it.
+    bool isDevice() const { return mode == Device; }
     // Whether what is written is hashed (once open).
     bool isHashing() const { return bool(hasher); }
 
@@ -86,6 +104,7 @@ private:
     qint64 written = 0;
     qint64 writtenBack = 0;
     enum Mode { Closed, Replace, InPlace, Device, Failed } mode = Closed;
+    bool finished = false;
     FileHandle staged; // the new image, beside the target or in the temporary folder
     FileHandle direct; // the target itself, when written in place; or the device
     bool renameFailed = false;
@@ -97,6 +116,7 @@ private:
     QByteArray digest;
     ChunkBuffer gathered; // small writes, until a chunk's worth goes out
     qint64 gatheredSize = 0;
+    Crc32 writtenCrc;
 };
 
 #endif // OUTPUTFILE_H

@@ -74,10 +74,15 @@ bool UnitWriter::fill(qint64 address, qint64 count)
     if (count <= 0 || unitIndex < 0)
         return !text.failed();
     const qint64 start = unitIndex * unitSize;
-    if (address + count >= start + unitSize)
+    if (address + count >= start + unitSize) {
         flushUnit();
-    else
-        unitUsed = int(qMax<qint64>(unitUsed, address + count - start)); // fill bytes so far
+    } else if (address + count - start > unitUsed) {
+        // The fill lies inside the unit: its bytes are set now, not left with
+        // what an earlier unit put there.
+        const int end = int(address + count - start);
+        std::memset(unit + unitUsed, static_cast<unsigned char>(fillByte), size_t(end - unitUsed));
+        unitUsed = end;
+    }
     return !text.failed();
 }
 
