@@ -23,6 +23,60 @@ bool hasMagics(const unsigned char *block)
     return le32(block) == 0x0A324655 && le32(block + 4) == 0x9E5D5157 && le32(block + blockSize - 4) == 0x0AB16F30;
 }
 
+// Which block comes next, by the numbers each block carries: which of how
+// many blocks of its file it is, from 0 in the file's order. A file made of
+// UF2 files one after the other (one for each family) starts again at 0
+// after the last block of each, and so may a file of another family after
+// one that stopped short of its count: an RP2350 file opens with a block,
+// one of two, that its boot ROM takes and passes over. Blocks passed over
+// here count all the same.
+class BlockNumbers
+{
+public:
+    // Whether the block comes where its numbers say it should; why not in
+    // problem.
+    bool follows(const unsigned char *block, QString &problem)
+    {
+        const quint32 number = le32(block + 20);
+        const quint32 count = le32(block + 24);
+        const qint64 family = le32(block + 8) & familyPresent ? qint64(le32(block + 28)) : -1;
+        const bool begins = next == 0 || (number == 0 && family != fileFamily);
+        if (begins && number == 0 && count == 0) {
+            problem = QStringLiteral("says its file holds no block");
+            return false;
+        }
+        const quint32 wanted = begins ? 0 : quint32(next);
+        const quint32 wantedCount = begins ? count : fileCount;
+        if (number != wanted || count != wantedCount) {
+            problem = count != wantedCount
+                          ? QStringLiteral("says its file holds %1 blocks, where the blocks before it said %2").arg(count).arg(wantedCount)
+                          : QStringLiteral("is numbered %1 of %2, where %3 of %2 should come (a block missing, given twice or "
+                                           "out of order)")
+                                .arg(number)
+                                .arg(count)
+                                .arg(wanted);
+            return false;
+        }
+        fileCount = count;
+        fileFamily = family;
+        next = number + 1 == count ? 0 : qint64(number) + 1;
+        return true;
+    }
+    // Whether the last file was whole; what is missing in problem.
+    bool complete(QString &problem) const
+    {
+        if (next == 0)
+            return true;
+        problem = QStringLiteral("it ends where UF2 block %1 of %2 should follow (a truncated file?)").arg(next).arg(fileCount);
+        return false;
+    }
+
+private:
+    qint64 next = 0; // the number the next block must have; 0: a file may begin
+    quint32 fileCount = 0;
+    qint64 fileFamily = -1; // none
+};
+
 // The USB Flashing Format: 512-byte blocks, each with its target address and
 // up to 476 bytes of payload. The payload stays in the file: each block's is
 // a segment read from there. Blocks for other memories than the main flash,
@@ -37,12 +91,12 @@ public:
                 QString &problem) const override;
 };
 
-// A file is UF2 when its first block carries both start magics and the end
-// magic, and its length (where it is known) is a whole number of blocks.
-bool Uf2Reader::tells(const QByteArray &head, qint64 size) const
+// A file is UF2 when its first 512 bytes are a block with both start magics
+// and the end magic. Its length is not asked: a file cut short is still UF2,
+// and refused as such.
+bool Uf2Reader::tells(const QByteArray &head, qint64) const
 {
-    return head.size() >= blockSize && (size < 0 || size % blockSize == 0)
-           && hasMagics(reinterpret_cast<const unsigned char *>(head.constData()));
+    return head.size() >= blockSize && hasMagics(reinterpret_cast<const unsigned char *>(head.constData()));
 }
 
 InputReader::Result Uf2Reader::read(ByteSource &source, ScratchStore &, const ReadOptions &options,
@@ -59,6 +113,7 @@ InputReader::Result Uf2Reader::read(ByteSource &source, ScratchStore &, const Re
         return Damaged;
     };
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[blocksAtOnce * blockSize]);
+    BlockNumbers numbers;
     for (qint64 first = 0; first * blockSize < size;) {
         const qint64 blocks = qMin<qint64>(blocksAtOnce, size / blockSize - first);
         for (qint64 done = 0; done < blocks * blockSize;) {
@@ -73,6 +128,9 @@ InputReader::Result Uf2Reader::read(ByteSource &source, ScratchStore &, const Re
             const qint64 number = first + k;
             if (!hasMagics(block))
                 return damaged(number, QStringLiteral("lacks the UF2 magic numbers"));
+            QString why;
+            if (!numbers.follows(block, why))
+                return damaged(number, why);
             const quint32 flags = le32(block + 8);
             const quint32 address = le32(block + 12);
             const quint32 payload = le32(block + 16);
@@ -92,7 +150,7 @@ InputReader::Result Uf2Reader::read(ByteSource &source, ScratchStore &, const Re
         }
         first += blocks;
     }
-    return Read;
+    return numbers.complete(problem) ? Read : Damaged;
 }
 
 } // namespace

@@ -126,7 +126,9 @@ void tst_Readers::tellsTheFormat_data()
     const QByteArray block = uf2Block(0, 1, 0x2000, 0x10000000, "abc", 0xE48BFF56);
     QTest::newRow("UF2 block") << block << true << "uf2";
     QTest::newRow("UF2 blocks in a stream, length unknown") << block + block << false << "uf2";
-    QTest::newRow("UF2 magics, a length that is no whole number of blocks") << block + 'x' << true << "raw";
+    // Told by its first block; a length that is no whole number of blocks is
+    // then a UF2 file cut short, refused as such.
+    QTest::newRow("UF2 magics, a length that is no whole number of blocks") << block + 'x' << true << "uf2";
     QTest::newRow("UF2 without its end magic") << block.left(508) + "abcd" << true << "raw";
     QTest::newRow("UF2 magics in less than a block") << block.left(100) << true << "raw";
     QTest::newRow("TI-TXT") << QByteArray("@1000\n01 02\nq\n") << true << "ti-txt";
@@ -206,6 +208,21 @@ void tst_Readers::readsWhatTheFileHolds_data()
         << qint64(-1);
     QTest::newRow("UF2 files for a boot loader's file system passed over")
         << uf2Block(0, 2, 0x1000, 0, "file.txt") + uf2Block(1, 2, 0, 0x400, "x") << QStringList{"400:78"} << qint64(-1);
+    // Several UF2 files one after the other, each numbered from 0: one for
+    // each family, and an RP2350 file's first block, one of two for its boot
+    // ROM, before the file itself.
+    QTest::newRow("UF2 files of two families one after the other")
+        << uf2Block(0, 2, 0x2000, 0x1000, "a", 0xE48BFF56) + uf2Block(1, 2, 0x2000, 0x1100, "b", 0xE48BFF56)
+               + uf2Block(0, 1, 0x2000, 0x1000, "c", 0x68ED2B88)
+        << QStringList{"1000:61", "1100:62", "1000:63"} << qint64(-1);
+    QTest::newRow("UF2 of an RP2350: a block of its own family first, one of two")
+        << uf2Block(0, 2, 0x2000, 0x10FFFF00, QByteArray(256, char(0xEF)), 0xE48BFF57)
+               + uf2Block(0, 2, 0x2000, 0x10000000, "x", 0xE48BFF59) + uf2Block(1, 2, 0x2000, 0x10000100, "y", 0xE48BFF59)
+        << QStringList{"10ffff00:" + QString::fromLatin1(QByteArray(256, char(0xEF)).toHex()), "10000000:78", "10000100:79"}
+        << qint64(-1);
+    QTest::newRow("UF2 blocks passed over count in the numbering")
+        << uf2Block(0, 3, 0x1, 0x9000, "note") + uf2Block(1, 3, 0, 0x2000, "a") + uf2Block(2, 3, 0x1000, 0, "file.txt")
+        << QStringList{"2000:61"} << qint64(-1);
     QTest::newRow("TI-TXT lines go on, @ moves on")
         << QByteArray("@1000\n01 02 03\n04\n@2000\naa\tBB  cc\nq\n") << QStringList{"1000:01020304", "2000:aabbcc"}
         << qint64(-1);
@@ -295,6 +312,48 @@ void tst_Readers::refusesDamagedFiles_data()
                                            << "UF2 block 0 (at byte 0) runs past address FFFFFFFF" << qint64(0);
     QTest::newRow("UF2 stream that ends inside a block")
         << block << "its length, 700 bytes, is not a whole number of 512-byte UF2 blocks" << qint64(700);
+    // Each block says which of how many it is: a file that lacks one, holds
+    // one twice, or stops short is refused, naming the block.
+    const QByteArray zero = uf2Block(0, 3, 0, 0x1000, "a");
+    const QByteArray one = uf2Block(1, 3, 0, 0x1100, "b");
+    const QByteArray two = uf2Block(2, 3, 0, 0x1200, "c");
+    QTest::newRow("UF2 cut at a block boundary") << zero + one << "it ends where UF2 block 2 of 3 should follow (a truncated file?)"
+                                                 << qint64(0);
+    QTest::newRow("UF2 cut short inside a block")
+        << zero + one + two.left(100) << "its length, 1124 bytes, is not a whole number of 512-byte UF2 blocks" << qint64(0);
+    QTest::newRow("UF2 block missing")
+        << zero + two
+        << "UF2 block 1 (at byte 512) is numbered 2 of 3, where 1 of 3 should come (a block missing, given twice or out of order)"
+        << qint64(0);
+    QTest::newRow("UF2 block given twice")
+        << zero + one + one + two
+        << "UF2 block 2 (at byte 1024) is numbered 1 of 3, where 2 of 3 should come (a block missing, given twice or out of order)"
+        << qint64(0);
+    QTest::newRow("UF2 first block given twice")
+        << zero + zero + one + two
+        << "UF2 block 1 (at byte 512) is numbered 0 of 3, where 1 of 3 should come (a block missing, given twice or out of order)"
+        << qint64(0);
+    QTest::newRow("UF2 block passed over, missing")
+        << zero + uf2Block(2, 3, 0x1, 0x9000, "note")
+        << "UF2 block 1 (at byte 512) is numbered 2 of 3, where 1 of 3 should come (a block missing, given twice or out of order)"
+        << qint64(0);
+    QTest::newRow("UF2 that starts at block 1")
+        << one + two
+        << "UF2 block 0 (at byte 0) is numbered 1 of 3, where 0 of 3 should come (a block missing, given twice or out of order)"
+        << qint64(0);
+    QTest::newRow("UF2 counts that differ") << zero + uf2Block(1, 4, 0, 0x1100, "b")
+                                            << "UF2 block 1 (at byte 512) says its file holds 4 blocks, where the blocks "
+                                               "before it said 3"
+                                            << qint64(0);
+    QTest::newRow("UF2 block of a file of no blocks")
+        << uf2Block(0, 0, 0, 0x1000, "a") << "UF2 block 0 (at byte 0) says its file holds no block" << qint64(0);
+    QTest::newRow("UF2 files one after the other, the first of them cut short")
+        << zero + one + zero + one + two
+        << "UF2 block 2 (at byte 1024) is numbered 0 of 3, where 2 of 3 should come (a block missing, given twice or out of order)"
+        << qint64(0);
+    QTest::newRow("UF2 of two families, the second cut short")
+        << uf2Block(0, 1, 0x2000, 0x1000, "a", 0xE48BFF56) + uf2Block(0, 2, 0x2000, 0x1000, "c", 0x68ED2B88)
+        << "it ends where UF2 block 1 of 2 should follow (a truncated file?)" << qint64(0);
     QTest::newRow("TI-TXT byte of three digits") << QByteArray("@1000\n01 023\nq\n")
                                                  << "line 2: it is not bytes as two hexadecimal digits separated by blanks"
                                                  << qint64(0);
