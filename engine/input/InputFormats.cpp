@@ -40,6 +40,13 @@ const InputReader &InputReader::tell(const QByteArray &head, qint64 size)
     return raw();
 }
 
+const InputReader &InputReader::tellAfterBlankLines(qint64 blankLead, const QByteArray &head, qint64 size)
+{
+    if (blankLead == 0)
+        return tell(head, size);
+    return tell('\n' + head, size < 0 ? size : size - blankLead + 1);
+}
+
 const InputReader *InputReader::find(const QString &name)
 {
     for (const InputReader *reader : registry()) {

@@ -64,6 +64,12 @@ public:
     // The reader for a file that starts with head; raw data when no other
     // takes it.
     static const InputReader &tell(const QByteArray &head, qint64 size);
+    // Blank lines (CR and LF) before a file's first text tell nothing but
+    // that it is no binary format, however many there are: a file that
+    // starts with blankLead of them is told as if they were one LF, followed
+    // by head, the bytes after them (size counts it so too).
+    static const InputReader &tellAfterBlankLines(qint64 blankLead, const QByteArray &head, qint64 size);
+    static bool isLineEnd(char c) { return c == '\n' || c == '\r'; }
     static const InputReader &raw();
     // The reader of the format of that name; null for none.
     static const InputReader *find(const QString &name);

@@ -56,6 +56,12 @@ struct SourceSet::Source
     qint64 checkedSize = 0;  // of a file on disk, when it was opened
     QByteArray head;         // a stream's first bytes, read to tell it
     bool headIsAll = false;  // the stream ended within them
+    // A stream that starts with more blank lines than a head holds: those
+    // read while telling, put in the store before the head.
+    qint64 spillStart = -1;
+    qint64 spillSize = 0;
+    qint64 blankLead = 0;    // CR and LF bytes it starts with
+    QByteArray tellHead;     // what telling looks at: the bytes after them
     qint64 copyStart = -1;   // a stream's copy in the store
     qint64 copySize = 0;
     bool ranPast = false;

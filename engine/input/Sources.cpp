@@ -150,21 +150,101 @@ void SourceSet::park(Source &source)
     --keptOpen;
 }
 
-SourceSet::Fault SourceSet::readHead(Source &source)
+// Up to count bytes more of a file (from offset) or a stream (where it is),
+// appended to into; false on a read error.
+bool SourceSet::readMore(Source &source, qint64 offset, QByteArray &into, qint64 count)
 {
-    source.head.resize(InputReader::headSize);
+    const int had = into.size();
+    into.resize(had + int(count));
     qint64 got = 0;
-    while (got < source.head.size()) {
-        const qint64 n = source.stream ? source.file.read(source.head.data() + got, source.head.size() - got)
-                                       : source.file.readAt(got, source.head.data() + got, source.head.size() - got);
+    while (got < count) {
+        char *at = into.data() + had + got;
+        const qint64 n = source.stream ? source.file.read(at, count - got) : source.file.readAt(offset + got, at, count - got);
         if (n < 0)
-            return Fault::ReadFailed;
+            return false;
         if (n == 0)
             break;
         got += n;
     }
-    source.headIsAll = got < source.head.size() || (!source.stream && source.checkedSize <= got);
-    source.head.truncate(int(got));
+    into.truncate(had + int(got));
+    return true;
+}
+
+SourceSet::Fault SourceSet::readHead(Source &source)
+{
+    source.head.clear();
+    source.tellHead.clear();
+    source.spillStart = -1;
+    source.spillSize = 0;
+    source.blankLead = 0;
+    if (!readMore(source, 0, source.head, InputReader::headSize))
+        return Fault::ReadFailed;
+    qint64 got = source.head.size();
+    source.headIsAll = got < InputReader::headSize || (!source.stream && source.checkedSize <= got);
+    int lead = 0;
+    while (lead < source.head.size() && InputReader::isLineEnd(source.head.at(lead)))
+        ++lead;
+    if (lead == 0 || source.headIsAll) {
+        source.tellHead = source.head;
+        return Fault::None;
+    }
+    // Blank lines first: the format is told from the head's length after
+    // them, however many there are.
+    source.blankLead = lead;
+    if (lead < source.head.size()) {
+        if (!source.stream)
+            return readMore(source, lead, source.tellHead, InputReader::headSize) ? Fault::None : Fault::ReadFailed;
+        if (!readMore(source, 0, source.head, lead))
+            return Fault::ReadFailed;
+        source.headIsAll = source.head.size() < lead + InputReader::headSize;
+        source.tellHead = source.head.mid(lead);
+        return Fault::None;
+    }
+    // A head of nothing else: on through them a chunk at a time, what a
+    // stream gives kept in the store as it comes.
+    const ChunkBuffer buffer = allocateChunk();
+    if (!buffer)
+        return Fault::StoreFailed;
+    if (source.stream) {
+        source.spillStart = stores[0].end();
+        source.spillSize = source.head.size();
+        if (!stores[0].append(source.head.constData(), source.head.size()))
+            return Fault::StoreFailed;
+        source.head.clear();
+    }
+    // A run past the room of any file is as good as endless: the next head
+    // is told, and the file is raw data too long for any place.
+    while (source.blankLead <= addressSpaceEnd) {
+        const qint64 n = source.stream ? source.file.read(buffer.get(), chunkSize) : source.file.readAt(got, buffer.get(), chunkSize);
+        if (n < 0)
+            return Fault::ReadFailed;
+        if (n == 0) { // nothing but blank lines
+            source.headIsAll = true;
+            return Fault::None;
+        }
+        if (source.stream && !stores[0].append(buffer.get(), n))
+            return Fault::StoreFailed;
+        source.spillSize += source.stream ? n : 0;
+        got += n;
+        qint64 run = 0;
+        while (run < n && InputReader::isLineEnd(buffer.get()[run]))
+            ++run;
+        source.blankLead += run;
+        if (run < n) {
+            source.tellHead = QByteArray(buffer.get() + run, int(qMin<qint64>(n - run, InputReader::headSize)));
+            break;
+        }
+    }
+    QByteArray more;
+    if (!readMore(source, got, more, InputReader::headSize - source.tellHead.size()))
+        return Fault::ReadFailed;
+    if (source.stream) {
+        if (!stores[0].append(more.constData(), more.size()))
+            return Fault::StoreFailed;
+        source.spillSize += more.size();
+        source.headIsAll = source.tellHead.size() + more.size() < InputReader::headSize;
+    }
+    source.tellHead += more;
     return Fault::None;
 }
 
@@ -177,9 +257,12 @@ void SourceSet::tellFormats()
             continue;
         }
         source.fault = readHead(source);
-        if (source.fault == Fault::None)
-            source.reader = &InputReader::tell(
-                source.head, !source.stream ? source.checkedSize : source.headIsAll ? source.head.size() : -1);
+        if (source.fault == Fault::None) {
+            const qint64 streamed = source.spillSize + source.head.size();
+            source.reader = &InputReader::tellAfterBlankLines(
+                source.blankLead, source.tellHead, !source.stream ? source.checkedSize : source.headIsAll ? streamed : -1);
+        }
+        source.tellHead.clear();
         if (!source.stream) {
             source.head.clear();
             // A stream cannot be opened again; a file can, past the budget.
@@ -232,6 +315,21 @@ SourceSet::Fault SourceSet::copyStream(Source &source, qint64 limit)
     return Fault::None;
 }
 
+// Bytes already in the store, appended once more at its end.
+SourceSet::Fault SourceSet::copyStored(qint64 from, qint64 size)
+{
+    const ChunkBuffer buffer = allocateChunk();
+    if (!buffer)
+        return Fault::StoreFailed;
+    for (qint64 done = 0; done < size;) {
+        const qint64 n = stores[0].readAt(from + done, buffer.get(), qMin(chunkSize, size - done));
+        if (n <= 0 || !stores[0].append(buffer.get(), n))
+            return Fault::StoreFailed;
+        done += n;
+    }
+    return Fault::None;
+}
+
 bool SourceSet::read(int k, qint64 rawLimit, InputContent &content)
 {
     Source &source = *sources[size_t(k)];
@@ -241,7 +339,19 @@ bool SourceSet::read(int k, qint64 rawLimit, InputContent &content)
     std::unique_ptr<ByteSource> bytes;
     if (source.stream) {
         source.copyStart = stores[0].end();
-        source.copySize = source.head.size();
+        source.copySize = 0;
+        // The blank lines that telling put in the store: where they are when
+        // nothing came after them, else copied on.
+        if (source.spillSize > 0 && source.spillStart + source.spillSize == stores[0].end()) {
+            source.copyStart = source.spillStart;
+            source.copySize = source.spillSize;
+        } else if (source.spillSize > 0) {
+            const Fault fault = copyStored(source.spillStart, source.spillSize);
+            if (fault != Fault::None)
+                return report(k, fault);
+            source.copySize = source.spillSize;
+        }
+        source.copySize += source.head.size();
         if (!source.head.isEmpty() && !stores[0].append(source.head.constData(), source.head.size()))
             return report(k, Fault::StoreFailed);
         source.head.clear();

@@ -110,7 +110,9 @@ private:
     bool openFile(Source &source);
     bool reopen(Source &source);
     void park(Source &source);
+    bool readMore(Source &source, qint64 offset, QByteArray &into, qint64 count);
     Fault readHead(Source &source);
+    Fault copyStored(qint64 from, qint64 size);
     Fault copyStream(Source &source, qint64 limit);
 
     Messages::Log log;

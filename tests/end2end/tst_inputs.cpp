@@ -70,6 +70,8 @@ private slots:
     void badInputs_data();
     void badInputs();
     void recordsThroughPipes();
+    void toldAfterBlankLines_data();
+    void toldAfterBlankLines();
     void mapShowsSegmentsShiftAndStart();
     void startAddressOfEachWidth_data();
     void startAddressOfEachWidth();
@@ -322,6 +324,24 @@ void tst_Inputs::badInputs_data()
     QTest::newRow("ELF whose loadable segments are all .bss")
         << QStringList() << elfFile(true, false, {{1, 0, 0x1000, 0, 64}}, 0, 600) << "" << own
         << cannotRead.arg("it holds no data");
+    // A UF2 file is told by its first block, whatever its length: one cut
+    // short is refused, not merged as raw data with its headers.
+    const QByteArray block0 = uf2Block(0, 3, 0, 0x1000, QByteArray(256, 'a'));
+    const QByteArray block1 = uf2Block(1, 3, 0, 0x1100, QByteArray(256, 'b'));
+    const QByteArray block2 = uf2Block(2, 3, 0, 0x1200, QByteArray(256, 'c'));
+    QTest::newRow("UF2 cut short inside a block, given an address")
+        << QStringList() << block0 + block1.left(300) << "" << QStringList{"2000", "bad.hex"}
+        << cannotRead.arg("its length, 812 bytes, is not a whole number of 512-byte UF2 blocks");
+    QTest::newRow("UF2 cut at a block boundary")
+        << QStringList() << block0 + block1 << "" << own << cannotRead.arg("it ends where UF2 block 2 of 3 should follow (a truncated file?)");
+    QTest::newRow("UF2 with a block missing")
+        << QStringList() << block0 + block2 << "" << QStringList{"2000", "bad.hex"}
+        << cannotRead.arg("UF2 block 1 (at byte 512) is numbered 2 of 3, where 1 of 3 should come (a block missing, given "
+                          "twice or out of order)");
+    QTest::newRow("UF2 with a block given twice")
+        << QStringList() << block0 + block1 + block1 + block2 << "" << own
+        << cannotRead.arg("UF2 block 2 (at byte 1024) is numbered 1 of 3, where 2 of 3 should come (a block missing, given "
+                          "twice or out of order)");
     QTest::newRow("raw data without an address") << QStringList() << QByteArray() << "echo raw > raw.bin\n"
                                                  << QStringList{"-", "raw.bin"}
                                                  << "Error!!!raw.bin is not an Intel HEX, S-record, ELF, UF2 or TI-TXT file: it needs an address!";
@@ -384,6 +404,78 @@ void tst_Inputs::recordsThroughPipes()
     const QByteArray image = readFile(QStringLiteral("files.bin"));
     QCOMPARE(image.size(), 0x10000 + 3000);
     QVERIFY(readFile(QStringLiteral("pipes.bin")) == image);
+}
+
+void tst_Inputs::toldAfterBlankLines_data()
+{
+    QTest::addColumn<QString>("setUp"); // makes text.in, the file without its blank lines, and expected.bin
+    QTest::addColumn<QString>("blank"); // writes the blank lines that come first
+    QTest::addColumn<bool>("pipe");     // through a pipe, not a file
+    QTest::addColumn<QString>("limits"); // ulimit options for the program, or none
+    QTest::addColumn<QStringList>("args"); // "in" is the input
+
+    const QString lf = QStringLiteral("head -c %1 /dev/zero | tr '\\0' '\\n'");
+    const QString crlf = QStringLiteral("awk 'BEGIN { for (i = 0; i < %1; i++) printf \"\\r\\n\" }'");
+    const QString hex = blob("a.bin", 3000) + "srec_cat a.bin -binary -offset 0x2000 -o text.in -intel\ncp a.bin expected.bin\n";
+    const QStringList own{"--base", "2000", "-", "in"};
+    QTest::newRow("HEX after 5,000 blank lines") << hex << lf.arg(5000) << false << QString() << own;
+    QTest::newRow("HEX after 3,000 CRLF blank lines, through a pipe") << hex << crlf.arg(3000) << true << QString() << own;
+    QTest::newRow("HEX after 4,090 blank lines: its first record runs past 4 KiB")
+        << hex << lf.arg(4090) << false << QString() << own;
+    QTest::newRow("S-records after 10,000 blank lines")
+        << blob("a.bin", 700) + "srec_cat a.bin -binary -offset 0x2000 -o text.in -motorola\ncp a.bin expected.bin\n"
+        << lf.arg(10000) << false << QString() << own;
+    QTest::newRow("TI-TXT after 3 MiB of CRLF blank lines, through a pipe")
+        << blob("a.bin", 900) + "srec_cat a.bin -binary -offset 0x2000 -o text.in -ti-txt\ncp a.bin expected.bin\n"
+        << crlf.arg(3 << 19) << true << QString() << own;
+    QTest::newRow("nothing but blank lines is raw data")
+        << QStringLiteral(": > text.in\n%1 > expected.bin\n").arg(lf.arg(9000)) << lf.arg(9000) << false << QString()
+        << QStringList{"1000", "in"};
+    QTest::newRow("nothing but blank lines through a pipe is raw data")
+        << QStringLiteral(": > text.in\n%1 > expected.bin\n").arg(crlf.arg(6000)) << crlf.arg(6000) << true << QString()
+        << QStringList{"1000", "in"};
+    // Told with a head and a chunk in memory, whatever comes first; the
+    // blank lines of a pipe are kept in the temporary file, as the rest.
+    QTest::newRow("HEX after 300 MiB of blank lines, through a pipe, in 160 MiB of memory")
+        << hex << lf.arg(300 << 20) << true << QStringLiteral("ulimit -v 163840\n") << own;
+    QTest::newRow("HEX after 300 MiB of blank lines, in 160 MiB of memory")
+        << hex << lf.arg(300 << 20) << false << QStringLiteral("ulimit -v 163840\n") << own;
+}
+
+// A record or TI-TXT file is told by its first line that is not empty,
+// however many blank lines come before it; a file of nothing else is raw.
+void tst_Inputs::toldAfterBlankLines()
+{
+    QFETCH(QString, setUp);
+    QFETCH(QString, blank);
+    QFETCH(bool, pipe);
+    QFETCH(QString, limits);
+    QFETCH(QStringList, args);
+
+    const QString missing = missingTool({QStringLiteral("srec_cat"), QStringLiteral("awk")});
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("%1 is not here").arg(missing)));
+#if defined(__SANITIZE_ADDRESS__)
+    if (!limits.isEmpty())
+        QSKIP("AddressSanitizer reserves more address space than any such limit");
+#endif
+    QVERIFY2(shell(setUp), "the other tools could not make the inputs");
+    const QString input = QStringLiteral("{ %1; cat text.in; }").arg(blank);
+    if (!pipe)
+        QVERIFY(shell(input + " > in"));
+    QStringList quoted;
+    for (const QString &arg : std::as_const(args))
+        quoted << (arg == QLatin1String("in") && pipe ? QStringLiteral("/dev/stdin") : arg);
+    QProcess process;
+    process.start(QStringLiteral("/bin/sh"),
+                  {QStringLiteral("-c"),
+                   limits + (pipe ? input + " | " : QString()) + QStringLiteral("exec \"$0\" -o out.bin ") + quoted.join(' '),
+                   cliProgram()});
+    const Run run = finishRun(process, 120000);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.out.join('\n') + run.err));
+    QVERIFY2(readFile(QStringLiteral("out.bin")) == readFile(QStringLiteral("expected.bin")),
+             "the image is not what the file holds after its blank lines");
+    QFile::remove(QStringLiteral("in"));
 }
 
 // The map tells, per file, its format, the shift, the start address and the
