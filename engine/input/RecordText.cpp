@@ -139,6 +139,43 @@ bool RecordText::nextLine(const char *&line, int &length)
     }
 }
 
+bool RecordText::nextPart(const char *&part, int &length, bool &lineEnds)
+{
+    for (;;) {
+        const char *from = buffer.get() + start;
+        const auto *newline = static_cast<const char *>(std::memchr(from, '\n', size_t(end - start)));
+        const bool full = end - start == bufferSize;
+        if (newline || full || (atEnd && (start < end || inLine))) {
+            part = from;
+            length = newline ? int(newline - from) : end - start;
+            start += length + (newline ? 1 : 0);
+            lineEnds = newline || !full;
+            if (length > 0 && part[length - 1] == '\r') {
+                --length;
+                // At the end of a full buffer it may be the one before the
+                // LF: it waits for the next part.
+                start -= lineEnds ? 0 : 1;
+            }
+            number += inLine ? 0 : 1;
+            inLine = !lineEnds;
+            return true;
+        }
+        if (atEnd)
+            return false;
+        std::memmove(buffer.get(), from, size_t(end - start));
+        end -= start;
+        start = 0;
+        const qint64 n = source.readAt(sourceOffset, buffer.get() + end, bufferSize - end);
+        if (n < 0) {
+            failed = true;
+            return false;
+        }
+        atEnd = n == 0;
+        sourceOffset += n;
+        end += int(n);
+    }
+}
+
 SegmentCollector::SegmentCollector(ScratchStore &store, QVector<MergeSegment> &segments)
     : store(store)
     , segments(segments)

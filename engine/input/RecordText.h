@@ -68,6 +68,13 @@ public:
     // The next line without its end (LF or CRLF); false at the end of the
     // text, on a read error and on a line longer than any record.
     bool nextLine(const char *&line, int &length);
+    // The same text for a format whose lines may be of any length, in parts
+    // of at most a buffer each: the next part of the line, or the first of
+    // the next line once one ended. lineEnds: the part is the line's last,
+    // its end (LF or CRLF) left out. False at the end of the text and on a
+    // read error. A line's first part holds all of it, or more than 4000
+    // characters.
+    bool nextPart(const char *&part, int &length, bool &lineEnds);
     qint64 lineNumber() const { return number; }
     bool readFailed() const { return failed; }
     bool lineTooLong() const { return tooLong; }
@@ -83,6 +90,7 @@ private:
     bool atEnd = false;
     bool failed = false;
     bool tooLong = false;
+    bool inLine = false; // a part of the line was given, not its end
 };
 
 // Gathers data records into segments: a record that goes on where the last

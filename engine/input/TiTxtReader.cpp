@@ -50,62 +50,144 @@ bool TiTxtReader::tells(const QByteArray &head, qint64 size) const
     return firstTextLine(head, size == head.size(), line, length) && addressLine(line, length, address);
 }
 
+// A line's bytes as they come, part by part: pairs of digits between blanks,
+// gathered and handed to the store a few hundred at a time, so that a line
+// of any length costs no more.
+class DataLine
+{
+public:
+    explicit DataLine(SegmentCollector &data)
+        : data(data)
+    {
+    }
+    // false: it is not bytes as two hexadecimal digits separated by blanks,
+    // or (outcome()) they could not be stored.
+    bool take(const char *text, int length)
+    {
+        for (int i = 0; i < length; ++i) {
+            const char c = text[i];
+            if (isBlank(c)) {
+                if (digits == 1)
+                    return false;
+                digits = 0;
+                continue;
+            }
+            const unsigned value = hexDigits.values[static_cast<unsigned char>(c)];
+            if (value > 0xF || digits == 2)
+                return false;
+            if (digits++ == 0) {
+                high = value;
+            } else {
+                bytes[count++] = static_cast<unsigned char>((high << 4) | value);
+                if (count == sizeof bytes && store() != Stored)
+                    return false;
+            }
+        }
+        return true;
+    }
+    bool lineEnds()
+    {
+        const bool whole = digits != 1;
+        digits = 0;
+        return whole;
+    }
+    enum Outcome { Stored, PastTheEnd, NoRoom };
+    // What is gathered, to the store at the address after the last.
+    Outcome store()
+    {
+        if (count == 0)
+            return stored = Stored;
+        if (address + count > addressSpaceEnd)
+            return stored = PastTheEnd;
+        unsigned char *into = data.add(address, count);
+        if (!into)
+            return stored = NoRoom;
+        std::copy(bytes, bytes + count, into);
+        address += count;
+        count = 0;
+        return stored = Stored;
+    }
+    Outcome outcome() const { return stored; }
+    qint64 address = -1; // none given yet
+
+private:
+    SegmentCollector &data;
+    unsigned char bytes[512];
+    int count = 0;
+    int digits = 0; // of the byte being read; 2: one was read, a blank must follow
+    unsigned high = 0;
+    Outcome stored = Stored;
+};
+
 InputReader::Result TiTxtReader::read(ByteSource &source, ScratchStore &store, const ReadOptions &,
                                       InputContent &content, QString &problem) const
 {
     content = InputContent();
     RecordText text(source);
     SegmentCollector data(store, content.segments);
-    qint64 address = -1; // none given yet
-    const char *line;
+    DataLine bytes(data);
+    const char *part;
     int length;
+    bool ends;
+    bool first = true; // the part starts a line
+    enum { Data, Address, End } line = Data;
+    quint32 at = 0;
     const auto damage = [&](const QString &what) { return recordDamage(text.lineNumber(), what, problem); };
-    while (text.nextLine(line, length)) {
-        if (length == 0)
-            continue;
-        if (line[0] == 'q' || line[0] == 'Q') {
-            for (int i = 1; i < length; ++i) {
-                if (!isBlank(line[i]))
-                    return damage(QStringLiteral("the q line holds more than q"));
+    const auto notBytes = [&] { return damage(QStringLiteral("it is not bytes as two hexadecimal digits separated by blanks")); };
+    const auto storeFault = [&] {
+        return bytes.outcome() == DataLine::NoRoom ? StoreFailed : damage(QStringLiteral("its bytes run past address FFFFFFFF"));
+    };
+    // A line of any length comes in parts; the first holds all of its start,
+    // where an address or a q stands.
+    while (text.nextPart(part, length, ends)) {
+        int from = 0;
+        if (first) {
+            if (length > 0 && (part[0] == 'q' || part[0] == 'Q')) {
+                line = End;
+                from = 1;
+            } else if (length > 0 && part[0] == '@') {
+                line = Address;
+                from = 1;
+                at = 0;
+                for (; from < length && from <= 9; ++from) {
+                    const unsigned digit = hexDigits.values[static_cast<unsigned char>(part[from])];
+                    if (digit > 0xF)
+                        break;
+                    at = (at << 4) | digit;
+                }
+                if (from == 1 || from > 9)
+                    return damage(QStringLiteral("the address is not one to eight hexadecimal digits"));
+            } else if (length > 0) {
+                line = Data;
+                if (bytes.address < 0)
+                    return damage(QStringLiteral("data comes before any @ address"));
             }
+        }
+        if (line == Data) {
+            if (!bytes.take(part + from, length - from))
+                return bytes.outcome() == DataLine::Stored ? notBytes() : storeFault();
+        } else {
+            for (int i = from; i < length; ++i) {
+                if (!isBlank(part[i]))
+                    return damage(line == End ? QStringLiteral("the q line holds more than q")
+                                              : QStringLiteral("the address is not one to eight hexadecimal digits"));
+            }
+        }
+        first = ends;
+        if (!ends)
+            continue;
+        if (line == Data && !bytes.lineEnds())
+            return notBytes();
+        if (bytes.store() != DataLine::Stored)
+            return storeFault();
+        if (line == End)
             return Read; // what follows the end is passed over
-        }
-        if (line[0] == '@') {
-            quint32 at;
-            if (!addressLine(line, length, at))
-                return damage(QStringLiteral("the address is not one to eight hexadecimal digits"));
-            address = at;
-            continue;
-        }
-        if (address < 0)
-            return damage(QStringLiteral("data comes before any @ address"));
-        // Bytes: pairs of digits, each pair on its own between blanks.
-        unsigned char bytes[longestRecordLine / 2];
-        int count = 0;
-        for (int i = 0; i < length;) {
-            if (isBlank(line[i])) {
-                ++i;
-                continue;
-            }
-            unsigned sum = 0;
-            if (i + 1 >= length || (i + 2 < length && !isBlank(line[i + 2]))
-                || !decodeHexPairsByTable(line + i, 1, bytes + count, sum))
-                return damage(QStringLiteral("it is not bytes as two hexadecimal digits separated by blanks"));
-            ++count;
-            i += 2;
-        }
-        if (address + count > addressSpaceEnd)
-            return damage(QStringLiteral("its bytes run past address FFFFFFFF"));
-        if (count > 0) {
-            unsigned char *into = data.add(address, count);
-            if (!into)
-                return StoreFailed;
-            std::copy(bytes, bytes + count, into);
-            address += count;
-        }
+        if (line == Address)
+            bytes.address = at;
+        line = Data;
     }
-    if (text.readFailed() || text.lineTooLong())
-        return textFailure(text, problem);
+    if (text.readFailed())
+        return ReadFailed;
     return damage(QStringLiteral("the file ends without the q line that ends TI-TXT"));
 }
 

@@ -187,6 +187,13 @@ void tst_Inputs::layoutsMatchOtherTools_data()
                .arg(QString::fromLatin1(hexRecord(2, 0, QByteArray("\x10\x00", 2)) + hexRecord(0, 0xFFF8, sixteen)
                                         + hexRecord(1, 0, {})))
         << QStringList{"--base", "10000", "-", "w.hex"} << "10000";
+    QTest::newRow("TI-TXT with lines of 5,000 and 300,000 bytes, as srec_cat reads them")
+        << srec
+        << blob("a.bin", 5000) + blob("b.bin", 300000)
+               + "{ echo @2000; od -An -v -tx1 a.bin | tr -d '\\n'; echo; echo @8000; od -An -v -tx1 b.bin | tr -d '\\n'; "
+                 "echo; echo q; } > long.txt\n"
+                 "srec_cat long.txt -ti-txt -fill 0xFF 0x2000 0x513E0 -offset -0x2000 -o expected.bin -binary\n"
+        << QStringList{"--base", "2000", "-", "long.txt"} << "2000";
     QTest::newRow("a file that starts like ELF, then zeros, is raw data")
         << QStringList() << "{ printf '\\177ELF'; head -c 60 /dev/zero; } > e.bin\ncp e.bin expected.bin\n"
         << QStringList{"1000", "e.bin"} << "1000";

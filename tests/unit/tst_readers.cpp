@@ -226,6 +226,29 @@ void tst_Readers::readsWhatTheFileHolds_data()
     QTest::newRow("TI-TXT lines go on, @ moves on")
         << QByteArray("@1000\n01 02 03\n04\n@2000\naa\tBB  cc\nq\n") << QStringList{"1000:01020304", "2000:aabbcc"}
         << qint64(-1);
+    // Lines of any length, as srec_cat reads them: a buffer's worth at a
+    // time, a byte's two digits, or a CRLF, split between two of them.
+    const auto tiLine = [](const QByteArray &bytes, const char *separator) {
+        QByteArray line;
+        for (const char b : bytes)
+            line += QByteArray(1, b).toHex() + separator;
+        return line;
+    };
+    QByteArray many(5000, Qt::Uninitialized);
+    for (int i = 0; i < many.size(); ++i)
+        many[i] = char(i * 13 + i / 256);
+    QTest::newRow("TI-TXT line of 5,000 bytes")
+        << "@2000\n" + tiLine(many, " ") + "\nq\n" << QStringList{"2000:" + QString::fromLatin1(many.toHex())} << qint64(-1);
+    const QByteArray huge = many.repeated(150); // 750,000 bytes, 2.25 MB of text
+    QTest::newRow("TI-TXT line of 2.25 MB, tabs between the bytes")
+        << "@0\n" + tiLine(huge, "\t") + "\nq\n" << QStringList{"0:" + QString::fromLatin1(huge.toHex())} << qint64(-1);
+    // The line after "@0\r\n" fills the 1 MiB buffer up to its CR.
+    const QByteArray third = many.repeated(70).left(349525);
+    QTest::newRow("TI-TXT CRLF line whose CR ends a buffer")
+        << "@0\r\n" + tiLine(third, " ") + "\r\n0a\r\nq\r\n"
+        << QStringList{"0:" + QString::fromLatin1(third.toHex()) + "0a"} << qint64(-1);
+    QTest::newRow("TI-TXT address and q lines with many blanks after them")
+        << "@10" + QByteArray(3000, ' ') + "\n01\nq" + QByteArray(5000, '\t') + '\n' << QStringList{"10:01"} << qint64(-1);
     QTest::newRow("TI-TXT: what follows q is passed over")
         << QByteArray("@10\n01\nq\n@20\nzz\n") << QStringList{"10:01"} << qint64(-1);
     QTest::newRow("TI-TXT: an address without data gives nothing")
@@ -364,6 +387,21 @@ void tst_Readers::refusesDamagedFiles_data()
                                                    << "line 3: the address is not one to eight hexadecimal digits" << qint64(0);
     QTest::newRow("TI-TXT past 32 bits") << QByteArray("@FFFFFFFF\n01 02\nq\n")
                                          << "line 2: its bytes run past address FFFFFFFF" << qint64(0);
+    QTest::newRow("TI-TXT long line whose last byte has one digit")
+        << QByteArray("@0\n") + QByteArray("ab ").repeated(400000) + "c\nq\n"
+        << "line 2: it is not bytes as two hexadecimal digits separated by blanks" << qint64(0);
+    QTest::newRow("TI-TXT long line with three digits far in")
+        << QByteArray("@0\n") + QByteArray("ab ").repeated(300000) + "abc " + QByteArray("ab ").repeated(10) + "\nq\n"
+        << "line 2: it is not bytes as two hexadecimal digits separated by blanks" << qint64(0);
+    QTest::newRow("TI-TXT long line with a CR that ends no line")
+        << QByteArray("@0\n") + QByteArray("ab ").repeated(349525) + "\r" + QByteArray("ab ").repeated(10) + "\nq\n"
+        << "line 2: it is not bytes as two hexadecimal digits separated by blanks" << qint64(0);
+    QTest::newRow("TI-TXT long line past 32 bits")
+        << QByteArray("@FFFFFF00\n") + QByteArray("ab ").repeated(2000) + "\nq\n"
+        << "line 2: its bytes run past address FFFFFFFF" << qint64(0);
+    QTest::newRow("TI-TXT address of nine digits and blanks")
+        << QByteArray("@1000\n01\n@123456789") + QByteArray(5000, ' ') + "\nq\n"
+        << "line 3: the address is not one to eight hexadecimal digits" << qint64(0);
     QTest::newRow("TI-TXT without its q") << QByteArray("@1000\n01 02\n")
                                           << "line 2: the file ends without the q line that ends TI-TXT" << qint64(0);
     QTest::newRow("TI-TXT q with more") << QByteArray("@1000\n01\nquit\n") << "line 3: the q line holds more than q" << qint64(0);
