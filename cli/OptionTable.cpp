@@ -246,6 +246,22 @@ bool applyUf2Family(const QStringList &values, CliOptions &options, QString *err
     return true;
 }
 
+// Why C or C++ keeps a name from the array and its NAME_base and NAME_length,
+// all three declared in the global scope; empty when it may have them.
+QString reservedWhy(const QString &name)
+{
+    if (name == QLatin1String("main"))
+        return QStringLiteral("main is the program's entry point in C and C++");
+    if (name.startsWith(QLatin1Char('_')))
+        return QStringLiteral("C and C++ keep names that start with _ in the global scope for the compiler and its library");
+    if (name.contains(QLatin1String("__")))
+        return QStringLiteral("C++ keeps names that hold __ for the compiler and its library");
+    if (name.endsWith(QLatin1Char('_')))
+        return QStringLiteral("%1_base and %1_length would hold __, which C++ keeps for the compiler and its library")
+            .arg(name);
+    return QString();
+}
+
 bool applyCName(const QStringList &values, CliOptions &options, QString *error)
 {
     if (qstrcmp(formatOf(options).name, "c") != 0)
@@ -256,6 +272,9 @@ bool applyCName(const QStringList &values, CliOptions &options, QString *error)
         return usage(error, QStringLiteral("C name %1: give a C identifier (letters, digits and _, not a digit first, "
                                            "not a keyword)")
                                 .arg(name));
+    const QString why = reservedWhy(name);
+    if (!why.isEmpty())
+        return usage(error, QStringLiteral("--c-name %1: %2; give another name").arg(name, why));
     options.merge.cName = name;
     return true;
 }
@@ -449,7 +468,8 @@ const QVector<CliOption> &cliOptionTable()
         {{QStringLiteral("c-name")},
          QStringLiteral("name"),
          QStringLiteral("The name of the array in --format c (mergefile_image by default); NAME_base and NAME_length "
-                        "say where the image starts and how long it is."),
+                        "say where the image starts and how long it is. A C identifier that is no keyword, and none "
+                        "that C or C++ keeps for itself: not main, not starting with _, without __, not ending in _."),
          applyCName, {}},
         {{QStringLiteral("field")}, QStringLiteral("field"), fieldHelp(), applyField, {CliCompletion::Word, fieldWords}},
         {{QStringLiteral("flash")},

@@ -49,6 +49,8 @@ private slots:
     void textReadBack();
     void cArrayCompiles_data();
     void cArrayCompiles();
+    void cNamesRefused_data();
+    void cNamesRefused();
     void uf2Blocks_data();
     void uf2Blocks();
     void readBack_data();
@@ -156,8 +158,11 @@ void tst_BoardFormats::cArrayCompiles_data()
 
     QTest::newRow("gaps filled, the default name") << QString() << gaps << QString();
     QTest::newRow("a name of its own, another fill") << "boot_image2" << gaps << "00";
-    QTest::newRow("a whole number of lines") << "_fw" << Pieces{{0x1000, 64}} << QString();
+    QTest::newRow("a whole number of lines") << "fw_64" << Pieces{{0x1000, 64}} << QString();
     QTest::newRow("one byte") << "x" << Pieces{{0x1000, 1}} << QString();
+    // Next to the names C and C++ keep for themselves, which are refused.
+    QTest::newRow("a name that starts like main") << "main_image" << Pieces{{0x1000, 5}} << QString();
+    QTest::newRow("a capital letter first") << "Boot_Image" << Pieces{{0x1000, 5}} << QString();
 }
 
 // The source compiles on its own as C99 and as C++ with every warning an
@@ -223,6 +228,42 @@ void tst_BoardFormats::cArrayCompiles()
         }
         QCOMPARE(out.mid(newline + 1).toHex(), expected.toHex());
     }
+}
+
+void tst_BoardFormats::cNamesRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("gxxRefuses"); // g++ itself refuses the source made with it
+
+    QTest::newRow("main") << "main" << true;
+    QTest::newRow("an underscore and a capital") << "_Image" << false;
+    QTest::newRow("two underscores first") << "__image" << false;
+    QTest::newRow("two underscores inside") << "boot__image" << false;
+    QTest::newRow("an underscore last, so NAME__base") << "image_" << false;
+}
+
+// Names the standards keep for the compiler and its library are refused as
+// a usage error, and nothing is written; g++ shows why for main.
+void tst_BoardFormats::cNamesRefused()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, gxxRefuses);
+
+    const QStringList pairs = writePieces({{0x1000, 16}});
+    const Run run = runCli(QStringList{"-o", "image.c", "--c-name", name} + pairs);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.startsWith(QStringLiteral("MergeFileCli: --c-name %1: ").arg(name)), qPrintable(run.err));
+    QVERIFY(!QFile::exists(QStringLiteral("image.c")));
+    if (!gxxRefuses)
+        return;
+    const QString gxx = QStandardPaths::findExecutable(QStringLiteral("g++"));
+    if (gxx.isEmpty())
+        QSKIP("g++ is not here (Windows)");
+    QCOMPARE(runCli(QStringList{"-o", "image.c"} + pairs).exitCode, 0);
+    QVERIFY(writeFile(QStringLiteral("named.c"), readFile(QStringLiteral("image.c")).replace("mergefile_image", name.toLatin1())));
+    int exitCode = -1;
+    runTool(gxx, {"-x", "c++", "-std=c++17", "-c", "named.c", "-o", "named.o"}, &exitCode);
+    QVERIFY(exitCode != 0);
 }
 
 void tst_BoardFormats::uf2Blocks_data()

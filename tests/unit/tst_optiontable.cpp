@@ -212,6 +212,25 @@ void tst_OptionTable::usageErrors_data()
             << QStringLiteral("C name %1: give a C identifier (letters, digits and _, not a digit first, not a keyword)")
                    .arg(QString::fromUtf8(name));
     }
+    // Names C or C++ keep for themselves, for the array or the two numbers
+    // named after it: the output would not compile, or not everywhere.
+    const QStringList cPair = QStringList{"--format", "c", "--c-name"};
+    QTest::newRow("C name main") << cPair + QStringList{"main"} + pair
+                                 << "--c-name main: main is the program's entry point in C and C++; give another name";
+    for (const char *name : {"_Image", "_fw", "__image", "_"}) {
+        QTest::newRow(qPrintable(QStringLiteral("C name %1").arg(QLatin1String(name))))
+            << cPair + QStringList{QLatin1String(name)} + pair
+            << QStringLiteral("--c-name %1: C and C++ keep names that start with _ in the global scope for the compiler "
+                              "and its library; give another name")
+                   .arg(QLatin1String(name));
+    }
+    QTest::newRow("C name with a double underscore")
+        << cPair + QStringList{"boot__image"} + pair
+        << "--c-name boot__image: C++ keeps names that hold __ for the compiler and its library; give another name";
+    QTest::newRow("C name that ends in an underscore")
+        << cPair + QStringList{"image_"} + pair
+        << "--c-name image_: image__base and image__length would hold __, which C++ keeps for the compiler and its "
+           "library; give another name";
     QTest::newRow("a field badly spelt") << QStringList{"--field", "crc8@0"} + pair
                                          << "field crc8@0: unknown kind crc8: crc32, crc32-mpeg2, crc16-ccitt, "
                                             "crc16-xmodem, sum8, length or sha256";
