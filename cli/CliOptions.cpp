@@ -154,6 +154,11 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString
         if (!parser.isSet(name))
             continue;
         const QStringList values = option.valueName.isEmpty() ? QStringList() : parser.values(name);
+        if (values.size() > 1 && !option.repeats)
+            return usage(error, QStringLiteral("%1 is given %2 (%3); it takes one value")
+                                    .arg(dashedNames(option).join(QLatin1Char('/')),
+                                         values.size() == 2 ? QStringLiteral("twice") : QStringLiteral("%1 times").arg(values.size()),
+                                         values.join(QLatin1String(", "))));
         if (!option.apply(values, options, error))
             return false;
         if (options.action == CliOptions::Action::Help) {

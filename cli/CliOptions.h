@@ -57,6 +57,9 @@ struct CliOption
     // a one-line usage error.
     bool (*apply)(const QStringList &values, CliOptions &options, QString *error);
     CliCompletion completion;
+    // Given as often as needed, each value applied; an option that takes a
+    // value and does not repeat is given once, a second value a usage error.
+    bool repeats = false;
 };
 
 // In the order --help and the manual list them, which is also the order they

@@ -471,7 +471,7 @@ const QVector<CliOption> &cliOptionTable()
                         "say where the image starts and how long it is. A C identifier that is no keyword, and none "
                         "that C or C++ keeps for itself: not main, not starting with _, without __, not ending in _."),
          applyCName, {}},
-        {{QStringLiteral("field")}, QStringLiteral("field"), fieldHelp(), applyField, {CliCompletion::Word, fieldWords}},
+        {{QStringLiteral("field")}, QStringLiteral("field"), fieldHelp(), applyField, {CliCompletion::Word, fieldWords}, true},
         {{QStringLiteral("flash")},
          QStringLiteral("origin,size"),
          QStringLiteral("The flash, ORIGIN,SIZE (hexadecimal): every byte of the image must lie in it."),
@@ -497,12 +497,12 @@ const QVector<CliOption> &cliOptionTable()
          QStringLiteral("Keep only the files' bytes from FROM up to TO (hexadecimal, TO the first address after the "
                         "range); as often as needed, the ranges together are kept. What goes is a hole: fill in "
                         "the flat image, nothing in the others. Fields and checks see what is kept."),
-         applyCrop, {}},
+         applyCrop, {}, true},
         {{QStringLiteral("exclude")},
          QStringLiteral("from-to"),
          QStringLiteral("Drop the files' bytes from FROM up to TO (hexadecimal, TO the first address after the "
                         "range), after --crop; as often as needed."),
-         applyExclude, {}},
+         applyExclude, {}, true},
         {{QStringLiteral("map")},
          QStringLiteral("file"),
          QStringLiteral("Write a JSON map of the merge (the image, and per file its format, segments, shift, slot, "

@@ -93,6 +93,10 @@ void tst_Cli::exitCodes_data()
                                         << QStringList() << "not both";
     QTest::newRow("missing settings file") << QStringList{"--settings", "cfg/none.ini"} << 2 << QStringList()
                                            << "no settings file cfg/none.ini";
+    QTest::newRow("the output given twice") << QStringList{"-o", "other.bin", "-o", "out.bin", "1000", "a.bin"} << 2
+                                            << QStringList() << "-o/--output is given twice (other.bin, out.bin); it takes one value";
+    QTest::newRow("a map given twice") << QStringList{"--map", "m.json", "-o", "out.bin", "--map=n.json", "1000", "a.bin"}
+                                       << 2 << QStringList() << "--map is given twice (m.json, n.json); it takes one value";
     QTest::newRow("help") << QStringList{"--help"} << 0 << QStringList() << "";
     QTest::newRow("version") << QStringList{"--version"} << 0 << QStringList{"MergeFileCli v01.00.01"} << "";
     QTest::newRow("duplicate address") << QStringList{"-o", "out.bin", "1000", "a.bin", "0x1000", "b.bin"} << 1

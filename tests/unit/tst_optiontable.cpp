@@ -55,6 +55,8 @@ QString summary(const CliOptions &o)
         parts << QStringLiteral("layout");
     if (o.wantMap)
         parts << QStringLiteral("map");
+    if (!m.crop.isEmpty() || !m.exclude.isEmpty())
+        parts << QStringLiteral("crop=%1 exclude=%2").arg(m.crop.size()).arg(m.exclude.size());
     return parts.join(QLatin1Char(' '));
 }
 
@@ -74,6 +76,8 @@ private slots:
     void applied();
     void usageErrors_data();
     void usageErrors();
+    void singleValuesGivenOnce_data();
+    void singleValuesGivenOnce();
     void windowAddressTexts_data();
     void windowAddressTexts();
     void pairAddressTexts_data();
@@ -159,9 +163,10 @@ void tst_OptionTable::applied_data()
         << QStringList{"--format", "srec", "--record-size", "250", "--input-format", "raw", "--dry-run", "--layout",
                        "--map", "m.json", "-o", "o.s19", "0", "a.bin"}
         << "format=srec records=250 base=1000 pad=0 fill=ff flash=0,0 sector=0 detect=0 fields=0 rows=0 dry-run layout map";
-    QTest::newRow("the last of a repeated value wins")
-        << QStringList{"--base", "2000", "--base", "3000", "-o", "o.bin", "3000", "a.bin"}
-        << "format=default records=16 base=3000 pad=0 fill=ff flash=0,0 sector=0 detect=1 fields=0 rows=3000";
+    QTest::newRow("fields, crops and excludes as often as needed")
+        << QStringList{"--field", "crc32@2000", "--crop", "1000-1800", "--field", "sum8@2004", "--exclude", "1100-1200",
+                       "--crop", "1900-1A00", "--exclude", "1300-1400", "-o", "o.bin", "1000", "a.bin"}
+        << "format=default " + defaults + " detect=1 fields=2 rows=1000 crop=2 exclude=2";
 }
 
 void tst_OptionTable::applied()
@@ -231,6 +236,14 @@ void tst_OptionTable::usageErrors_data()
         << cPair + QStringList{"image_"} + pair
         << "--c-name image_: image__base and image__length would hold __, which C++ keeps for the compiler and its "
            "library; give another name";
+    // A value given twice is a mistake, not "the last one wins".
+    QTest::newRow("a base given twice") << QStringList{"--base", "2000", "--base", "3000"} + pair
+                                        << "--base is given twice (2000, 3000); it takes one value";
+    QTest::newRow("the output given twice") << QStringList{"-o", "a.bin", "--output", "b.bin", "1000", "a.bin"}
+                                            << "-o/--output is given twice (a.bin, b.bin); it takes one value";
+    QTest::newRow("a format given three times, the same each time")
+        << QStringList{"--format", "hex", "--format=hex", "--format", "hex"} + pair
+        << "--format is given 3 times (hex, hex, hex); it takes one value";
     QTest::newRow("a field badly spelt") << QStringList{"--field", "crc8@0"} + pair
                                          << "field crc8@0: unknown kind crc8: crc32, crc32-mpeg2, crc16-ccitt, "
                                             "crc16-xmodem, sum8, length or sha256";
@@ -270,6 +283,36 @@ void tst_OptionTable::usageErrors()
     const Parsed parsed = parse(args);
     QVERIFY(!parsed.ok);
     QCOMPARE(parsed.error, error);
+}
+
+// Every option of the table that takes one value refuses a second, named;
+// those that repeat are not refused for it (their values are checked each).
+void tst_OptionTable::singleValuesGivenOnce_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<bool>("repeats");
+
+    for (const CliOption &option : cliOptionTable()) {
+        if (!option.valueName.isEmpty())
+            QTest::newRow(qPrintable(dashedNames(option).join(QLatin1Char('/')))) << dashedNames(option).last() << option.repeats;
+    }
+}
+
+void tst_OptionTable::singleValuesGivenOnce()
+{
+    QFETCH(QString, option);
+    QFETCH(bool, repeats);
+
+    const QStringList pair{"1000", "a.bin"};
+    const QStringList output = option == QLatin1String("--output") ? QStringList() : QStringList{"-o", "o.bin"};
+    const Parsed parsed = parse(QStringList{option, "one", option, "two"} + output + pair);
+    const QString named = QStringLiteral(" is given twice (one, two); it takes one value");
+    if (repeats) {
+        QVERIFY(!parsed.error.contains(named));
+        return;
+    }
+    QVERIFY(!parsed.ok);
+    QVERIFY2(parsed.error.endsWith(named) && parsed.error.contains(option), qPrintable(parsed.error));
 }
 
 void tst_OptionTable::windowAddressTexts_data()
