@@ -41,7 +41,7 @@ void tst_Completion::init()
 {
     dir.reset(new QTemporaryDir);
     QVERIFY(dir->isValid());
-    for (const char *name : {"app.bin", "app.elf", "boot.hex", "with space.bin", "-dash.bin"}) {
+    for (const char *name : {"app.bin", "app.elf", "boot.hex", "with space.bin", "-dash.bin", "my:file.bin", "two::colons.bin"}) {
         QFile file(dir->filePath(QLatin1String(name)));
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
@@ -84,8 +84,9 @@ void tst_Completion::offers_data()
     QTest::addColumn<QStringList>("offered");
 
     const QStringList none;
-    const QStringList files{QStringLiteral("-dash.bin"), QStringLiteral("app.bin"), QStringLiteral("app.elf"), QStringLiteral("boot.hex"),
-                            QStringLiteral("images"), QStringLiteral("with space.bin")};
+    const QStringList files{QStringLiteral("-dash.bin"), QStringLiteral("app.bin"), QStringLiteral("app.elf"),
+                            QStringLiteral("boot.hex"), QStringLiteral("images"), QStringLiteral("my:file.bin"),
+                            QStringLiteral("two::colons.bin"), QStringLiteral("with space.bin")};
     const QStringList formats{QStringLiteral("bin"),  QStringLiteral("c"),      QStringLiteral("hex"), QStringLiteral("srec"),
                               QStringLiteral("ti-txt"), QStringLiteral("uf2"), QStringLiteral("vmem")};
 
@@ -128,6 +129,41 @@ void tst_Completion::offers_data()
     QTest::newRow("the second pair's address")
         << QStringList{QStringLiteral("--fill"), QStringLiteral("="), QStringLiteral("00"), QStringLiteral("1000"), QStringLiteral("app.bin"), QString()} << none;
     QTest::newRow("a number value: nothing") << QStringList{QStringLiteral("--base"), QString()} << none;
+    // A name with a colon comes in pieces too: what is offered completes the
+    // piece after the last colon, which is what bash replaces.
+    const QStringList colon{QStringLiteral("file.bin")};
+    QTest::newRow("a name with a colon, after its address, by its start")
+        << QStringList{QStringLiteral("1000"), QStringLiteral("my")} << QStringList{QStringLiteral("my:file.bin")};
+    QTest::newRow("a name with a colon, after the colon")
+        << QStringList{QStringLiteral("1000"), QStringLiteral("my"), QStringLiteral(":")} << colon;
+    QTest::newRow("a name with a colon, past the colon")
+        << QStringList{QStringLiteral("1000"), QStringLiteral("my"), QStringLiteral(":"), QStringLiteral("fi")} << colon;
+    QTest::newRow("a name with two colons in a row")
+        << QStringList{QStringLiteral("-"), QStringLiteral("two"), QStringLiteral("::"), QStringLiteral("c")}
+        << QStringList{QStringLiteral("colons.bin")};
+    QTest::newRow("a name with a colon after a slot")
+        << QStringList{QStringLiteral("1000"), QStringLiteral(":"), QStringLiteral("8000"), QStringLiteral("my"),
+                       QStringLiteral(":"), QStringLiteral("f")}
+        << colon;
+    QTest::newRow("the address after a name with a colon: nothing")
+        << QStringList{QStringLiteral("1000"), QStringLiteral("my"), QStringLiteral(":"), QStringLiteral("file.bin"), QString()}
+        << none;
+    QTest::newRow("a file after a name with a colon")
+        << QStringList{QStringLiteral("1000"), QStringLiteral("my"), QStringLiteral(":"), QStringLiteral("file.bin"),
+                       QStringLiteral("2000"), QStringLiteral("bo")}
+        << QStringList{QStringLiteral("boot.hex")};
+    QTest::newRow("a map named with a colon")
+        << QStringList{QStringLiteral("--map"), QStringLiteral("my"), QStringLiteral(":"), QStringLiteral("f")} << colon;
+    QTest::newRow("--map=my:f as bash splits it")
+        << QStringList{QStringLiteral("--map"), QStringLiteral("="), QStringLiteral("my"), QStringLiteral(":"), QStringLiteral("f")}
+        << colon;
+    QTest::newRow("--map=a as bash splits it")
+        << QStringList{QStringLiteral("--map"), QStringLiteral("="), QStringLiteral("a")}
+        << QStringList{QStringLiteral("app.bin"), QStringLiteral("app.elf")};
+    QTest::newRow("a field's address is part of its value")
+        << QStringList{QStringLiteral("--field"), QStringLiteral("crc32"), QStringLiteral("@"), QStringLiteral("2000"),
+                       QStringLiteral("1000"), QStringLiteral("b")}
+        << QStringList{QStringLiteral("boot.hex")};
     QTest::newRow("after --, a name that starts with a dash is a file")
         << QStringList{QStringLiteral("--"), QStringLiteral("1000"), QStringLiteral("-")}
         << QStringList{QStringLiteral("-dash.bin")};
