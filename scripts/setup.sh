@@ -11,13 +11,12 @@ packages=(cmake g++ make cpp
 # Extra packages named on the command line (the benchmark wants a few).
 packages+=("$@")
 
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
+. "$(dirname "$0")/apt.sh"
+mapfile -t missing < <(apt_missing "${packages[@]}")
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-. "$(dirname "$0")/apt.sh"
 echo "Installing: ${missing[*]}"
+# An index that fails to download is named and passed over; only a package
+# that cannot be installed stops here, with one line saying which and why.
 apt_get update
 apt_get install -y --no-install-recommends "${missing[@]}"
