@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs the whole test suite three
-# times: with Qt 6, with Qt 5.15 (and Qt's own SHA-256), and with Qt 6 under AddressSanitizer and
+# Tests the set-up scripts, installs what is missing, then builds and runs the
+# whole test suite three times: with Qt 6, with Qt 5.15 (and Qt's own SHA-256), and with Qt 6 under AddressSanitizer and
 # UndefinedBehaviorSanitizer. Warnings are errors. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+status=0
+
+# First the set-up scripts themselves, against a package archive out of step
+# (stand-ins for apt; a few seconds).
+bash tests/setup/test_apt.sh || status=1
 
 # Chromium draws the layout pictures the tests make.
 scripts/setup.sh chromium
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
-status=0
 
 run() {
     local name=$1; shift
