@@ -4,6 +4,7 @@
 #include "fields/FieldKind.h"
 
 #include <QRegularExpression>
+#include <QTextBoundaryFinder>
 #include <QVector>
 
 #include <algorithm>
@@ -28,12 +29,23 @@ QByteArray number(double value)
     return QByteArray::number(value, 'f', 1);
 }
 
-// Text as XML takes it; characters XML cannot hold shown as escapes.
+// The characters that open or close a stretch of text with a direction of
+// its own (embeddings, overrides, isolates): in a name, shown, not obeyed, so
+// that no name turns the text around it, or itself, about.
+bool isBidiControl(ushort u)
+{
+    return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+}
+
+// Text as XML takes it; characters XML cannot hold, and the controls of
+// direction, shown as escapes.
 QByteArray xml(const QString &text)
 {
     QString out;
     for (const QChar c : text) {
-        if (c == QLatin1Char('&'))
+        if (isBidiControl(c.unicode()))
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else if (c == QLatin1Char('&'))
             out += QLatin1String("&amp;");
         else if (c == QLatin1Char('<'))
             out += QLatin1String("&lt;");
@@ -50,12 +62,37 @@ QByteArray xml(const QString &text)
 }
 
 // A name short enough for its column: its start and end, the full name in
-// the tooltip.
+// the tooltip. Counted and cut in characters as a reader sees them: a
+// surrogate pair, or a letter with its combining marks, stays whole.
 QString shortened(const QString &name)
 {
-    if (name.size() <= longestName)
+    QVector<int> starts; // where each character starts
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, name);
+    for (int at = 0; at >= 0 && at < name.size(); at = characters.toNextBoundary())
+        starts.append(at);
+    if (starts.size() <= longestName)
         return name;
-    return name.left(longestName / 2 - 1) + QChar(0x2026) + name.right(longestName / 2);
+    return name.left(starts.at(longestName / 2 - 1)) + QChar(0x2026) + name.mid(starts.at(starts.size() - longestName / 2));
+}
+
+// Whether text holds a character that runs right to left (Hebrew or Arabic
+// letters, Arabic digits, a right-to-left mark): only such a name can move
+// the text around it, its controls of direction being shown as escapes.
+bool runsRightToLeft(const QString &text)
+{
+    for (const uint c : text.toUcs4()) {
+        const QChar::Direction d = QChar::direction(c);
+        if (d == QChar::DirR || d == QChar::DirAL || d == QChar::DirAN)
+            return true;
+    }
+    return false;
+}
+
+// A name in a label, isolated from the text around it: whatever direction
+// its letters take, the text after it stays as it is.
+QByteArray isolated(const QString &name)
+{
+    return runsRightToLeft(name) ? "<tspan unicode-bidi=\"isolate\">" + xml(name) + "</tspan>" : xml(name);
 }
 
 QString hex(qint64 address)
@@ -318,18 +355,13 @@ void Picture::collectLabels()
         const MergePlacement &p = layout.placements.at(k);
         labels.append({(y(p.address) + y(qMax(p.end, p.address))) / 2,
                        "<text class=\"file-label\" x=\"%X\" y=\"%Y\"><title>" + xml(p.fileName) + "</title><tspan fill=\""
-                           + palette[k % 8] + "\">\u25A0</tspan> "
-                           + xml(QStringLiteral("%1  %2 \u2013 %3  (%4 bytes)")
-                                     .arg(shortened(p.fileName), hex(p.address), hex(p.end))
-                                     .arg(p.size))
+                           + palette[k % 8] + "\">\u25A0</tspan> " + isolated(shortened(p.fileName))
+                           + xml(QStringLiteral("  %1 \u2013 %2  (%3 bytes)").arg(hex(p.address), hex(p.end)).arg(p.size))
                            + "</text>\n"});
         if (p.slotSize > 0)
             labels.append({y(p.address + p.slotSize),
-                           "<text class=\"slot-label\" x=\"%X\" y=\"%Y\">"
-                               + xml(QStringLiteral("slot of %1: %2 bytes, %3 left")
-                                         .arg(shortened(p.fileName))
-                                         .arg(p.slotSize)
-                                         .arg(p.slotSize - (p.end - p.address)))
+                           "<text class=\"slot-label\" x=\"%X\" y=\"%Y\">slot of " + isolated(shortened(p.fileName))
+                               + xml(QStringLiteral(": %1 bytes, %2 left").arg(p.slotSize).arg(p.slotSize - (p.end - p.address)))
                                + "</text>\n"});
     }
     for (const MergeField &f : layout.fields) {

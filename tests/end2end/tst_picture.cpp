@@ -11,6 +11,7 @@
 
 #include <QImage>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTest>
@@ -78,6 +79,17 @@ bool readPicture(const QString &name, QVector<Drawn> &drawn, QString *problem)
     return true;
 }
 
+// Debian's Chromium, where it is installed.
+QString chromiumProgram()
+{
+    for (const char *name : {"chromium", "chromium-browser"}) {
+        const QString found = QStandardPaths::findExecutable(QLatin1String(name));
+        if (!found.isEmpty())
+            return found;
+    }
+    return QString();
+}
+
 QVector<Drawn> ofClass(const QVector<Drawn> &drawn, const QString &cls)
 {
     QVector<Drawn> out;
@@ -104,6 +116,10 @@ private slots:
     void longGapsShortened();
     void manySegmentsBounded();
     void longNamesShortened();
+    void namesCutAtWholeCharacters_data();
+    void namesCutAtWholeCharacters();
+    void namesTurnNoTextAbout_data();
+    void namesTurnNoTextAbout();
     void refusedMergeExplained();
     void refusedLikeTheMap_data();
     void refusedLikeTheMap();
@@ -273,6 +289,136 @@ void tst_Picture::longNamesShortened()
     QVERIFY2(labels.first().text.contains(name.left(16) + QChar(0x2026) + name.right(17)), qPrintable(labels.first().text));
 }
 
+void tst_Picture::namesCutAtWholeCharacters_data()
+{
+    QTest::addColumn<QString>("unit"); // one character as a reader sees it
+    QTest::addColumn<int>("count");
+
+    QTest::newRow("letters with a combining accent") << QStringLiteral("e\u0301") << 40;
+    QTest::newRow("letters with two combining marks") << QStringLiteral("a\u0323\u0302") << 36;
+    QTest::newRow("characters past 16 bits (surrogate pairs)") << QStringLiteral("\U0001F600") << 40;
+    QTest::newRow("odd and even halves") << QStringLiteral("x\U0001D49C") << 21; // 42 characters, 63 UTF-16 units
+}
+
+// A long name is cut between characters: the first 16 and the last 17 (the
+// ending) are kept whole, never half a surrogate pair or a mark without the
+// letter it belongs to.
+void tst_Picture::namesCutAtWholeCharacters()
+{
+    QFETCH(QString, unit);
+    QFETCH(int, count);
+
+    QStringList characters;
+    for (int i = 0; i < count; ++i) {
+        if (unit.startsWith(QLatin1Char('x')) && unit.size() > 1) // alternating: x, then the other
+            characters << QStringLiteral("x") << unit.mid(1);
+        else
+            characters << unit;
+    }
+    const QString name = characters.join(QString()) + QStringLiteral(".bin");
+    characters << QStringLiteral(".") << QStringLiteral("b") << QStringLiteral("i") << QStringLiteral("n");
+    QVERIFY(writeFile(name, "1234"));
+    QCOMPARE(runCli({"--picture", "p.svg", "-o", "out.bin", "1000", name}).exitCode, 0);
+    QVector<Drawn> drawn;
+    QString problem;
+    QVERIFY2(readPicture(QStringLiteral("p.svg"), drawn, &problem), qPrintable(problem));
+    const QVector<Drawn> labels = ofClass(drawn, QStringLiteral("file-label"));
+    QCOMPARE(labels.size(), 1);
+    const QString shown = characters.mid(0, 16).join(QString()) + QChar(0x2026)
+                          + characters.mid(characters.size() - 17).join(QString());
+    QVERIFY2(labels.first().text.contains(shown + QStringLiteral("  0x00001000")), qPrintable(labels.first().text));
+    QVERIFY(labels.first().text.startsWith(name)); // the tooltip
+    QVERIFY(!readFile(QStringLiteral("p.svg")).contains("\xef\xbf\xbd")); // no character lost in the writing
+}
+
+void tst_Picture::namesTurnNoTextAbout_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("shown"); // in the label
+
+    QTest::newRow("Hebrew letters last") << QStringLiteral("\u05E7\u05D5\u05E9\u05D7\u05D4") << QStringLiteral("\u05E7\u05D5\u05E9\u05D7\u05D4");
+    QTest::newRow("Arabic letters last") << QStringLiteral("boot-\u0645\u0644\u0641") << QStringLiteral("boot-\u0645\u0644\u0641");
+    QTest::newRow("Arabic digits last") << QStringLiteral("fw-\u0661\u0662") << QStringLiteral("fw-\u0661\u0662");
+    QTest::newRow("a right-to-left mark last") << QStringLiteral("fw\u200F") << QStringLiteral("fw\u200F");
+    QTest::newRow("a right-to-left override")
+        << QStringLiteral("invoice\u202Efdp.exe") << QStringLiteral("invoice\\u202efdp.exe");
+    QTest::newRow("a right-to-left isolate that is never closed")
+        << QStringLiteral("a\u2067b\u05D0") << QStringLiteral("a\\u2067b\u05D0");
+    QTest::newRow("an isolate closed that was never opened, then an override")
+        << QStringLiteral("x\u2069\u202Ey\u05D0") << QStringLiteral("x\\u2069\\u202ey\u05D0");
+    QTest::newRow("an embedding without its end") << QStringLiteral("\u202B\u05D0z") << QStringLiteral("\\u202b\u05D0z");
+}
+
+// Whatever a name holds, the text after it in its label reads on as it
+// should: the controls of direction are shown, not obeyed, and the name is
+// isolated, so right-to-left letters keep to themselves. Chromium lays the
+// label out and says where each character went.
+void tst_Picture::namesTurnNoTextAbout()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, shown);
+
+    QVERIFY(writeFile(name, "1234"));
+    QCOMPARE(runCli({"--picture", "p.svg", "-o", "out.bin", "1000:100", name}).exitCode, 0);
+    const QByteArray svg = readFile(QStringLiteral("p.svg"));
+    for (const ushort control : {0x202A, 0x202B, 0x202C, 0x202D, 0x202E, 0x2066, 0x2067, 0x2068, 0x2069})
+        QVERIFY(!QString::fromUtf8(svg).contains(QChar(control)));
+    QVector<Drawn> drawn;
+    QString problem;
+    QVERIFY2(readPicture(QStringLiteral("p.svg"), drawn, &problem), qPrintable(problem));
+    const QVector<Drawn> labels = ofClass(drawn, QStringLiteral("file-label"));
+    QCOMPARE(labels.size(), 1);
+    QVERIFY2(labels.first().text.endsWith(shown + QStringLiteral("  0x00001000 \u2013 0x00001004  (4 bytes)")),
+             qPrintable(labels.first().text));
+    QVERIFY(ofClass(drawn, QStringLiteral("slot-label")).first().text.startsWith(QStringLiteral("slot of ") + shown + ": "));
+
+    const QString chromium = chromiumProgram();
+    if (chromium.isEmpty())
+        QSKIP("Chromium (Debian's chromium) is not installed");
+    // The picture in a page whose script writes, for each label, the text
+    // drawn and where each of its characters starts.
+    QByteArray page = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>" + svg.mid(svg.indexOf("<svg"))
+                      + "<script>const out = [];\n"
+                        "for (const t of document.querySelectorAll('text.file-label, text.slot-label')) {\n"
+                        "  let drawn = '';\n"
+                        "  for (const n of t.childNodes) if (n.nodeName !== 'title') drawn += n.textContent;\n"
+                        "  const xs = [];\n"
+                        "  for (let i = 0; i < t.getNumberOfChars(); i++) xs.push(t.getStartPositionOfChar(i).x.toFixed(2));\n"
+                        "  out.push(encodeURIComponent(drawn) + ' ' + xs.join(','));\n"
+                        "}\n"
+                        "const pre = document.createElement('pre'); pre.id = 'laid'; pre.textContent = '\\n' + out.join('\\n') + '\\n';\n"
+                        "document.body.appendChild(pre);</script></body></html>\n";
+    QVERIFY(writeFile(QStringLiteral("page.html"), page));
+    QProcess browser;
+    browser.start(chromium, {"--headless", "--no-sandbox", "--disable-gpu", "--dump-dom",
+                             QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("page.html"))).toString()});
+    QVERIFY(browser.waitForFinished(120000));
+    QCOMPARE(browser.exitCode(), 0);
+    const QString dom = QString::fromUtf8(browser.readAllStandardOutput());
+    const int from = dom.indexOf(QLatin1String("<pre id=\"laid\">"));
+    QVERIFY2(from >= 0, qPrintable(dom.right(2000)));
+    const QStringList lines = dom.mid(from, dom.indexOf(QLatin1String("</pre>"), from) - from).split(QLatin1Char('\n')).mid(1, 2);
+    QCOMPARE(lines.size(), 2);
+    for (const QString &line : lines) {
+        // As SVG draws text: runs of blanks as one.
+        const QString drawnText = QUrl::fromPercentEncoding(line.section(QLatin1Char(' '), 0, 0).toUtf8())
+                                      .replace(QRegularExpression(QStringLiteral(" +")), QStringLiteral(" "));
+        const QStringList xs = line.section(QLatin1Char(' '), 1).split(QLatin1Char(','));
+        QCOMPARE(xs.size(), drawnText.size());
+        const int nameStart = drawnText.indexOf(shown);
+        QVERIFY2(nameStart >= 0, qPrintable(drawnText));
+        const int after = nameStart + shown.size();
+        double rightmost = 0;
+        for (int i = nameStart; i < after; ++i)
+            rightmost = qMax(rightmost, xs.at(i).toDouble());
+        // What follows the name starts right of all of it and runs on to the
+        // right, a character at a time.
+        QVERIFY2(xs.at(after).toDouble() >= rightmost - 0.5, qPrintable(line));
+        for (int i = after + 1; i < xs.size(); ++i)
+            QVERIFY2(xs.at(i).toDouble() > xs.at(i - 1).toDouble(), qPrintable(QStringLiteral("%1 at %2").arg(drawnText).arg(i)));
+    }
+}
+
 // A dry run that is refused still draws what it laid out, the refusal in red
 // at the address it names, and says the line.
 void tst_Picture::refusedMergeExplained()
@@ -332,11 +478,7 @@ void tst_Picture::refusedLikeTheMap()
 // files' colours are there.
 void tst_Picture::drawnByABrowser()
 {
-    QString chromium;
-    for (const char *name : {"chromium", "chromium-browser"}) {
-        if (chromium.isEmpty())
-            chromium = QStandardPaths::findExecutable(QLatin1String(name));
-    }
+    const QString chromium = chromiumProgram();
     if (chromium.isEmpty())
         QSKIP("Chromium (Debian's chromium) is not installed");
     const Pieces pieces{{0x1000, 0x400}, {0x1800, 0x200}};
