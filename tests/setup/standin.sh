@@ -18,8 +18,9 @@ fake=${FAKE_APT:?}
 name=$(basename "$0")
 echo "$name $*" >> "$fake/calls"
 
-# The stanzas of a file (separated by header lines, or by blank lines with
-# -v blank=1) that the awk program "keep" selects.
+# The stanzas of file $1 whose key is among the words of $2, in the order of
+# the file: a stanza starts at a header line "KEY:" (policy), or, with $3 = 1,
+# runs to a blank line and is keyed PACKAGE:ARCHITECTURE (show).
 stanzas() {
     awk -v wanted="$2" -v blank="${3:-0}" '
         BEGIN { n = split(wanted, w, " "); for (i = 1; i <= n; i++) want[w[i]] = 1 }
