@@ -69,23 +69,28 @@ int usageError(const QString &message)
     return UsageError;
 }
 
-// What a report file says when it cannot be written.
+// What a report file says when it cannot be written: alone (a dry run, a
+// refused merge), and beside an output, with what became of the output.
 struct ReportMessages
 {
     QString (*foreignLink)(const QString &);
     QString (*linkLoop)(const QString &);
     QString (*cannotOpen)(const QString &);
     QString (*cannotWrite)(const QString &);
+    QString (*cannotOpenBeside)(const QString &, const QString &);
+    QString (*cannotWriteBeside)(const QString &, const QString &, bool);
 };
 const ReportMessages mapMessages{Messages::mapForeignLink, Messages::mapLinkLoop, Messages::failToOpenMap,
-                                 Messages::failToWriteMap};
+                                 Messages::failToWriteMap,  Messages::failToOpenMap, Messages::failToWriteMap};
 const ReportMessages pictureMessages{Messages::pictureForeignLink, Messages::pictureLinkLoop, Messages::failToOpenPicture,
-                                     Messages::failToWritePicture};
+                                     Messages::failToWritePicture, Messages::failToOpenPicture, Messages::failToWritePicture};
 
 // The map and the picture are written like the output, through a file of
-// their own that takes the old one's place at the end; opened before the
-// image replaces anything, so that one that cannot be written stops the merge
-// first. The map may go to standard output ("-").
+// their own that takes the old one's place at the end. Beside an image they
+// are opened before it is written and made whole before it replaces
+// anything, so that one that cannot be written stops the merge first; they
+// take their places once it has. The map may go to standard output ("-"),
+// which gets it last.
 class ReportFile : public ByteSink
 {
 public:
@@ -96,7 +101,9 @@ public:
     {
     }
 
-    bool open()
+    // output: the merge file it goes with, named when this cannot be
+    // opened; empty: none is at stake.
+    bool open(const QString &output = QString())
     {
         if (name == QLatin1String("-"))
             return true;
@@ -110,7 +117,7 @@ public:
             logLine(messages.linkLoop(name));
             break;
         default:
-            logLine(messages.cannotOpen(name));
+            logLine(output.isEmpty() ? messages.cannotOpen(name) : messages.cannotOpenBeside(name, output));
             break;
         }
         return false;
@@ -125,23 +132,48 @@ public:
         return ok;
     }
 
-    // What writeTo() writes, then put in place.
+    // What writeTo() writes, made whole before output replaces anything
+    // (imageOut: it is a device or pipe that already has the image).
+    template <typename Write>
+    bool make(Write writeTo, const QString &output, bool imageOut)
+    {
+        if (name == QLatin1String("-") || (writeTo(*this) && file.finish()))
+            return true;
+        logLine(messages.cannotWriteBeside(name, output, imageOut));
+        return false;
+    }
+
+    // Put in place, once output is; standard output gets what writeTo()
+    // writes now.
+    template <typename Write>
+    bool place(Write writeTo, const QString &output)
+    {
+        if (!(name == QLatin1String("-") ? toStandardOutput(writeTo) : file.commit())) {
+            logLine(messages.cannotWriteBeside(name, output, true));
+            return false;
+        }
+        return true;
+    }
+
+    // What writeTo() writes, then put in place, with no image at stake.
     template <typename Write>
     bool finish(Write writeTo)
     {
-        bool ok = writeTo(*this);
-        if (name == QLatin1String("-")) {
-            ok = ok && std::fflush(stdout) == 0;
-            stdoutBroken = stdoutBroken || !ok;
-        } else {
-            ok = ok && file.commit();
-        }
+        const bool ok = name == QLatin1String("-") ? toStandardOutput(writeTo) : writeTo(*this) && file.commit();
         if (!ok)
             logLine(messages.cannotWrite(name));
         return ok;
     }
 
 private:
+    template <typename Write>
+    bool toStandardOutput(Write writeTo)
+    {
+        const bool ok = writeTo(*this) && std::fflush(stdout) == 0;
+        stdoutBroken = stdoutBroken || !ok;
+        return ok;
+    }
+
     QString name;
     const ReportMessages &messages;
     OutputFile file;
@@ -167,16 +199,14 @@ int merge(const CliOptions &options)
     PictureSettings drawn;
     drawn.flashOrigin = engine.flashOrigin;
     drawn.flashSize = engine.flashSize;
-    const auto drawPicture = [&] {
-        return picture.finish([&](ByteSink &sink) { return writeLayoutPicture(sink, job.layout(), drawn); });
-    };
+    const auto pictureText = [&](ByteSink &sink) { return writeLayoutPicture(sink, job.layout(), drawn); };
     // A dry run finds what the real one would, the output's problems too.
     if (!job.check() || (options.dryRun && !job.checkOutput())) {
         // The picture of a refused merge shows what was laid out, and where
         // it went wrong.
         drawn.refusal = refusal;
         if (options.wantPicture && picture.open())
-            drawPicture();
+            picture.finish(pictureText);
         return Refused;
     }
     const OutputFormatInfo &format = engine.format ? *engine.format : OutputFormats::flat();
@@ -188,29 +218,38 @@ int merge(const CliOptions &options)
     }
     MergeMapOutput written;
     written.name = options.output;
-    if (options.wantPicture && !picture.open())
-        return Refused;
+    const auto mapText = [&](ByteSink &sink) { return writeMergeMap(sink, format, job.layout(), job.digests(), written); };
     if (options.dryRun) {
-        if (options.wantMap && (!map.open() || !job.measure()))
+        if ((options.wantPicture && !picture.open()) || (options.wantMap && (!map.open() || !job.measure())))
             return Refused;
-    } else {
-        if ((options.wantMap && !map.open()) || !job.write())
+        if ((options.wantMap && !map.finish(mapText)) || (options.wantPicture && !picture.finish(pictureText)))
             return Refused;
-        written.length = job.outputSize();
-        written.sha256 = job.outputSha256().toHex();
-        logLine(QStringLiteral("Image length: %1 bytes").arg(job.layout().imageSize));
-        if (&format != &OutputFormats::flat())
-            logLine(QStringLiteral("Output length: %1 bytes").arg(written.length));
-        logLine(QStringLiteral("SHA-256: %1").arg(QString::fromLatin1(written.sha256)));
-    }
-    if (options.wantMap
-        && !map.finish([&](ByteSink &sink) { return writeMergeMap(sink, format, job.layout(), job.digests(), written); }))
-        return Refused;
-    if (options.wantPicture && !drawPicture())
-        return Refused;
-    if (options.dryRun)
         logLine(options.wantMap ? QStringLiteral("Checks passed; map written, no image.")
                                 : QStringLiteral("Checks passed; nothing written."));
+        return Merged;
+    }
+    if ((options.wantPicture && !picture.open(options.output)) || (options.wantMap && !map.open(options.output)))
+        return Refused;
+    // Made once the image is whole, before it replaces the output; put in
+    // place after it, before the merge is said to have succeeded.
+    MergeJob::Companions companions;
+    companions.make = [&](bool imageOut) {
+        written.length = job.outputSize();
+        written.sha256 = job.outputSha256().toHex();
+        return (!options.wantMap || map.make(mapText, options.output, imageOut))
+               && (!options.wantPicture || picture.make(pictureText, options.output, imageOut));
+    };
+    companions.place = [&] {
+        return (!options.wantMap || map.place(mapText, options.output))
+               && (!options.wantPicture || picture.place(pictureText, options.output));
+    };
+    job.setCompanions(companions);
+    if (!job.write())
+        return Refused;
+    logLine(QStringLiteral("Image length: %1 bytes").arg(job.layout().imageSize));
+    if (&format != &OutputFormats::flat())
+        logLine(QStringLiteral("Output length: %1 bytes").arg(written.length));
+    logLine(QStringLiteral("SHA-256: %1").arg(QString::fromLatin1(written.sha256)));
     return Merged;
 }
 

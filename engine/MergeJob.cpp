@@ -34,6 +34,7 @@ struct MergeJob::Private
     QByteArray outputDigest;
     qint64 outputLength = 0;
     MergeDigests digests;
+    Companions companions;
 
     bool fail(const QString &message)
     {
@@ -201,12 +202,22 @@ bool MergeJob::Private::write()
         return fail(Messages::failToWriteOutput(output));
     if (!writtenAsMerged(file))
         return fail(Messages::outputNotAsMerged(output, !file.isDevice()));
-    if (!file.commit())
-        return fail(file.replaceFailed() ? Messages::outputHeldOpen(output) : Messages::failToWriteOutput(output));
-    outputDigest = file.sha256();
+    outputDigest = file.sha256(); // what goes with the output tells it
+    const bool made = !companions.make || companions.make(file.isDevice());
+    if (!made || !file.commit()) {
+        outputDigest.clear();
+        return made && fail(file.replaceFailed() ? Messages::outputHeldOpen(output) : Messages::failToWriteOutput(output));
+    }
+    if (companions.place && !companions.place())
+        return false;
     sources.clear();
     log(Messages::mergeSuccess());
     return true;
+}
+
+void MergeJob::setCompanions(Companions companions)
+{
+    d->companions = std::move(companions);
 }
 
 // The output checked against the merge before it replaces anything: as long

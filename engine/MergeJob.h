@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 // The Merge button's work on plain data, for every front end. check() reads
@@ -39,6 +40,18 @@ public:
     // Writes the image and replaces the output with it. Needs a successful
     // check().
     bool write();
+    // What a front end writes beside the output (a map, a picture): made
+    // once the new output is whole and checked, before it replaces
+    // anything, so that one that cannot be written stops the merge while the
+    // old output still stands (a device or pipe, imageOut, was written as
+    // it went); put in place once the output is, before the merge is said to
+    // have succeeded. Each logs its own line when it fails.
+    struct Companions
+    {
+        std::function<bool(bool imageOut)> make;
+        std::function<bool()> place;
+    };
+    void setCompanions(Companions companions);
     bool run() { return check() && write(); }
     // What write() would find of the output, for a merge that writes nothing:
     // its folder, links, locks and room, checked and reported as write()

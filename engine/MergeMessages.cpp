@@ -275,6 +275,28 @@ QString failToWritePicture(const QString &name)
     return tr("Error!!!Fail to write picture file %1").arg(name);
 }
 
+QString failToOpenMap(const QString &name, const QString &output)
+{
+    return tr("Error!!!Fail to open map file%1: merge file%2 is left as it was!").arg(name, output);
+}
+
+QString failToWriteMap(const QString &name, const QString &output, bool outputWritten)
+{
+    return outputWritten ? tr("Error!!!Fail to write map file%1, though merge file%2 was written!").arg(name, output)
+                         : tr("Error!!!Fail to write map file%1: merge file%2 is left as it was!").arg(name, output);
+}
+
+QString failToOpenPicture(const QString &name, const QString &output)
+{
+    return tr("Error!!!Fail to open picture file %1: merge file%2 is left as it was!").arg(name, output);
+}
+
+QString failToWritePicture(const QString &name, const QString &output, bool outputWritten)
+{
+    return outputWritten ? tr("Error!!!Fail to write picture file %1, though merge file%2 was written!").arg(name, output)
+                         : tr("Error!!!Fail to write picture file %1: merge file%2 is left as it was!").arg(name, output);
+}
+
 QString failToWriteStandardOutput()
 {
     return tr("Error!!!Fail to write to standard output!");

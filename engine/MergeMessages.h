@@ -73,6 +73,12 @@ QString pictureForeignLink(const QString &name);
 QString pictureLinkLoop(const QString &name);
 QString failToOpenPicture(const QString &name);
 QString failToWritePicture(const QString &name);
+// A map or picture that goes with an output and cannot be written, and what
+// became of the output: left as it was, or written all the same.
+QString failToOpenMap(const QString &name, const QString &output);
+QString failToWriteMap(const QString &name, const QString &output, bool outputWritten);
+QString failToOpenPicture(const QString &name, const QString &output);
+QString failToWritePicture(const QString &name, const QString &output, bool outputWritten);
 QString failToWriteStandardOutput();
 QString failToWriteStandardError();
 

@@ -41,6 +41,8 @@ private slots:
     void dryRunWritesNothing();
     void sameImageAsTheWindow();
     void failedWriteKeepsOldOutput();
+    void reportsThatCannotBeWritten_data();
+    void reportsThatCannotBeWritten();
     void dryRunAgreesWithTheMerge_data();
     void dryRunAgreesWithTheMerge();
     void limitsGiveAnErrorLineNotACrash_data();
@@ -266,6 +268,117 @@ void tst_Cli::failedWriteKeepsOldOutput()
     QCOMPARE(run.out, QStringList() << "Begin to merge..." << "Error!!!Fail to write merge fileold.bin");
     QCOMPARE(readFile(QStringLiteral("old.bin")), QByteArray("old"));
     QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList() << "a.bin" << "b.bin" << "big.bin" << "old.bin");
+#endif
+}
+
+void tst_Cli::reportsThatCannotBeWritten_data()
+{
+    QTest::addColumn<QString>("report");  // --map or --picture
+    QTest::addColumn<QString>("where");   // device, read-only folder, full disk, full disk in place
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("line");    // %1 the report's full name
+    QTest::addColumn<bool>("replaced");   // the output holds the new image
+
+    const QString kept = QStringLiteral(": merge fileout.bin is left as it was!");
+    QTest::newRow("a picture on a full device") << "--picture" << "device" << "out.bin"
+                                                << "Error!!!Fail to write picture file %1" + kept << false;
+    QTest::newRow("a map on a full device") << "--map" << "device" << "out.bin" << "Error!!!Fail to write map file%1" + kept
+                                            << false;
+    QTest::newRow("a map on a full device, the image to a device") << "--map" << "device" << "/dev/null"
+                                                                    << "Error!!!Fail to write map file%1, though merge "
+                                                                       "file/dev/null was written!"
+                                                                    << false;
+    QTest::newRow("a map in a read-only folder") << "--map" << "read-only folder" << "out.bin"
+                                                 << "Error!!!Fail to open map file%1" + kept << false;
+    QTest::newRow("a picture in a read-only folder") << "--picture" << "read-only folder" << "out.bin"
+                                                     << "Error!!!Fail to open picture file %1" + kept << false;
+    QTest::newRow("a map on a full disk") << "--map" << "full disk" << "out.bin" << "Error!!!Fail to write map file%1" + kept
+                                          << false;
+    QTest::newRow("a picture on a full disk") << "--picture" << "full disk" << "out.bin"
+                                              << "Error!!!Fail to write picture file %1" + kept << false;
+    // Written over an old picture in a read-only folder of a full disk: that
+    // is only found when the picture takes the old one's place, after the
+    // output has taken its own.
+    QTest::newRow("a picture in place on a full disk, larger than the old one")
+        << "--picture" << "full disk, in place" << "out.bin"
+        << "Error!!!Fail to write picture file %1, though merge fileout.bin was written!" << true;
+}
+
+// A map or picture that cannot be written is an error line before any
+// success line, with the exit status to match; it says what became of the
+// image, and a map or picture that fails before the output replaces
+// anything leaves the output as it was.
+void tst_Cli::reportsThatCannotBeWritten()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("Windows has no /dev/full, and no tmpfs to fill");
+#else
+    QFETCH(QString, report);
+    QFETCH(QString, where);
+    QFETCH(QString, output);
+    QFETCH(QString, line);
+    QFETCH(bool, replaced);
+
+    const bool unprivileged = where.startsWith(QLatin1String("read-only")) || where.endsWith(QLatin1String("in place"));
+    if (unprivileged && !ScopedUnprivileged::isRoot() && where.endsWith(QLatin1String("in place")))
+        QSKIP("making a full disk takes root");
+    // A small tmpfs, filled, unmounted whatever happens.
+    struct Mount
+    {
+        QString at;
+        ~Mount()
+        {
+            if (!at.isEmpty())
+                QProcess::execute(QStringLiteral("umount"), {at});
+        }
+    } full;
+    QString name;
+    if (where == QLatin1String("device")) {
+        name = QStringLiteral("/dev/full");
+    } else if (where == QLatin1String("read-only folder")) {
+        QVERIFY(QDir().mkdir(QStringLiteral("ro")));
+        QCOMPARE(chmod("ro", 0555), 0);
+        name = QDir::current().absoluteFilePath(QStringLiteral("ro/report"));
+    } else {
+        if (!ScopedUnprivileged::isRoot())
+            QSKIP("making a full disk takes root");
+        QVERIFY(QDir().mkdir(QStringLiteral("full")));
+        if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=64k", "tmpfs", "full"}) != 0)
+            QSKIP("no tmpfs could be mounted here");
+        full.at = QDir::current().absoluteFilePath(QStringLiteral("full"));
+        name = full.at + QStringLiteral("/report");
+        if (where.endsWith(QLatin1String("in place"))) {
+            QVERIFY(QDir().mkdir(QStringLiteral("full/ro")));
+            name = full.at + QStringLiteral("/ro/report");
+            QVERIFY(writeFile(name, "old report"));
+            QCOMPARE(chmod(QFile::encodeName(name).constData(), 0666), 0);
+            QCOMPARE(chmod("full/ro", 0555), 0);
+        }
+        QFile filler(QStringLiteral("full/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'f')) == 4096) {
+        }
+    }
+    // Files enough for a picture that needs more room than the old one.
+    Pieces pieces;
+    for (int k = 0; k < 20; ++k)
+        pieces.append({0x1000 + 0x100 * k, 16});
+    const QStringList pairs = writePieces(pieces);
+    QVERIFY(writeFile(QStringLiteral("out.bin"), "old"));
+    if (unprivileged) {
+        QVERIFY(chown(QFile::encodeName(QDir::currentPath()).constData(), ScopedUnprivileged::nobody, 0) == 0
+                || !ScopedUnprivileged::isRoot());
+        QCOMPARE(chmod(".", 0755), 0);
+    }
+    const bool device = name == QLatin1String("/dev/full");
+    const QByteArray reportBefore = device ? QByteArray() : readFile(name);
+    const QStringList args = QStringList{report, name, "-o", output} + pairs;
+    const Run run = unprivileged ? runCliUnprivileged(args) : runCli(args);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QStringList() << "Begin to merge..." << line.arg(name));
+    QCOMPARE(readFile(QStringLiteral("out.bin")) == "old", !replaced);
+    if (!device)
+        QCOMPARE(readFile(name), reportBefore);
 #endif
 }
 
