@@ -3,6 +3,7 @@
 // the checks that refuse an output find the same with probe() as with open().
 
 #include "Files.h"
+#include "ImageModel.h"
 #include "Limits.h"
 #include "TempFolder.h"
 #include "output/OutputFile.h"
@@ -54,6 +55,8 @@ private slots:
     void replacedOnlyByCommit();
     void hashOfWhatIsWritten_data();
     void hashOfWhatIsWritten();
+    void writesInOrder_data();
+    void writesInOrder();
     void refusedOutputs_data();
     void refusedOutputs();
 
@@ -174,6 +177,58 @@ void tst_OutputFile::hashOfWhatIsWritten()
     QCOMPARE(output.sha256().toHex(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
     if (!device)
         QVERIFY(contentOf(name) == bytes);
+}
+
+void tst_OutputFile::writesInOrder_data()
+{
+    QTest::addColumn<QVector<int>>("writes"); // their sizes, in turn
+    QTest::addColumn<bool>("secondThread");
+
+    const int direct = 256 << 10; // from this size a write goes straight out
+    const int chunk = 1 << 20;    // what small writes are gathered into
+    for (const int d : {-1, 0, 1}) {
+        QTest::addRow("small, then %d from going straight out", d) << QVector<int>{20000, direct + d, 7} << (d != 0);
+        QTest::addRow("a chunk %+d of small writes, then a large one", d)
+            << QVector<int>{chunk / 2, chunk / 2 + d, direct, 3} << (d == 0);
+        QTest::addRow("a chunk %+d in one, then small ones", d) << QVector<int>{chunk + d, 1, 2, direct - 1} << (d < 0);
+        QTest::addRow("hashing ring slot %+d, the hash on a second thread", d)
+            << QVector<int>{100, 4 * chunk + d, 100, chunk - 100 + d} << true;
+    }
+    QVector<int> many;
+    for (int i = 0; i < 300; ++i)
+        many << (i % 7 == 0 ? direct + i : 1 + (i * 977) % 5000);
+    QTest::newRow("small and large mixed") << many << true;
+}
+
+// Writes of any size leave the file holding them in the order given: small
+// ones gathered before a large one go out before it. Its CRC-32 and SHA-256
+// are those of the bytes in that order.
+void tst_OutputFile::writesInOrder()
+{
+    QFETCH(QVector<int>, writes);
+    QFETCH(bool, secondThread);
+
+    QByteArray all;
+    for (int k = 0; k < writes.size(); ++k) {
+        QByteArray piece(writes[k], char('a' + k % 26));
+        piece[0] = char(k); // no two pieces alike
+        all += piece;
+    }
+    const QString name = dir->filePath(QStringLiteral("image.bin"));
+    OutputFile output(name);
+    output.setHashing(true, secondThread);
+    QCOMPARE(output.open(all.size(), {}), OutputFile::Opened);
+    int at = 0;
+    for (const int n : writes) {
+        QVERIFY(output.write(all.constData() + at, n));
+        at += n;
+    }
+    QVERIFY(output.finish());
+    QCOMPARE(output.bytesWritten(), qint64(all.size()));
+    QCOMPARE(output.crc32(), Model::crc32(all.constData(), all.size()));
+    QVERIFY(output.commit());
+    QCOMPARE(output.sha256().toHex(), QCryptographicHash::hash(all, QCryptographicHash::Sha256).toHex());
+    QVERIFY(contentOf(name) == all);
 }
 
 void tst_OutputFile::refusedOutputs_data()

@@ -2,6 +2,7 @@
 // worked out here record by record from the formats' definitions, and the
 // length each writer promises before it writes, which must be what it writes.
 
+#include "FormatReaders.h"
 #include "Records.h"
 #include "TempFolder.h"
 #include "input/Sources.h"
@@ -136,6 +137,8 @@ private slots:
     void exactText();
     void promisedLength_data();
     void promisedLength();
+    void unitsAroundGaps_data();
+    void unitsAroundGaps();
 
 private:
     QScopedPointer<QTemporaryDir> temp;
@@ -260,6 +263,67 @@ void tst_Writers::promisedLength()
         QVERIFY2(written != "failed", qPrintable(format));
         QCOMPARE(promised, qint64(written.size()));
     }
+}
+
+void tst_Writers::unitsAroundGaps_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("wordBits");
+    QTest::addColumn<Files>("files");
+
+    const QVector<QPair<QString, int>> formats{{"uf2", 0}, {"vmem", 16}, {"vmem", 32}, {"vmem", 64}, {"ti-txt", 0}};
+    for (const auto &f : formats) {
+        const int unit = f.first == QLatin1String("uf2") ? 256 : f.second ? f.second / 8 : 1;
+        const QByteArray name = f.first.toLatin1() + (f.second ? QByteArray::number(f.second) : QByteArray());
+        QTest::addRow("%s: 11 22, then 33 three bytes on", name.constData())
+            << f.first << f.second << Files{{{0x1000, "\x11\x22"}}, {{0x1005, "\x33"}}};
+        // A unit gathered before, so that bytes left over from it would show
+        // in the gap of the next one.
+        for (const int gap : {1, unit - 1, unit, unit + 1}) {
+            for (const int size : {1, unit - 1, unit, unit + 1}) {
+                QTest::addRow("%s: a gap of %d after %d bytes", name.constData(), gap, size)
+                    << f.first << f.second
+                    << Files{{{0x1000, QByteArray(unit + size, 'a')}},
+                             {{0x1000 + unit + size + gap, QByteArray(size, 'b')}},
+                             {{0x1000 + unit + 2 * size + 2 * gap, QByteArray(unit, 'c')}}};
+            }
+        }
+        QTest::addRow("%s: one file's runs with holes inside a unit", name.constData())
+            << f.first << f.second << Files{{{0x1000, "xyz"}, {0x1004, "u"}, {0x1007, "vw"}, {0x1200, "t"}}};
+    }
+}
+
+// Units that hold both data and gaps (a UF2 block, a memory word) are the
+// image's bytes there with the fill byte in the gaps, however the bytes come:
+// read back by a reader written from the formats' descriptions.
+void tst_Writers::unitsAroundGaps()
+{
+    QFETCH(QString, format);
+    QFETCH(int, wordBits);
+    QFETCH(Files, files);
+
+    Model::Merge merge;
+    Image image;
+    for (const Runs &runs : files) {
+        image.addFile(runs);
+        for (const auto &run : runs) {
+            Model::File file;
+            file.address = run.first;
+            file.bytes = run.second;
+            merge.files.append(file);
+        }
+    }
+    image.finish(0x1000);
+    WriterSettings s = settings(char(0xFF), 16);
+    s.wordBits = wordBits ? wordBits : 8;
+    qint64 promised = -1;
+    const QByteArray written = image.write(format, s, &promised);
+    QCOMPARE(promised, qint64(written.size()));
+    Readback::Runs got;
+    QString error;
+    QVERIFY2(Readback::read(format, written, 0x1000, s.wordBits, QString(), got, error), qPrintable(error));
+    const QString wrong = Readback::difference(got, Readback::expected(Model::image(merge), format, s.wordBits, char(0xFF)));
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 }
 
 QTEST_GUILESS_MAIN(tst_Writers)
