@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 rm -rf corpus
-mkdir -p corpus/{reader_hex,reader_srec,reader_elf,reader_uf2,reader_ti-txt,merge,settings,options,spelling}
+mkdir -p corpus/{reader_hex,reader_srec,reader_elf,reader_uf2,reader_ti-txt,layout,merge,settings,options,spelling}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 (
@@ -45,7 +45,9 @@ cp "$work"/s1.s19 "$work"/s2.s28 "$work"/s3.s37 corpus/reader_srec/
 cp "$work"/e64.elf "$work"/e32.elf corpus/reader_elf/
 cp "$work"/f.uf2 corpus/reader_uf2/
 cp "$work"/t.txt corpus/reader_ti-txt/
-cp "$work"/small.hex "$work"/s1.s19 "$work"/e32.elf "$work"/b.bin "$work"/t.txt "$work"/f.uf2 corpus/merge/
+cp "$work"/small.hex "$work"/s1.s19 "$work"/e32.elf "$work"/b.bin "$work"/t.txt "$work"/f.uf2 corpus/layout/
+# Layouts are drawn from any bytes: a few of them start the search.
+for seed in 1 2 3 4; do head -c 64 /dev/urandom > corpus/merge/seed$seed; done
 printf '[MergeTool]\nFile1Name=boot.bin\nFile1Addr=1000\nFile1Enable=1\nFile2Name="a,b.bin"\nFile2Addr=0x8000\nFile2Enable=0\nMergeFileName=C:/out/\\x56fa.bin\n' > corpus/settings/window.ini
 printf -- '-o\0out.bin\0--format\0hex\0--record-size\0032\0--field\0crc32@1000,1100-2000,be\0001100:100\0a.bin\0-\0b.hex' > corpus/options/pairs
 printf -- '--settings\0cfg/MergeTool.ini\0--input-format\0auto\0--map\0-\0--dry-run' > corpus/options/settings

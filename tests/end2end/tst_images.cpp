@@ -9,8 +9,8 @@
 #include "CliRunner.h"
 #include "FormatReaders.h"
 #include "ImageModel.h"
+#include "Layouts.h"
 #include "MergeJob.h"
-#include "Records.h"
 #include "Rows.h"
 #include "TempFolder.h"
 #include "WindowDriver.h"
@@ -28,155 +28,7 @@ Q_DECLARE_METATYPE(Model::Merge)
 
 namespace {
 
-using Pick = std::function<qint64(qint64)>; // a number from 0 to n-1
-
-qint64 pickFrom(const Pick &pick, const QVector<qint64> &values)
-{
-    return values.at(int(pick(values.size())));
-}
-
-// Intel HEX or S-record text of the bytes a file has, at its addresses moved
-// by shift: records of recordSize bytes, never across a 64 KiB boundary.
-QByteArray recordText(const Model::File &file, qint64 shift, int recordSize)
-{
-    QByteArray text;
-    const bool hex = file.kind == Model::File::Hex;
-    if (!hex)
-        text += sRecord(0, 0, 2, "model");
-    qint64 upper = -1;
-    for (int i = 0; i < file.bytes.size();) {
-        if (!file.has(i)) {
-            ++i;
-            continue;
-        }
-        const qint64 address = file.address + shift + i;
-        int n = 1;
-        while (n < recordSize && i + n < file.bytes.size() && file.has(i + n) && ((address + n) & 0xFFFF) != 0)
-            ++n;
-        const QByteArray data = file.bytes.mid(i, n);
-        if (hex) {
-            if ((address >> 16) != upper) {
-                upper = address >> 16;
-                text += hexRecord(4, 0, QByteArray(1, char(upper >> 8)) + char(upper));
-            }
-            text += hexRecord(0, int(address & 0xFFFF), data);
-        } else {
-            text += sRecord(3, quint32(address), 4, data);
-        }
-        i += n;
-    }
-    return text + (hex ? hexRecord(1, 0, QByteArray()) : sRecord(7, 0, 4, QByteArray()));
-}
-
-struct Shape
-{
-    int files = 6;          // at most
-    bool records = true;    // HEX and S-record files among them
-    bool options = true;    // base, fill, fields, pads, overlaps, crops
-    qint64 largest = (qint64(4) << 20) + 1; // the largest size drawn
-    qint64 budget = qint64(12) << 20;    // the most the image may span
-};
-
-// A layout: files of sizes from the boundary list one after the other with
-// gaps of such sizes, some of them record files with holes; and, where the
-// shape allows, another base or fill, overlaps with a policy that settles
-// them, crops and excludes, fields on fill or past the end, a pad.
-Model::Merge randomMerge(const Pick &pick, const Shape &shape)
-{
-    const QVector<qint64> sizes = Model::boundarySizes(shape.largest);
-    Model::Merge merge;
-    if (shape.options) {
-        merge.base = pickFrom(pick, {0x1000, 0x1000, 0x1000, 0, 0x20000, 0x08000000});
-        merge.fill = pick(4) == 0 ? char(0x00) : char(0xFF);
-        merge.overlap = Model::Overlap(pick(3) == 0 ? 1 + pick(2) : 0);
-    }
-    const int count = int(1 + pick(shape.files));
-    qint64 cursor = merge.base + pickFrom(pick, sizes);
-    qint64 span = 0;
-    for (int k = 0; k < count; ++k) {
-        Model::File file;
-        file.kind = shape.records && pick(2) == 0 ? Model::File::Kind(1 + pick(2)) : Model::File::Raw;
-        qint64 size = pickFrom(pick, sizes);
-        if (size == 0 && (file.kind != Model::File::Raw || merge.overlap != Model::Overlap::Refuse))
-            size = 1;
-        if (span + size > shape.budget)
-            size = qMin<qint64>(size, 17);
-        file.bytes = Model::content(k, size);
-        file.address = cursor;
-        if (file.kind != Model::File::Raw) {
-            file.present = QByteArray(int(size), char(1));
-            if (size > 4 && pick(2) == 0) { // a hole in the middle
-                const qint64 hole = qMin(pickFrom(pick, sizes), size - 2);
-                const qint64 at = 1 + pick(size - hole - 1);
-                for (qint64 i = at; i < at + hole; ++i)
-                    file.present[int(i)] = 0;
-            }
-            file.ownAddresses = pick(3) != 0;
-        }
-        // Overlapping the file before, where a policy settles it.
-        if (merge.overlap != Model::Overlap::Refuse && k > 0 && pick(2) == 0)
-            file.address = qMax(merge.base, file.address - pickFrom(pick, sizes));
-        merge.files.append(file);
-        qint64 gap = pickFrom(pick, sizes);
-        if (size == 0 && gap == 0)
-            gap = 1; // no two raw files at one address
-        span += size + gap;
-        cursor = file.address + size + gap;
-        if (span > shape.budget)
-            break;
-    }
-    if (!shape.options)
-        return merge;
-    // Raw files at one address are refused whatever the policy: moved apart.
-    for (int k = 0; k < merge.files.size(); ++k) {
-        for (int j = 0; j < k; ++j) {
-            if (merge.files[k].kind == Model::File::Raw && merge.files[j].kind == Model::File::Raw
-                && merge.files[k].address == merge.files[j].address)
-                merge.files[k].address += 1;
-        }
-    }
-    qint64 lowest = -1;
-    qint64 highest = merge.base;
-    for (const Model::File &f : std::as_const(merge.files)) {
-        lowest = lowest < 0 ? f.address : qMin(lowest, f.address);
-        highest = qMax(highest, f.address + f.bytes.size());
-    }
-    if (pick(5) == 0) {
-        const qint64 from = lowest + pick(qMax<qint64>(1, (highest - lowest) / 4));
-        merge.crop.append({from, from + 1 + pick(qMax<qint64>(1, highest - from))});
-    }
-    if (pick(5) == 0) {
-        const qint64 from = lowest + pick(qMax<qint64>(1, highest - lowest));
-        merge.exclude.append({from, from + pickFrom(pick, sizes) + 1});
-    }
-    // Fields: in the fill before the first file, or past the end.
-    const int fields = pick(3) == 0 ? int(1 + pick(2)) : 0;
-    qint64 end = highest;
-    for (int f = 0; f < fields; ++f) {
-        Model::Field field;
-        field.kind = QStringList{"crc32", "sha256", "sum8", "length"}.at(int(pick(4)));
-        field.bigEndian = pick(2) == 0;
-        if (f == 0 && lowest - merge.base >= 64 && pick(2) == 0) {
-            field.address = merge.base + pick(lowest - merge.base - 32);
-        } else {
-            field.address = end + pick(3) * pickFrom(pick, {0, 1, 4, 255, 256, 4096});
-            end = field.address + field.size();
-        }
-        if (pick(3) == 0) { // a range of its own, before or after it
-            field.wholeImage = false;
-            if (field.address > merge.base && pick(2) == 0)
-                field.range = {merge.base + pick(field.address - merge.base), field.address};
-            else
-                field.range = {field.address + field.size(), highest};
-            if (field.range.to <= field.range.from)
-                field.wholeImage = true;
-        }
-        merge.fields.append(field);
-    }
-    if (pick(4) == 0)
-        merge.padTo = qMax(end, highest) - merge.base + pick(2) * pickFrom(pick, sizes);
-    return merge;
-}
+using namespace Layouts;
 
 // A random layout from a seed, drawn the same on every machine.
 Model::Merge seededMerge(quint32 seed, const Shape &shape)
@@ -213,19 +65,8 @@ QString describe(const Model::Merge &merge)
 QStringList writeFiles(const Model::Merge &merge)
 {
     QStringList pairs;
-    for (int k = 0; k < merge.files.size(); ++k) {
-        const Model::File &f = merge.files.at(k);
-        const QString name = QStringLiteral("in%1.%2").arg(k).arg(QLatin1String(f.kind == Model::File::Raw ? "bin" : f.kind == Model::File::Hex ? "hex" : "s37"));
-        if (f.kind == Model::File::Raw) {
-            writeFile(name, f.bytes);
-            pairs << QString::number(f.address, 16) << name;
-        } else {
-            // Linked elsewhere when an address moves it into place.
-            const qint64 shift = f.ownAddresses ? 0 : (f.address >= 0x40000000 ? -0x20000000 : 0x20000000);
-            writeFile(name, recordText(f, shift, 1 + int((k * 7 + f.bytes.size()) % 32)));
-            pairs << (f.ownAddresses ? QStringLiteral("-") : QString::number(f.lowest(), 16)) << name;
-        }
-    }
+    for (const Input &input : writeInputs(merge, QStringLiteral(".")))
+        pairs << (input.own ? QStringLiteral("-") : QString::number(input.address, 16)) << input.name;
     return pairs;
 }
 

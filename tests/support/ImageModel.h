@@ -160,36 +160,37 @@ inline Image image(const Merge &merge)
 {
     Image out;
     out.base = merge.base;
-    // Who has each address, by the overlap rule; the files' extents only
-    // matter for the end of a raw file that holds nothing.
-    QVector<int> owner;
+    // Room for everything that may lie in the image, made once.
+    qint64 highest = merge.base + merge.padTo;
+    for (const File &f : merge.files)
+        highest = qMax(highest, f.address + f.bytes.size());
+    for (const Field &field : merge.fields)
+        highest = qMax(highest, field.address + field.size());
+    out.bytes = QByteArray(int(highest - merge.base), merge.fill);
+    out.present = QByteArray(out.bytes.size(), char(0));
+    QVector<int> owners(out.bytes.size(), -1); // who has each address, by the overlap rule
+    int *owner = owners.data();
+    char *bytes = out.bytes.data();
+    char *present = out.present.data();
     qint64 dataEnd = merge.base;
-    const auto grow = [&](qint64 end) {
-        if (end - merge.base > out.bytes.size()) {
-            const int from = out.bytes.size();
-            out.bytes.resize(int(end - merge.base));
-            out.present.resize(out.bytes.size());
-            owner.resize(out.bytes.size());
-            for (int i = from; i < out.bytes.size(); ++i) {
-                out.bytes[i] = merge.fill;
-                out.present[i] = 0;
-                owner[i] = -1;
-            }
-        }
-    };
+    bool hadBytes = false;
+    const bool trimmed = !merge.crop.isEmpty() || !merge.exclude.isEmpty();
     for (int k = 0; k < merge.files.size(); ++k) {
         const File &f = merge.files.at(k);
+        // A raw file that holds nothing still ends the image at its address.
         if (f.kind == File::Raw && f.bytes.isEmpty() && kept(merge, f.address))
             dataEnd = qMax(dataEnd, f.address);
         for (int i = 0; i < f.bytes.size(); ++i) {
             const qint64 a = f.address + i;
-            if (!f.has(i) || !kept(merge, a))
+            if (!f.has(i))
+                continue;
+            hadBytes = true;
+            if (trimmed && !kept(merge, a))
                 continue;
             if (a < merge.base) {
                 out.refused = true;
                 return out;
             }
-            grow(a + 1);
             const int at = int(a - merge.base);
             if (owner[at] >= 0) {
                 if (merge.overlap == Overlap::Refuse) {
@@ -200,39 +201,44 @@ inline Image image(const Merge &merge)
                     continue;
             }
             owner[at] = k;
-            out.bytes[at] = f.bytes.at(i);
-            out.present[at] = 1;
+            bytes[at] = f.bytes.at(i);
+            present[at] = 1;
             dataEnd = qMax(dataEnd, a + 1);
         }
     }
+    bool keptBytes = false;
+    for (int i = 0; i < out.present.size() && !keptBytes; ++i)
+        keptBytes = present[i] != 0;
     for (const Field &field : merge.fields)
         dataEnd = qMax(dataEnd, field.address + field.size());
-    // Crops and excludes that leave nothing of files that had bytes.
-    bool hadBytes = false;
-    bool keptBytes = false;
-    for (int i = 0; i < out.present.size(); ++i)
-        keptBytes = keptBytes || out.present.at(i);
-    for (const File &f : merge.files) {
-        for (int i = 0; i < f.bytes.size() && !hadBytes; ++i)
-            hadBytes = f.has(i);
-    }
     const qint64 size = dataEnd - merge.base;
+    // Crops and excludes that leave nothing of files that had bytes; an
+    // image longer than its pad.
     if ((hadBytes && !keptBytes) || (merge.padTo > 0 && size > merge.padTo)) {
         out.refused = true;
         return out;
     }
-    grow(merge.padTo > 0 ? merge.base + merge.padTo : dataEnd);
+    out.bytes.truncate(int(qMax(size, merge.padTo)));
+    out.present.truncate(out.bytes.size());
+    // A range of its own must lie in the image, without the field in it.
+    for (const Field &field : merge.fields) {
+        if (!field.wholeImage
+            && (field.range.from < out.base || field.range.to > out.end()
+                || (field.address < field.range.to && field.range.from < field.address + field.size()))) {
+            out.refused = true;
+            return out;
+        }
+    }
     // Fields in the order given: the earlier ones in place, the later ones
     // still fill; each over its range without its own bytes.
     for (const Field &field : merge.fields) {
         const qint64 from = field.wholeImage ? out.base : field.range.from;
         const qint64 to = field.wholeImage ? out.end() : field.range.to;
-        QByteArray covered;
-        for (qint64 a = from; a < to; ++a) {
-            if (a >= field.address && a < field.address + field.size())
-                continue;
-            covered += out.bytes.at(int(a - out.base));
-        }
+        // The range, but for the field's own bytes.
+        const qint64 own = qBound(from, field.address, to);
+        const qint64 ownEnd = qBound(from, field.address + field.size(), to);
+        const QByteArray covered = out.bytes.mid(int(from - out.base), int(own - from))
+                                   + out.bytes.mid(int(ownEnd - out.base), int(to - ownEnd));
         const QByteArray value = fieldValue(field, covered);
         for (int i = 0; i < value.size(); ++i) {
             out.bytes[int(field.address - out.base) + i] = value.at(i);
