@@ -3,7 +3,8 @@
 // than a bound of memory. What it accepts is checked: no segment without
 // bytes, every byte readable where the segment says; and an image from
 // records, written back out as Intel HEX and read again, gives the same
-// bytes.
+// bytes. TI-TXT is also read with its first line stretched across the end of
+// a part.
 
 #include "FuzzSupport.h"
 #include "writers/ImageWriter.h"
@@ -40,6 +41,46 @@ void roundTrip(const std::map<qint64, char> &image, const char *format, const ch
         fault("records written and read back give other bytes");
 }
 
+// What a reader makes of some bytes: how it ended, why, and the image.
+struct Outcome
+{
+    InputReader::Result result;
+    QString problem;
+    std::map<qint64, char> image;
+    bool sameBytesTwice = true; // no address with two different bytes
+};
+
+Outcome readAll(const InputReader &reader, const QByteArray &bytes, ScratchStore &store)
+{
+    store.truncate(0);
+    MemoryBytes text(bytes.constData(), bytes.size());
+    InputContent content;
+    Outcome outcome;
+    outcome.result = reader.read(text, store, ReadOptions(), content, outcome.problem);
+    if (outcome.result == InputReader::Read)
+        outcome.sameBytesTwice = imageOf(content, store, text, outcome.image);
+    return outcome;
+}
+
+// TI-TXT lines of any length come in parts of a buffer each, a megabyte in a
+// large file: the bytes again, their first line after as many blanks as put
+// its middle where a part ends, must read as they do after "@0" alone.
+void acrossParts(const uint8_t *data, size_t size)
+{
+    if (size == 0 || size > (1 << 20) || data[0] == '@' || data[0] == 'q' || data[0] == 'Q')
+        return;
+    const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
+    const QByteArray plain = "@0\n" + bytes;
+    const QByteArray padded = "@0\n" + QByteArray((1 << 20) - int(size / 2), ' ') + bytes;
+    static ScratchStore store;
+    const InputReader &reader = *InputReader::find(QLatin1String("ti-txt"));
+    const Outcome alone = readAll(reader, plain, store);
+    const Outcome stretched = readAll(reader, padded, store);
+    if (alone.result != stretched.result || alone.problem != stretched.problem || alone.image != stretched.image
+        || alone.sameBytesTwice != stretched.sameBytesTwice)
+        fault("a TI-TXT line read across two parts gives another outcome");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -51,6 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // One store for every input, as a merge has one for every file.
     static ScratchStore store;
     store.truncate(0);
+    if (QLatin1String(FUZZ_READER) == QLatin1String("ti-txt"))
+        acrossParts(data, size);
     MemoryBytes bytes(reinterpret_cast<const char *>(data), qint64(size));
     InputContent content;
     QString problem;
