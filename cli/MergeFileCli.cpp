@@ -33,14 +33,19 @@ void print(FILE *stream, const QString &line)
 }
 
 // File names may hold control characters; shown as escapes, a name cannot
-// print a line of its own that a script could take for the tool's.
+// print a line of its own that a script could take for the tool's, nor
+// reverse the text after it.
 QString escaped(const QString &text)
 {
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
         const ushort u = c.unicode();
-        if (u >= 0x20 && u != 0x7F && !(u >= 0x80 && u <= 0x9F) && u != 0x2028 && u != 0x2029) {
+        // Controls of the text's direction (marks, embeddings, overrides,
+        // isolates) would turn the rest of the line about in a terminal.
+        const bool direction = u == 0x061C || u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E)
+                               || (u >= 0x2066 && u <= 0x2069);
+        if (u >= 0x20 && u != 0x7F && !(u >= 0x80 && u <= 0x9F) && u != 0x2028 && u != 0x2029 && !direction) {
             out += c;
         } else if (u == '\n') {
             out += QLatin1String("\\n");

@@ -461,7 +461,7 @@ void tst_Formats::outputHygiene()
 
     if (kind == QLatin1String("newline") || kind == QLatin1String("controls")) {
         const QString name = kind == QLatin1String("newline") ? QStringLiteral("x\nMerge success!\n.bin")
-                                                              : QStringLiteral("t\tb\x1b[1m\r\u2028.bin");
+                                                              : QStringLiteral("t\tb\x1b[1m\r\u2028\u202e\u2067.bin");
         if (!writeFile(name, "xx"))
             QSKIP("this file system takes no control characters in names (Windows)");
         Run run = runCli({"-o", "out.bin", "1000", name});
@@ -470,7 +470,7 @@ void tst_Formats::outputHygiene()
         QCOMPARE(run.out.size(), 4);
         run = runCli({"-o", "out.bin", "1000", name, "1000", "a.bin"});
         const QString shown = kind == QLatin1String("newline") ? QStringLiteral("x\\nMerge success!\\n.bin")
-                                                               : QStringLiteral("t\\tb\\x1b[1m\\r\\u2028.bin");
+                                                               : QStringLiteral("t\\tb\\x1b[1m\\r\\u2028\\u202e\\u2067.bin");
         QCOMPARE(run.out, QStringList() << begin << "Error!!!The address of file2 is duplicated!");
         run = runCli({"-o", "out.bin", "1000", name, "1001", "a.bin"});
         QCOMPARE(run.out, QStringList() << begin << QStringLiteral("Error!!!File size of %1 is out of range!").arg(shown));
