@@ -25,6 +25,10 @@ class ElfReader : public InputReader
 public:
     QLatin1String name() const override { return QLatin1String("elf"); }
     bool tells(const QByteArray &head, qint64 size) const override;
+    QString toldBy() const override
+    {
+        return QStringLiteral("its first bytes are an ELF identification: the magic, a class, a byte order, version 1");
+    }
     Result read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content, QString &problem) const override;
 };
 

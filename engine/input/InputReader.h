@@ -8,6 +8,7 @@
 #include <QLatin1String>
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 #include <QVector>
 
 class ScratchStore;
@@ -16,6 +17,9 @@ class ScratchStore;
 struct ReadOptions
 {
     qint64 uf2Family = -1; // only UF2 blocks of this family; -1: any
+    // Also gather what is particular to the format (InputContent::details),
+    // for looking inside a file; a merge does without.
+    bool details = false;
 };
 
 // What an input holds, at its own addresses.
@@ -26,6 +30,12 @@ struct InputContent
     QVector<MergeSegment> segments;
     bool hasStartAddress = false;
     quint32 startAddress = 0;
+    // What belongs to the format alone, when asked for: named values (text,
+    // numbers, lists and maps of them), as a JSON object shows them. Each
+    // reader names its own: HEX and S-record record types and the longest
+    // record, the S0 header's text, ELF's class, byte order, machine and
+    // loadable segments, UF2's families and blocks passed over.
+    QVariantMap details;
 };
 
 // Turns one input format into segments. Data that is not in the file as it
@@ -53,6 +63,9 @@ public:
     // Whether a file that starts with head is of this format; size is the
     // file's length, or -1 for a stream that goes on past head.
     virtual bool tells(const QByteArray &head, qint64 size) const = 0;
+    // What told it, for a reader of `info`: "its first line that is not
+    // empty is an Intel HEX record".
+    virtual QString toldBy() const = 0;
     virtual Result read(ByteSource &source, ScratchStore &store, const ReadOptions &options, InputContent &content,
                         QString &problem) const = 0;
 

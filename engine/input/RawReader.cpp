@@ -8,6 +8,7 @@ class RawReader : public InputReader
 public:
     QLatin1String name() const override { return QLatin1String("raw"); }
     bool tells(const QByteArray &, qint64) const override { return true; }
+    QString toldBy() const override { return QStringLiteral("its first bytes are no other format's"); }
     Result read(ByteSource &source, ScratchStore &, const ReadOptions &, InputContent &content, QString &) const override
     {
         content = InputContent();

@@ -23,6 +23,10 @@ class SRecordReader : public InputReader
 public:
     QLatin1String name() const override { return QLatin1String("srec"); }
     bool tells(const QByteArray &head, qint64 size) const override;
+    QString toldBy() const override
+    {
+        return QStringLiteral("its first line that is not empty is a whole S-record whose checksum matches");
+    }
     Result read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content, QString &problem) const override;
 };
 

@@ -37,6 +37,10 @@ class TiTxtReader : public InputReader
 public:
     QLatin1String name() const override { return QLatin1String("ti-txt"); }
     bool tells(const QByteArray &head, qint64 size) const override;
+    QString toldBy() const override
+    {
+        return QStringLiteral("its first line that is not empty is @ and a hexadecimal address");
+    }
     Result read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content,
                 QString &problem) const override;
 };

@@ -87,6 +87,10 @@ class Uf2Reader : public InputReader
 public:
     QLatin1String name() const override { return QLatin1String("uf2"); }
     bool tells(const QByteArray &head, qint64 size) const override;
+    QString toldBy() const override
+    {
+        return QStringLiteral("its first 512 bytes are a UF2 block: both start magics and the end magic");
+    }
     Result read(ByteSource &source, ScratchStore &store, const ReadOptions &options, InputContent &content,
                 QString &problem) const override;
 };
