@@ -9,15 +9,18 @@
 struct OutputFormatInfo;
 
 // Where a row says its file goes: nowhere yet (an empty address text), at an
-// address, or at the file's own addresses ("-" on the command line).
+// address, or at the file's own addresses ("-" on the command line); or, for
+// a file looked at alone, at its own addresses where it has them, and raw
+// data at an address.
 struct MergeAddress
 {
-    enum Kind { Missing, At, Own };
+    enum Kind { Missing, At, Own, OwnOrRawAt };
     Kind kind = Missing;
     qint64 value = 0;
 
     static MergeAddress at(qint64 address) { return {At, address}; }
     static MergeAddress own() { return {Own, 0}; }
+    static MergeAddress ownOrRawAt(qint64 address) { return {OwnOrRawAt, address}; }
 };
 
 // One row of the merge: whether it takes part, the source file, where it

@@ -65,8 +65,9 @@ bool SourceSet::collect(const QVector<MergeRow> &rows)
             continue;
         if (row.fileName.isEmpty() || row.address.kind == MergeAddress::Missing)
             return fail(Messages::rowIncomplete(i + 1));
-        const MergeInput input{i + 1, row.fileName, row.address.value, row.address.kind == MergeAddress::Own,
-                               row.slotSize};
+        const bool rawAt = row.address.kind == MergeAddress::OwnOrRawAt;
+        const MergeInput input{i + 1, row.fileName, row.address.value, rawAt || row.address.kind == MergeAddress::Own,
+                               rawAt, row.slotSize};
         if (input.ownAddresses) {
             own.append(input);
             continue;

@@ -23,6 +23,7 @@ struct MergeInput
     QString name;
     qint64 address = 0;
     bool ownAddresses = false; // at the file's own addresses ("-")
+    bool rawAtAddress = false; // ...but raw data, which has none, at address
     qint64 slotSize = 0;
 };
 

@@ -106,7 +106,7 @@ bool LayoutPlanner::pieceRule(MergeLayout &layout, qint64 *dataEnd)
             return false;
         MergePlacement p = placed(k, content);
         if (p.isRaw()) {
-            if (input.ownAddresses)
+            if (input.ownAddresses && !input.rawAtAddress)
                 return fail(Messages::needsAnAddress(p.fileName));
         } else if (!settleSegments(p)) {
             return false;
