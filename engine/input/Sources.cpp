@@ -260,8 +260,11 @@ void SourceSet::tellFormats()
         source.fault = readHead(source);
         if (source.fault == Fault::None) {
             const qint64 streamed = source.spillSize + source.head.size();
-            source.reader = &InputReader::tellAfterBlankLines(
-                source.blankLead, source.tellHead, !source.stream ? source.checkedSize : source.headIsAll ? streamed : -1);
+            source.reader = forcedFormat ? forcedFormat
+                                         : &InputReader::tellAfterBlankLines(source.blankLead, source.tellHead,
+                                                                             !source.stream       ? source.checkedSize
+                                                                             : source.headIsAll ? streamed
+                                                                                                : -1);
         }
         source.tellHead.clear();
         if (!source.stream) {

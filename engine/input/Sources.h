@@ -44,6 +44,10 @@ public:
     // Tell the formats of the readers' registry apart from raw data; off, every
     // input is raw data.
     void setDetectFormats(bool on) { detectFormats = on; }
+    // With formats detected: every input read as this one instead, whatever
+    // its first bytes say (a reader of a written output knows its format);
+    // null: told by the rule.
+    void setFormat(const InputReader *reader) { forcedFormat = reader; }
     void setReadOptions(const ReadOptions &options) { readOptions = options; }
 
     // The enabled rows, checked strictly in row order as the window always
@@ -127,6 +131,7 @@ private:
     bool stopDecoder = false;
     int idleTimeout = 30000;
     bool detectFormats = false;
+    const InputReader *forcedFormat = nullptr;
     ReadOptions readOptions;
     int budget = 0;   // files that may stay open
     int keptOpen = 0;
