@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVariantMap>
 #include <QVector>
 #include <QtGlobal>
 
@@ -51,6 +52,7 @@ struct MergePlacement
     quint32 startAddress = 0; // where the program starts, from its records or ELF header
     qint64 slotSize = 0;      // the room it was given from its address; 0: none
     QVector<MergeSegment> segments; // ascending, never overlapping
+    QVariantMap details; // what its reader found particular to its format, where asked for
 
     bool isRaw() const;
 };

@@ -10,10 +10,9 @@ LayoutPlanner::LayoutPlanner(SourceSet &sources, Messages::Log log)
 {
 }
 
-bool LayoutPlanner::fail(const QString &message)
+bool LayoutPlanner::fail(const Refusal &refusal)
 {
-    log(message);
-    return false;
+    return log.refuse(refusal);
 }
 
 bool LayoutPlanner::plan(bool detectFormats, MergeLayout &layout, qint64 *dataEnd)
@@ -42,6 +41,7 @@ MergePlacement LayoutPlanner::placed(int k, InputContent &content) const
     p.hasStartAddress = content.hasStartAddress;
     p.startAddress = content.startAddress;
     p.segments = std::move(content.segments); // one file's runs may be a million
+    p.details = std::move(content.details);
     if (p.isRaw()) {
         p.address = input.address;
         p.size = sources.size(k);
@@ -61,7 +61,7 @@ bool LayoutPlanner::windowRule(MergeLayout &layout, qint64 *dataEnd)
         if (!sources.open(k))
             return false;
         if (k == 0 && input.address < layout.base)
-            return fail(Messages::belowBase(layout.base));
+            return fail(Refusal::belowBase(layout.base, input.row, input.name, input.address));
         const bool last = k + 1 == count;
         // The most raw data may hold here: up to the next file, or to the end
         // of the address range.
@@ -76,11 +76,11 @@ bool LayoutPlanner::windowRule(MergeLayout &layout, qint64 *dataEnd)
         if (!last) {
             const qint64 gap = room - p.size;
             if (gap < 0 || sources.ranPast(k))
-                return fail(Messages::outOfRange(p.fileName));
+                return fail(Refusal::outOfRange(p.row, p.fileName, p.address + room, {p.address, p.end}));
             p.fillAfter = gap;
         } else {
             if (p.size > room)
-                return fail(Messages::imageTooLarge(p.offset + p.size));
+                return fail(Refusal::imageTooLarge(p.offset + p.size, p.row, p.fileName, {p.address, p.end}));
             *dataEnd = p.end;
         }
         layout.placements.append(p);
@@ -107,7 +107,7 @@ bool LayoutPlanner::pieceRule(MergeLayout &layout, qint64 *dataEnd)
         MergePlacement p = placed(k, content);
         if (p.isRaw()) {
             if (input.ownAddresses && !input.rawAtAddress)
-                return fail(Messages::needsAnAddress(p.fileName));
+                return fail(Refusal::needsAnAddress(p.row, p.fileName));
         } else if (!settleSegments(p)) {
             return false;
         } else {
@@ -132,38 +132,43 @@ bool LayoutPlanner::pieceRule(MergeLayout &layout, qint64 *dataEnd)
     };
     const qint64 before = bytes();
     if (!Trimming::resolveOverlaps(layout, overlap) || !Trimming::keepRanges(layout, crop, exclude))
-        return fail(Messages::notEnoughMemory());
+        return fail(Refusal::notEnoughMemory());
     // Ranges that keep nothing of files that had bytes are a mistake, not an
     // empty image.
     if (before > 0 && bytes() == 0)
-        return fail(Messages::nothingKept());
+        return fail(Refusal::nothingKept());
 
     std::stable_sort(layout.placements.begin(), layout.placements.end(),
                      [](const MergePlacement &a, const MergePlacement &b) { return a.address < b.address; });
     orderPieces(layout);
     qint64 lowest = addressSpaceEnd;
     qint64 end = layout.base;
+    const MergePlacement *first = nullptr; // the file that starts lowest
     for (const MergePlacement &p : std::as_const(layout.placements)) {
         // An empty raw file still ends the image where it lies, unless
         // trimming took what it had.
         if (!p.segments.isEmpty() || (p.isRaw() && !trimming)) {
+            if (p.address < lowest)
+                first = &p;
             lowest = qMin(lowest, p.address);
             end = qMax(end, p.end);
         }
     }
     if (lowest < layout.base)
-        return fail(Messages::belowBase(layout.base));
+        return fail(Refusal::belowBase(layout.base, first->row, first->fileName, lowest));
     const MergePiece *widest = nullptr; // the piece that reaches furthest so far
     for (const MergePiece &piece : std::as_const(layout.pieces)) {
-        if (widest && layout.address(piece) < layout.end(*widest))
-            return fail(Messages::overlap(layout.placements.at(widest->file).fileName,
-                                          layout.placements.at(piece.file).fileName, layout.address(piece)));
+        if (widest && layout.address(piece) < layout.end(*widest)) {
+            const MergePlacement &a = layout.placements.at(widest->file);
+            const MergePlacement &b = layout.placements.at(piece.file);
+            return fail(Refusal::overlap({a.row, a.fileName, {}}, {b.row, b.fileName, {}}, layout.address(piece)));
+        }
         if (!widest || layout.end(piece) > layout.end(*widest))
             widest = &piece;
     }
     for (const MergePlacement &p : std::as_const(layout.placements)) {
         if (p.end > addressSpaceEnd)
-            return fail(Messages::pastAddressSpace(p.fileName));
+            return fail(Refusal::pastAddressSpace(p.row, p.fileName, {p.address, p.end}));
     }
     for (int k = 0; k < layout.placements.size(); ++k) {
         MergePlacement &p = layout.placements[k];
@@ -193,7 +198,7 @@ bool LayoutPlanner::settleSegments(MergePlacement &placement)
         const qint64 keptEnd = kept == 0 ? 0 : segments.at(kept - 1).address + segments.at(kept - 1).size;
         if (kept > 0 && segment.address < keptEnd) {
             if (!ours && (!(ours = allocateChunk()) || !(theirs = allocateChunk())))
-                return fail(Messages::notEnoughMemory());
+                return fail(Refusal::notEnoughMemory());
             // What is kept covers [segment.address, keptEnd) without a hole.
             const qint64 overlapEnd = qMin(keptEnd, segment.address + segment.size);
             int k = kept - 1;
@@ -206,10 +211,10 @@ bool LayoutPlanner::settleSegments(MergePlacement &placement)
                 const qint64 n = qMin(qMin(overlapEnd, older.address + older.size) - at, chunkSize);
                 if (!sources.readSegment(placement.input, older, at - older.address, ours.get(), n)
                     || !sources.readSegment(placement.input, segment, at - segment.address, theirs.get(), n))
-                    return fail(Messages::failToRead(placement.fileName));
+                    return fail(Refusal::failToRead(placement.row, placement.fileName));
                 for (qint64 j = 0; j < n; ++j) {
                     if (ours.get()[j] != theirs.get()[j])
-                        return fail(Messages::twoBytesForOneAddress(placement.fileName, at + j));
+                        return fail(Refusal::twoBytesForOneAddress(placement.row, placement.fileName, at + j));
                 }
                 at += n;
             }
@@ -263,7 +268,7 @@ bool LayoutPlanner::finish(MergeLayout &layout, qint64 dataEnd, qint64 padTo)
 {
     const qint64 size = dataEnd - layout.base;
     if (padTo > 0 && size > padTo)
-        return fail(Messages::longerThanPad(size, padTo));
+        return fail(Refusal::longerThanPad(layout.base, size, padTo));
     layout.trailingFill = padTo > 0 ? padTo - size : 0;
     layout.imageSize = size + layout.trailingFill;
     return true;
