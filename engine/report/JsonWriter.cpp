@@ -112,6 +112,47 @@ void JsonWriter::member(const char *key, bool flag)
     text += flag ? "true" : "false";
 }
 
+void JsonWriter::nullMember(const char *key)
+{
+    value(key);
+    text += "null";
+}
+
+void JsonWriter::member(const char *key, const QVariant &v)
+{
+    switch (v.userType()) {
+    case QMetaType::QVariantMap: {
+        beginObject(key);
+        const QVariantMap map = v.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            member(it.key().toUtf8().constData(), it.value());
+        endObject();
+        break;
+    }
+    case QMetaType::QVariantList: {
+        beginArray(key);
+        for (const QVariant &item : v.toList())
+            member(nullptr, item);
+        endArray();
+        break;
+    }
+    case QMetaType::Bool:
+        member(key, v.toBool());
+        break;
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        member(key, v.toLongLong());
+        break;
+    default:
+        if (v.isNull())
+            nullMember(key);
+        else
+            member(key, v.toString());
+    }
+}
+
 void JsonWriter::flushIfFull()
 {
     if (text.size() < flushAt)

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVariant>
 
 #include <vector>
 
@@ -26,6 +27,10 @@ public:
     void member(const char *key, const QString &text);
     void member(const char *key, qint64 number);
     void member(const char *key, bool flag);
+    void nullMember(const char *key);
+    // A tree of maps, lists, text, numbers and flags, as QJsonValue would
+    // show it; map members in the order of their keys.
+    void member(const char *key, const QVariant &value);
     // Writes what is left; false when any write failed.
     bool finish();
 

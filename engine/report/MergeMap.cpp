@@ -95,6 +95,7 @@ bool writeMergeMap(ByteSink &sink, const OutputFormatInfo &format, const MergeLa
     json.member("format", QString::fromLatin1(format.name));
     json.beginObject("image");
     json.member("crc32", QString::fromLatin1(digests.image.crc32));
+    json.member("fill", qint64(quint8(layout.fill)));
     json.member("leadingFill", layout.leadingFill);
     json.member("length", layout.imageSize);
     if (layout.sectorSize > 0) {

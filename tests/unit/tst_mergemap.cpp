@@ -101,6 +101,7 @@ QByteArray builtWhole(const OutputFormatInfo &format, const MergeLayout &layout,
                       {"start", double(layout.base)},
                       {"length", double(layout.imageSize)},
                       {"leadingFill", double(layout.leadingFill)},
+                      {"fill", double(quint8(layout.fill))},
                       {"trailingFill", double(layout.trailingFill)}};
     if (layout.sectorSize > 0) {
         image.insert("sectorSize", double(layout.sectorSize));
