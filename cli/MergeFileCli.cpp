@@ -74,34 +74,35 @@ int usageError(const QString &message)
     return UsageError;
 }
 
-// What a report file says when it cannot be written: alone (a dry run, a
-// refused merge), and beside an output, with what became of the output.
+// How a report file is refused when it cannot be written: alone (a dry run,
+// a refused merge), and beside an output, with what became of the output.
 struct ReportMessages
 {
-    QString (*foreignLink)(const QString &);
-    QString (*linkLoop)(const QString &);
-    QString (*cannotOpen)(const QString &);
-    QString (*cannotWrite)(const QString &);
-    QString (*cannotOpenBeside)(const QString &, const QString &);
-    QString (*cannotWriteBeside)(const QString &, const QString &, bool);
+    Refusal (*foreignLink)(const QString &);
+    Refusal (*linkLoop)(const QString &);
+    Refusal (*cannotOpen)(const QString &);
+    Refusal (*cannotWrite)(const QString &);
+    Refusal (*cannotOpenBeside)(const QString &, const QString &);
+    Refusal (*cannotWriteBeside)(const QString &, const QString &, bool);
 };
-const ReportMessages mapMessages{Messages::mapForeignLink, Messages::mapLinkLoop, Messages::failToOpenMap,
-                                 Messages::failToWriteMap,  Messages::failToOpenMap, Messages::failToWriteMap};
-const ReportMessages pictureMessages{Messages::pictureForeignLink, Messages::pictureLinkLoop, Messages::failToOpenPicture,
-                                     Messages::failToWritePicture, Messages::failToOpenPicture, Messages::failToWritePicture};
+const ReportMessages mapMessages{Refusal::mapForeignLink, Refusal::mapLinkLoop, Refusal::failToOpenMap,
+                                 Refusal::failToWriteMap,  Refusal::failToOpenMap, Refusal::failToWriteMap};
+const ReportMessages pictureMessages{Refusal::pictureForeignLink, Refusal::pictureLinkLoop, Refusal::failToOpenPicture,
+                                     Refusal::failToWritePicture, Refusal::failToOpenPicture, Refusal::failToWritePicture};
 
 // The map and the picture are written like the output, through a file of
 // their own that takes the old one's place at the end. Beside an image they
 // are opened before it is written and made whole before it replaces
 // anything, so that one that cannot be written stops the merge first; they
 // take their places once it has. The map may go to standard output ("-"),
-// which gets it last.
+// which gets it last. Each refusal goes to the log it is given.
 class ReportFile : public ByteSink
 {
 public:
-    ReportFile(const QString &name, const ReportMessages &messages)
+    ReportFile(const QString &name, const ReportMessages &messages, const Messages::Log &log)
         : name(name)
         , messages(messages)
+        , log(log)
         , file(name)
     {
     }
@@ -116,16 +117,12 @@ public:
         case OutputFile::Opened:
             return true;
         case OutputFile::LinkRefused:
-            logLine(messages.foreignLink(name));
-            break;
+            return log.refuse(messages.foreignLink(name));
         case OutputFile::LinkLoop:
-            logLine(messages.linkLoop(name));
-            break;
+            return log.refuse(messages.linkLoop(name));
         default:
-            logLine(output.isEmpty() ? messages.cannotOpen(name) : messages.cannotOpenBeside(name, output));
-            break;
+            return log.refuse(output.isEmpty() ? messages.cannotOpen(name) : messages.cannotOpenBeside(name, output));
         }
-        return false;
     }
 
     bool write(const char *data, qint64 size) override
@@ -144,8 +141,7 @@ public:
     {
         if (name == QLatin1String("-") || (writeTo(*this) && file.finish()))
             return true;
-        logLine(messages.cannotWriteBeside(name, output, imageOut));
-        return false;
+        return log.refuse(messages.cannotWriteBeside(name, output, imageOut));
     }
 
     // Put in place, once output is; standard output gets what writeTo()
@@ -153,10 +149,8 @@ public:
     template <typename Write>
     bool place(Write writeTo, const QString &output)
     {
-        if (!(name == QLatin1String("-") ? toStandardOutput(writeTo) : file.commit())) {
-            logLine(messages.cannotWriteBeside(name, output, true));
-            return false;
-        }
+        if (!(name == QLatin1String("-") ? toStandardOutput(writeTo) : file.commit()))
+            return log.refuse(messages.cannotWriteBeside(name, output, true));
         return true;
     }
 
@@ -165,9 +159,7 @@ public:
     bool finish(Write writeTo)
     {
         const bool ok = name == QLatin1String("-") ? toStandardOutput(writeTo) : writeTo(*this) && file.commit();
-        if (!ok)
-            logLine(messages.cannotWrite(name));
-        return ok;
+        return ok || log.refuse(messages.cannotWrite(name));
     }
 
 private:
@@ -181,6 +173,7 @@ private:
 
     QString name;
     const ReportMessages &messages;
+    Messages::Log log;
     OutputFile file;
 };
 
@@ -193,14 +186,9 @@ int merge(const CliOptions &options)
     engine.computeDigests = options.wantMap;
     // Shown before anything is written, the fields are worked out first.
     engine.fieldValuesFirst = options.printLayout || options.dryRun;
-    QString refusal; // the line a check refused the merge with, for the picture
-    MergeJob job(options.rows, options.output, [&refusal](const QString &line) {
-        if (line.startsWith(QLatin1String("Error!!!")))
-            refusal = line;
-        logLine(line);
-    }, engine);
-    ReportFile map(options.map, mapMessages);
-    ReportFile picture(options.picture, pictureMessages);
+    MergeJob job(options.rows, options.output, logLine, engine);
+    ReportFile map(options.map, mapMessages, logLine);
+    ReportFile picture(options.picture, pictureMessages, logLine);
     PictureSettings drawn;
     drawn.flashOrigin = engine.flashOrigin;
     drawn.flashSize = engine.flashSize;
@@ -209,7 +197,7 @@ int merge(const CliOptions &options)
     if (!job.check() || (options.dryRun && !job.checkOutput())) {
         // The picture of a refused merge shows what was laid out, and where
         // it went wrong.
-        drawn.refusal = refusal;
+        drawn.refusal = job.refusal();
         if (options.wantPicture && picture.open())
             picture.finish(pictureText);
         return Refused;

@@ -17,7 +17,7 @@ struct MergeJob::Private
     Private(QVector<MergeRow> rows, QString output, LogSink log, MergeOptions options)
         : rows(std::move(rows))
         , output(std::move(output))
-        , log(std::move(log))
+        , log(log.watched([this](const Refusal &refusal) { this->refusal = refusal; }))
         , options(std::move(options))
         , sources(this->log)
     {
@@ -35,11 +35,15 @@ struct MergeJob::Private
     qint64 outputLength = 0;
     MergeDigests digests;
     Companions companions;
+    std::optional<Refusal> refusal; // of the last step, where one stopped it
 
-    bool fail(const QString &message)
+    bool fail(const Refusal &refusal) { return log.refuse(refusal); }
+    // Each step starts with no refusal of its own.
+    template <typename Step>
+    bool step(Step run)
     {
-        log(message);
-        return false;
+        refusal.reset();
+        return guarded(run);
     }
     // Takes the check's verdict on one use: a second write needs a new check.
     bool takeCheck()
@@ -87,7 +91,7 @@ struct MergeJob::Private
             return step();
         } catch (const std::bad_alloc &) {
             checked = false;
-            return fail(Messages::notEnoughMemory());
+            return fail(Refusal::notEnoughMemory());
         }
     }
 };
@@ -119,9 +123,14 @@ const MergeDigests &MergeJob::digests() const
     return d->digests;
 }
 
+std::optional<Refusal> MergeJob::refusal() const
+{
+    return d->refusal;
+}
+
 bool MergeJob::check()
 {
-    return d->guarded([this] { return d->check(); });
+    return d->step([this] { return d->check(); });
 }
 
 bool MergeJob::Private::check()
@@ -133,8 +142,8 @@ bool MergeJob::Private::check()
     checked = false;
     sources.clear();
     if (output.isEmpty())
-        return fail(Messages::outputNameEmpty());
-    log(Messages::beginToMerge());
+        return fail(Refusal::outputNameEmpty());
+    log.progress(Messages::beginToMerge());
 
     sources.setIdleTimeout(o.streamIdleTimeout);
     sources.setDetectFormats(o.detectInputs);
@@ -156,27 +165,28 @@ bool MergeJob::Private::opened(OutputFile::Status status)
     case OutputFile::Opened:
         return true;
     case OutputFile::CannotReserve:
-        return fail(Messages::failToWriteOutput(output));
+        return fail(Refusal::failToWriteOutput(output));
     case OutputFile::Locked:
-        return fail(Messages::outputLocked(output));
+        return fail(Refusal::outputLocked(output));
     case OutputFile::IsASource:
-        return fail(options.toStandardOutput ? Messages::outputIsASource(output)
-                                             : Messages::outputInPlaceIsASource(output));
+        return fail(options.toStandardOutput ? Refusal::outputIsASource(output) : Refusal::outputInPlaceIsASource(output));
     case OutputFile::LinkRefused:
-        return fail(Messages::outputForeignLink(output));
+        return fail(Refusal::outputForeignLink(output));
     case OutputFile::LinkLoop:
-        return fail(Messages::outputLinkLoop(output));
+        return fail(Refusal::outputLinkLoop(output));
     case OutputFile::NoRoomToStage:
-        return fail(Messages::noRoomToStage(output));
+        return fail(Refusal::noRoomToStage(output));
     case OutputFile::CannotOpen:
         break;
     }
-    return fail(Messages::failToOpenOutput(output));
+    return fail(Refusal::failToOpenOutput(output));
 }
 
 bool MergeJob::checkOutput()
 {
-    return d->checked && d->guarded([this] {
+    return d->step([this] {
+        if (!d->checked)
+            return false;
         OutputFile file(d->output);
         d->setUp(file);
         const std::unique_ptr<ImageWriter> writer = d->makeWriter(file);
@@ -186,7 +196,7 @@ bool MergeJob::checkOutput()
 
 bool MergeJob::write()
 {
-    return d->takeCheck() && d->guarded([this] { return d->write(); });
+    return d->step([this] { return d->takeCheck() && d->write(); });
 }
 
 bool MergeJob::Private::write()
@@ -199,19 +209,19 @@ bool MergeJob::Private::write()
     if (!opened(file.open(outputLength, sources.identities())) || !stream(writer.get(), &file))
         return false;
     if (!writer->finish() || !file.finish())
-        return fail(Messages::failToWriteOutput(output));
+        return fail(Refusal::failToWriteOutput(output));
     if (!writtenAsMerged(file))
-        return fail(Messages::outputNotAsMerged(output, !file.isDevice()));
+        return fail(Refusal::outputNotAsMerged(output, !file.isDevice()));
     outputDigest = file.sha256(); // what goes with the output tells it
     const bool made = !companions.make || companions.make(file.isDevice());
     if (!made || !file.commit()) {
         outputDigest.clear();
-        return made && fail(file.replaceFailed() ? Messages::outputHeldOpen(output) : Messages::failToWriteOutput(output));
+        return made && fail(file.replaceFailed() ? Refusal::outputHeldOpen(output) : Refusal::failToWriteOutput(output));
     }
     if (companions.place && !companions.place())
         return false;
     sources.clear();
-    log(Messages::mergeSuccess());
+    log.progress(Messages::mergeSuccess());
     return true;
 }
 
@@ -236,7 +246,7 @@ bool MergeJob::Private::writtenAsMerged(const OutputFile &file) const
 
 bool MergeJob::measure()
 {
-    return d->takeCheck() && d->guarded([this] { return d->stream(nullptr); });
+    return d->step([this] { return d->takeCheck() && d->stream(nullptr); });
 }
 
 // The image, walked once: to the writer (none: only the digests are wanted),
@@ -290,14 +300,14 @@ bool MergeJob::Private::stream(ImageWriter *writer, OutputFile *file)
     case ImageStreamer::Done:
         break;
     case ImageStreamer::NoMemory:
-        return fail(Messages::notEnoughMemory());
+        return fail(Refusal::notEnoughMemory());
     case ImageStreamer::ReadFailed:
-        return fail(Messages::failToRead(streamer.failedFile()));
+        return fail(readFailure(layout, streamer));
     case ImageStreamer::SinkFailed:
-        return fail(Messages::failToWriteOutput(output));
+        return fail(Refusal::failToWriteOutput(output));
     }
     if (values.lost)
-        return fail(Messages::notEnoughMemory());
+        return fail(Refusal::notEnoughMemory());
     for (const MergePiece &piece : std::as_const(layout.pieces)) {
         MergeField *field = piece.field() >= 0 ? &layout.fields[piece.field()] : nullptr;
         if (!field || field->timing != FieldTiming::AfterTheData)
@@ -305,12 +315,12 @@ bool MergeJob::Private::stream(ImageWriter *writer, OutputFile *file)
         field->value = fields.value(piece.field());
         if (writer
             && (!writer->fill(field->address, 0) || !writer->data(field->address, field->value.constData(), field->size, piece)))
-            return fail(Messages::failToWriteOutput(output));
+            return fail(Refusal::failToWriteOutput(output));
     }
     for (int k = 0; k < layout.fields.size(); ++k) {
         const MergeField &field = layout.fields.at(k);
         if (field.timing == FieldTiming::BeforeWriting && fields.value(k) != field.value)
-            return fail(Messages::fieldChanged(field.text));
+            return fail(Refusal::fieldChanged(field.text, field.address, field.from, field.to));
     }
     if (digest)
         digests = digest->result();

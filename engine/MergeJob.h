@@ -11,13 +11,15 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The Merge button's work on plain data, for every front end. check() reads
 // the inputs and runs every check, working out which bytes go where, before
 // anything is written; write() streams the image in address order through a
 // writer into the output, which is replaced only once the whole image is on
 // disk. Memory stays a few buffers whatever the image's size. Every outcome
-// is reported through the log as one line in the window's wording.
+// is reported through the log as one line in the window's wording; a step
+// that is refused keeps its refusal as data too (refusal()).
 //
 // The stages, each in its own folder, in the order a merge runs them:
 // input (the files, told and read once), layout, checks, fields, stream,
@@ -60,6 +62,12 @@ public:
     // Reads every file as write() would and works out the digests, but writes
     // nothing. Needs a successful check().
     bool measure();
+
+    // What stopped the last of check(), write(), checkOutput() and measure()
+    // to say false: none where it said true, or was called without the
+    // successful check it needs, or where what the front end writes beside
+    // the output stopped it (which tells its own).
+    std::optional<Refusal> refusal() const;
 
     const MergeLayout &layout() const;
     // SHA-256 of what write() wrote and its length; the hash is empty unless

@@ -15,6 +15,26 @@ QString tr(const char *text)
 
 } // namespace
 
+bool Log::refuse(const Refusal &refusal) const
+{
+    if (watcher)
+        watcher(refusal);
+    if (lines)
+        lines(refusal.line());
+    return false;
+}
+
+Log Log::watched(Watcher watch) const
+{
+    Log log = *this;
+    log.watcher = [watch = std::move(watch), before = watcher](const Refusal &refusal) {
+        watch(refusal);
+        if (before)
+            before(refusal);
+    };
+    return log;
+}
+
 QString beginToMerge()
 {
     return tr("Begin to merge...");
@@ -308,3 +328,380 @@ QString failToWriteStandardError()
 }
 
 } // namespace Messages
+
+// Each refusal with its data and the line above that tells it.
+
+namespace {
+
+Refusal made(Refusal::Kind kind, const QString &text)
+{
+    Refusal r;
+    r.kind = kind;
+    r.text = text;
+    return r;
+}
+
+Refusal ofFile(Refusal::Kind kind, int row, const QString &file, const QString &text)
+{
+    Refusal r = made(kind, text);
+    r.row = row;
+    r.file = file;
+    return r;
+}
+
+// As a line names it: a file by its name, a field as "field" and the field.
+QString shown(const Refusal::Owner &owner, bool startsSentence)
+{
+    return owner.field.isEmpty() ? owner.file : Messages::fieldName(owner.field, startsSentence);
+}
+
+// The first owner a line names goes in row, file and field, the second in
+// their other twins.
+void setFirst(Refusal &r, const Refusal::Owner &owner)
+{
+    r.row = owner.row;
+    r.file = owner.file;
+    r.field = owner.field;
+}
+
+void setSecond(Refusal &r, const Refusal::Owner &owner)
+{
+    r.otherRow = owner.row;
+    r.otherFile = owner.file;
+    r.otherField = owner.field;
+}
+
+Refusal ofField(Refusal::Kind kind, const QString &field, qint64 address, AddressRange range, const QString &text)
+{
+    Refusal r = made(kind, text);
+    r.field = field;
+    r.address = address;
+    r.range = range;
+    return r;
+}
+
+} // namespace
+
+Refusal Refusal::outputNameEmpty()
+{
+    return made(Kind::OutputNameEmpty, Messages::outputNameEmpty());
+}
+
+Refusal Refusal::rowIncomplete(int row, const QString &file)
+{
+    return ofFile(Kind::RowIncomplete, row, file, Messages::rowIncomplete(row));
+}
+
+Refusal Refusal::duplicateAddress(int row, const QString &file, qint64 address, int firstRow, const QString &firstFile)
+{
+    Refusal r = ofFile(Kind::DuplicateAddress, row, file, Messages::duplicateAddress(row));
+    r.address = address;
+    r.otherRow = firstRow;
+    r.otherFile = firstFile;
+    return r;
+}
+
+Refusal Refusal::noFileToMerge()
+{
+    return made(Kind::NoFileToMerge, Messages::noFileToMerge());
+}
+
+Refusal Refusal::cannotOpen(int row, const QString &file)
+{
+    return ofFile(Kind::CannotOpen, row, file, Messages::cannotOpen(file));
+}
+
+Refusal Refusal::failToRead(int row, const QString &file)
+{
+    return ofFile(Kind::FailToRead, row, file, Messages::failToRead(file));
+}
+
+Refusal Refusal::failToStore(int row, const QString &file)
+{
+    return ofFile(Kind::FailToStore, row, file, Messages::failToStore(file));
+}
+
+Refusal Refusal::cannotRead(int row, const QString &file, const QString &problem)
+{
+    return ofFile(Kind::CannotRead, row, file, Messages::cannotRead(file, problem));
+}
+
+Refusal Refusal::needsAnAddress(int row, const QString &file)
+{
+    return ofFile(Kind::NeedsAnAddress, row, file, Messages::needsAnAddress(file));
+}
+
+Refusal Refusal::notEnoughMemory()
+{
+    return made(Kind::NotEnoughMemory, Messages::notEnoughMemory());
+}
+
+Refusal Refusal::belowBase(qint64 base, int row, const QString &file, qint64 address)
+{
+    Refusal r = ofFile(Kind::BelowBase, row, file, Messages::belowBase(base));
+    r.address = address;
+    r.range = {address, base};
+    return r;
+}
+
+Refusal Refusal::outOfRange(int row, const QString &file, qint64 address, AddressRange range)
+{
+    Refusal r = ofFile(Kind::OutOfRange, row, file, Messages::outOfRange(file));
+    r.address = address;
+    r.range = range;
+    return r;
+}
+
+Refusal Refusal::imageTooLarge(qint64 size, int row, const QString &file, AddressRange range)
+{
+    Refusal r = ofFile(Kind::ImageTooLarge, row, file, Messages::imageTooLarge(size));
+    r.address = addressSpaceEnd;
+    r.range = range;
+    return r;
+}
+
+Refusal Refusal::longerThanPad(qint64 base, qint64 size, qint64 padTo)
+{
+    Refusal r = made(Kind::LongerThanPad, Messages::longerThanPad(size, padTo));
+    r.address = base + padTo;
+    r.range = {base + padTo, base + size};
+    return r;
+}
+
+Refusal Refusal::twoBytesForOneAddress(int row, const QString &file, qint64 address)
+{
+    Refusal r = ofFile(Kind::TwoBytesForOneAddress, row, file, Messages::twoBytesForOneAddress(file, address));
+    r.address = address;
+    return r;
+}
+
+Refusal Refusal::overlap(const Owner &first, const Owner &second, qint64 address)
+{
+    Refusal r = made(Kind::Overlap, Messages::overlap(shown(first, true), shown(second, false), address));
+    setFirst(r, first);
+    setSecond(r, second);
+    r.address = address;
+    return r;
+}
+
+Refusal Refusal::pastAddressSpace(int row, const QString &file, AddressRange range)
+{
+    Refusal r = ofFile(Kind::PastAddressSpace, row, file, Messages::pastAddressSpace(file));
+    r.address = addressSpaceEnd;
+    r.range = range;
+    return r;
+}
+
+Refusal Refusal::nothingKept()
+{
+    return made(Kind::NothingKept, Messages::nothingKept());
+}
+
+Refusal Refusal::slotTooSmall(int row, const QString &file, qint64 size, qint64 slot, qint64 address)
+{
+    Refusal r = ofFile(Kind::SlotTooSmall, row, file, Messages::slotTooSmall(file, size, slot, address));
+    r.address = address;
+    r.range = {address, address + slot};
+    return r;
+}
+
+Refusal Refusal::fieldBelowBase(const QString &field, qint64 address, int size, qint64 base)
+{
+    return ofField(Kind::FieldBelowBase, field, address, {address, address + size}, Messages::fieldBelowBase(field, base));
+}
+
+Refusal Refusal::fieldOnData(const QString &field, qint64 address, int size, const Owner &owner)
+{
+    Refusal r = ofField(Kind::FieldOnData, field, address, {address, address + size},
+                        Messages::fieldOnData(field, shown(owner, false)));
+    r.row = owner.row;
+    r.file = owner.file;
+    r.otherField = owner.field;
+    return r;
+}
+
+Refusal Refusal::fieldsOverlap(const QString &first, const QString &second, qint64 address, int size)
+{
+    Refusal r = ofField(Kind::FieldsOverlap, second, address, {address, address + size}, Messages::fieldsOverlap(first, second));
+    r.otherField = first;
+    return r;
+}
+
+Refusal Refusal::fieldOutsideImage(const QString &field, qint64 address, qint64 from, qint64 to, qint64 base, qint64 end)
+{
+    return ofField(Kind::FieldOutsideImage, field, address, {from, to}, Messages::fieldOutsideImage(field, from, to, base, end));
+}
+
+Refusal Refusal::fieldInsideItsRange(const QString &field, qint64 address, qint64 from, qint64 to)
+{
+    return ofField(Kind::FieldInsideItsRange, field, address, {from, to}, Messages::fieldInsideItsRange(field));
+}
+
+Refusal Refusal::fieldChanged(const QString &field, qint64 address, qint64 from, qint64 to)
+{
+    return ofField(Kind::FieldChanged, field, address, {from, to}, Messages::fieldChanged(field));
+}
+
+Refusal Refusal::belowFlash(const Owner &owner, AddressRange bytes, qint64 origin)
+{
+    Refusal r = made(Kind::BelowFlash, Messages::belowFlash(shown(owner, true), bytes.from, origin));
+    setFirst(r, owner);
+    r.address = bytes.from;
+    r.range = bytes;
+    return r;
+}
+
+Refusal Refusal::pastFlash(const Owner &owner, AddressRange bytes, qint64 flashEnd)
+{
+    Refusal r = made(Kind::PastFlash, Messages::pastFlash(shown(owner, true), bytes.to, flashEnd));
+    setFirst(r, owner);
+    r.address = flashEnd;
+    r.range = bytes;
+    return r;
+}
+
+Refusal Refusal::imageOutsideFlash(qint64 start, qint64 end, qint64 origin, qint64 flashEnd)
+{
+    Refusal r = made(Kind::ImageOutsideFlash, Messages::imageOutsideFlash(start, end, origin, flashEnd));
+    r.address = start < origin ? start : flashEnd;
+    r.range = {start, end};
+    return r;
+}
+
+Refusal Refusal::sharedSector(const Owner &first, const Owner &second, qint64 sector, qint64 sectorSize)
+{
+    Refusal r = made(Kind::SharedSector, Messages::sharedSector(shown(first, true), shown(second, false), sector));
+    setFirst(r, first);
+    setSecond(r, second);
+    r.address = sector;
+    r.range = {sector, sector + sectorSize};
+    return r;
+}
+
+Refusal Refusal::failToOpenOutput(const QString &output)
+{
+    return ofFile(Kind::FailToOpenOutput, 0, output, Messages::failToOpenOutput(output));
+}
+
+Refusal Refusal::failToWriteOutput(const QString &output)
+{
+    return ofFile(Kind::FailToWriteOutput, 0, output, Messages::failToWriteOutput(output));
+}
+
+Refusal Refusal::outputLocked(const QString &output)
+{
+    return ofFile(Kind::OutputLocked, 0, output, Messages::outputLocked(output));
+}
+
+Refusal Refusal::outputIsASource(const QString &output)
+{
+    return ofFile(Kind::OutputIsASource, 0, output, Messages::outputIsASource(output));
+}
+
+Refusal Refusal::outputInPlaceIsASource(const QString &output)
+{
+    return ofFile(Kind::OutputInPlaceIsASource, 0, output, Messages::outputInPlaceIsASource(output));
+}
+
+Refusal Refusal::outputForeignLink(const QString &output)
+{
+    return ofFile(Kind::OutputForeignLink, 0, output, Messages::outputForeignLink(output));
+}
+
+Refusal Refusal::outputLinkLoop(const QString &output)
+{
+    return ofFile(Kind::OutputLinkLoop, 0, output, Messages::outputLinkLoop(output));
+}
+
+Refusal Refusal::noRoomToStage(const QString &output)
+{
+    return ofFile(Kind::NoRoomToStage, 0, output, Messages::noRoomToStage(output));
+}
+
+Refusal Refusal::outputHeldOpen(const QString &output)
+{
+    return ofFile(Kind::OutputHeldOpen, 0, output, Messages::outputHeldOpen(output));
+}
+
+Refusal Refusal::outputNotAsMerged(const QString &output, bool kept)
+{
+    return ofFile(Kind::OutputNotAsMerged, 0, output, Messages::outputNotAsMerged(output, kept));
+}
+
+Refusal Refusal::mapForeignLink(const QString &map)
+{
+    return ofFile(Kind::MapForeignLink, 0, map, Messages::mapForeignLink(map));
+}
+
+Refusal Refusal::mapLinkLoop(const QString &map)
+{
+    return ofFile(Kind::MapLinkLoop, 0, map, Messages::mapLinkLoop(map));
+}
+
+Refusal Refusal::failToOpenMap(const QString &map)
+{
+    return ofFile(Kind::FailToOpenMap, 0, map, Messages::failToOpenMap(map));
+}
+
+Refusal Refusal::failToWriteMap(const QString &map)
+{
+    return ofFile(Kind::FailToWriteMap, 0, map, Messages::failToWriteMap(map));
+}
+
+Refusal Refusal::failToOpenMap(const QString &map, const QString &output)
+{
+    Refusal r = ofFile(Kind::FailToOpenMap, 0, map, Messages::failToOpenMap(map, output));
+    r.otherFile = output;
+    return r;
+}
+
+Refusal Refusal::failToWriteMap(const QString &map, const QString &output, bool outputWritten)
+{
+    Refusal r = ofFile(Kind::FailToWriteMap, 0, map, Messages::failToWriteMap(map, output, outputWritten));
+    r.otherFile = output;
+    return r;
+}
+
+Refusal Refusal::pictureForeignLink(const QString &picture)
+{
+    return ofFile(Kind::PictureForeignLink, 0, picture, Messages::pictureForeignLink(picture));
+}
+
+Refusal Refusal::pictureLinkLoop(const QString &picture)
+{
+    return ofFile(Kind::PictureLinkLoop, 0, picture, Messages::pictureLinkLoop(picture));
+}
+
+Refusal Refusal::failToOpenPicture(const QString &picture)
+{
+    return ofFile(Kind::FailToOpenPicture, 0, picture, Messages::failToOpenPicture(picture));
+}
+
+Refusal Refusal::failToWritePicture(const QString &picture)
+{
+    return ofFile(Kind::FailToWritePicture, 0, picture, Messages::failToWritePicture(picture));
+}
+
+Refusal Refusal::failToOpenPicture(const QString &picture, const QString &output)
+{
+    Refusal r = ofFile(Kind::FailToOpenPicture, 0, picture, Messages::failToOpenPicture(picture, output));
+    r.otherFile = output;
+    return r;
+}
+
+Refusal Refusal::failToWritePicture(const QString &picture, const QString &output, bool outputWritten)
+{
+    Refusal r = ofFile(Kind::FailToWritePicture, 0, picture, Messages::failToWritePicture(picture, output, outputWritten));
+    r.otherFile = output;
+    return r;
+}
+
+Refusal Refusal::failToWriteStandardOutput()
+{
+    return made(Kind::FailToWriteStandardOutput, Messages::failToWriteStandardOutput());
+}
+
+Refusal Refusal::failToWriteStandardError()
+{
+    return made(Kind::FailToWriteStandardError, Messages::failToWriteStandardError());
+}

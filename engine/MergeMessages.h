@@ -1,17 +1,53 @@
 #ifndef MERGEMESSAGES_H
 #define MERGEMESSAGES_H
 
+#include "Refusal.h"
+
 #include <QString>
 #include <QtGlobal>
 
 #include <functional>
+#include <type_traits>
+#include <utility>
 
 // Every line a merge writes to its log, in the window's wording: progress,
-// success, and the one "Error!!!" line of a merge that stops. Translated in
-// the window's context; %1 and the like are filled after translation.
+// success, and the one "Error!!!" line of a merge that stops, which a
+// Refusal renders. Translated in the window's context; %1 and the like are
+// filled after translation.
 namespace Messages {
 
-using Log = std::function<void(const QString &)>;
+// Where a stage's lines go: progress lines as text, a refusal as data to
+// whoever watches for it and then as its line. Made from a front end's line
+// handler, which gets every line, refusals' too, as text.
+class Log
+{
+public:
+    using Lines = std::function<void(const QString &)>;
+    using Watcher = std::function<void(const Refusal &)>;
+
+    Log() = default;
+    template <typename Handler,
+              typename = std::enable_if_t<!std::is_same<std::decay_t<Handler>, Log>::value
+                                          && std::is_constructible<Lines, Handler>::value>>
+    Log(Handler &&lines)
+        : lines(std::forward<Handler>(lines))
+    {
+    }
+
+    void progress(const QString &line) const
+    {
+        if (lines)
+            lines(line);
+    }
+    // Says false, for a stage to return.
+    bool refuse(const Refusal &refusal) const;
+    // This log, with watch told of each refusal before anyone else.
+    Log watched(Watcher watch) const;
+
+private:
+    Lines lines;
+    Watcher watcher;
+};
 
 QString beginToMerge();
 QString mergeSuccess();

@@ -1,8 +1,9 @@
 #include "Checks.h"
 
-QString Checks::ownerName(const MergeLayout &layout, const MergePiece &piece, bool startsSentence)
+Refusal::Owner Checks::owner(const MergeLayout &layout, const MergePiece &piece)
 {
     if (piece.field() >= 0)
-        return Messages::fieldName(layout.fields.at(piece.field()).text, startsSentence);
-    return layout.placements.at(piece.file).fileName;
+        return {0, QString(), layout.fields.at(piece.field()).text};
+    const MergePlacement &p = layout.placements.at(piece.file);
+    return {p.row, p.fileName, QString()};
 }

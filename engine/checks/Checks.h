@@ -5,11 +5,11 @@
 #include "MergeMessages.h"
 
 // What the flash asks of a laid-out image, each check in a file of its own.
-// Each logs one line and says false when the image does not pass.
+// Each gives the log one refusal and says false when the image does not pass.
 namespace Checks {
 
-// A file's name, or "field" and the field as given.
-QString ownerName(const MergeLayout &layout, const MergePiece &piece, bool startsSentence = false);
+// Whose a piece is: a file (its row and name) or a field (as given).
+Refusal::Owner owner(const MergeLayout &layout, const MergePiece &piece);
 
 // Each file within the slot its row gave it.
 bool fitsSlots(const MergeLayout &layout, const Messages::Log &log);

@@ -18,11 +18,9 @@ bool Checks::sectorsApart(MergeLayout &layout, qint64 flashOrigin, qint64 flashS
             const MergePiece &before = layout.pieces.at(i - 1);
             const qint64 shared = sectorOf(layout.end(before) - 1);
             const bool bothFields = before.field() >= 0 && piece.field() >= 0;
-            if (!before.sameOwner(piece) && !bothFields && shared == sectorOf(layout.address(piece))) {
-                log(Messages::sharedSector(ownerName(layout, before, true), ownerName(layout, piece),
-                                           origin + shared * sectorSize));
-                return false;
-            }
+            if (!before.sameOwner(piece) && !bothFields && shared == sectorOf(layout.address(piece)))
+                return log.refuse(Refusal::sharedSector(owner(layout, before), owner(layout, piece),
+                                                        origin + shared * sectorSize, sectorSize));
         }
         const qint64 first = qMax(sectorOf(layout.address(piece)), lastCounted + 1);
         const qint64 last = sectorOf(layout.end(piece) - 1);

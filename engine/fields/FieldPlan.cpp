@@ -9,22 +9,18 @@ bool FieldPlan::place(MergeLayout &layout, const QVector<MergeField> &fields, qi
                       const Messages::Log &log)
 {
     layout.fields = fields;
-    const auto fail = [&log](const QString &message) {
-        log(message);
-        return false;
-    };
     for (int k = 0; k < layout.fields.size(); ++k) {
         const MergeField &f = layout.fields.at(k);
         if (f.address < layout.base)
-            return fail(Messages::fieldBelowBase(f.text, layout.base));
+            return log.refuse(Refusal::fieldBelowBase(f.text, f.address, f.size, layout.base));
         for (const MergePiece &piece : std::as_const(layout.pieces)) {
             if (layout.address(piece) < f.end() && f.address < layout.end(piece))
-                return fail(Messages::fieldOnData(f.text, Checks::ownerName(layout, piece)));
+                return log.refuse(Refusal::fieldOnData(f.text, f.address, f.size, Checks::owner(layout, piece)));
         }
         for (int j = 0; j < k; ++j) {
             const MergeField &other = layout.fields.at(j);
             if (other.address < f.end() && f.address < other.end())
-                return fail(Messages::fieldsOverlap(other.text, f.text));
+                return log.refuse(Refusal::fieldsOverlap(other.text, f.text, f.address, f.size));
         }
         *dataEnd = qMax(*dataEnd, f.end());
     }
@@ -46,14 +42,10 @@ bool FieldPlan::settleRanges(MergeLayout &layout, const Messages::Log &log)
             f.to = layout.end();
             continue;
         }
-        if (f.from < layout.base || f.to > layout.end()) {
-            log(Messages::fieldOutsideImage(f.text, f.from, f.to, layout.base, layout.end()));
-            return false;
-        }
-        if (f.address < f.to && f.from < f.end()) {
-            log(Messages::fieldInsideItsRange(f.text));
-            return false;
-        }
+        if (f.from < layout.base || f.to > layout.end())
+            return log.refuse(Refusal::fieldOutsideImage(f.text, f.address, f.from, f.to, layout.base, layout.end()));
+        if (f.address < f.to && f.from < f.end())
+            return log.refuse(Refusal::fieldInsideItsRange(f.text, f.address, f.from, f.to));
     }
     return true;
 }

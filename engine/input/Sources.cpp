@@ -33,10 +33,9 @@ SourceSet::~SourceSet()
     stopDecoding();
 }
 
-bool SourceSet::fail(const QString &message)
+bool SourceSet::fail(const Refusal &refusal)
 {
-    log(message);
-    return false;
+    return log.refuse(refusal);
 }
 
 const MergeInput &SourceSet::input(int k) const
@@ -64,7 +63,7 @@ bool SourceSet::collect(const QVector<MergeRow> &rows)
         if (!row.enabled)
             continue;
         if (row.fileName.isEmpty() || row.address.kind == MergeAddress::Missing)
-            return fail(Messages::rowIncomplete(i + 1));
+            return fail(Refusal::rowIncomplete(i + 1, row.fileName));
         const bool rawAt = row.address.kind == MergeAddress::OwnOrRawAt;
         const MergeInput input{i + 1, row.fileName, row.address.value, rawAt || row.address.kind == MergeAddress::Own,
                                rawAt, row.slotSize};
@@ -72,12 +71,13 @@ bool SourceSet::collect(const QVector<MergeRow> &rows)
             own.append(input);
             continue;
         }
-        if (byAddress.contains(input.address))
-            return fail(Messages::duplicateAddress(i + 1));
+        const auto same = byAddress.constFind(input.address);
+        if (same != byAddress.constEnd())
+            return fail(Refusal::duplicateAddress(i + 1, row.fileName, input.address, same->row, same->name));
         byAddress.insert(input.address, input);
     }
     if (byAddress.isEmpty() && own.isEmpty())
-        return fail(Messages::noFileToMerge());
+        return fail(Refusal::noFileToMerge());
     QVector<MergeInput> ordered;
     for (const MergeInput &input : std::as_const(byAddress))
         ordered.append(input);
@@ -91,14 +91,14 @@ bool SourceSet::collect(const QVector<MergeRow> &rows)
 
 bool SourceSet::report(int k, Fault fault)
 {
-    const QString &name = input(k).name;
+    const MergeInput &in = input(k);
     switch (fault) {
     case Fault::CannotOpen:
-        return fail(Messages::cannotOpen(name));
+        return fail(Refusal::cannotOpen(in.row, in.name));
     case Fault::ReadFailed:
-        return fail(Messages::failToRead(name));
+        return fail(Refusal::failToRead(in.row, in.name));
     case Fault::StoreFailed:
-        return fail(Messages::failToStore(name));
+        return fail(Refusal::failToStore(in.row, in.name));
     case Fault::None:
         break;
     }
@@ -293,9 +293,9 @@ bool SourceSet::open(int k)
     if (source.file.isOpen())
         return true;
     if (source.reader) // told, then put aside for the budget
-        return reopen(source) || fail(Messages::cannotOpen(source.input.name));
+        return reopen(source) || fail(Refusal::cannotOpen(source.input.row, source.input.name));
     if (!openFile(source))
-        return fail(Messages::cannotOpen(source.input.name));
+        return fail(Refusal::cannotOpen(source.input.row, source.input.name));
     if (!detectFormats)
         source.reader = &InputReader::raw();
     return true;
@@ -367,7 +367,7 @@ bool SourceSet::read(int k, qint64 rawLimit, InputContent &content)
         park(source); // read to its end: nothing more to come from it
         source.ranPast = reader.isRaw() && source.copySize > rawLimit;
         if (!reader.isRaw() && source.copySize > recordStreamLimit)
-            return fail(Messages::outOfRange(source.input.name));
+            return fail(Refusal::outOfRange(source.input.row, source.input.name, -1));
         bytes.reset(new StoredBytes(stores[0], source.copyStart, source.copySize));
     } else {
         bytes.reset(new FileBytes(source.file));
@@ -379,7 +379,7 @@ bool SourceSet::read(int k, qint64 rawLimit, InputContent &content)
         result = reader.read(*bytes, stores[0], readOptions, content, problem);
     switch (result) {
     case InputReader::Damaged:
-        return fail(Messages::cannotRead(source.input.name, problem));
+        return fail(Refusal::cannotRead(source.input.row, source.input.name, problem));
     case InputReader::ReadFailed:
         return report(k, Fault::ReadFailed);
     case InputReader::StoreFailed:
@@ -390,7 +390,7 @@ bool SourceSet::read(int k, qint64 rawLimit, InputContent &content)
     // A record or ELF file that gives no byte is no firmware: an empty
     // record file, or a raw file that starts like one.
     if (!reader.isRaw() && content.segments.isEmpty())
-        return fail(Messages::cannotRead(source.input.name, QStringLiteral("it holds no data")));
+        return fail(Refusal::cannotRead(source.input.row, source.input.name, QStringLiteral("it holds no data")));
     for (MergeSegment &segment : content.segments) {
         if (source.stream && !segment.inStore) {
             segment.inStore = true; // the stream's copy holds it

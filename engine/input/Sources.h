@@ -31,7 +31,8 @@ struct MergeInput
 // to the write (as many as the process may keep open; past that a file is
 // opened again when its bytes are wanted, and must then be the same file).
 // Its format is told once; a stream is copied once, into the store, since
-// only its end tells its size. Every fault is reported as one log line.
+// only its end tells its size. Every fault is a refusal that names the file
+// and its row, told to the log.
 class SourceSet
 {
 public:
@@ -105,7 +106,7 @@ private:
     enum class Fault { None, CannotOpen, ReadFailed, StoreFailed };
 
     struct Decoded; // what decoding one record file gave
-    bool fail(const QString &message);
+    bool fail(const Refusal &refusal);
     void decodeWork();
     void decode(Source &source, int store, Decoded &result);
     bool takeDecoded(int k, InputReader::Result &result, InputContent &content, QString &problem);

@@ -41,7 +41,7 @@ private:
     MergePlacement placed(int k, InputContent &content) const;
     bool settleSegments(MergePlacement &placement);
     void orderPieces(MergeLayout &layout) const;
-    bool fail(const QString &message);
+    bool fail(const Refusal &refusal);
 
     SourceSet &sources;
     Messages::Log log;

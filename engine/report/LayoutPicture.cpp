@@ -3,7 +3,6 @@
 #include "Address.h"
 #include "fields/FieldKind.h"
 
-#include <QRegularExpression>
 #include <QTextBoundaryFinder>
 #include <QVector>
 
@@ -159,9 +158,8 @@ void Picture::lay()
     const bool flash = settings.flashSize > 0;
     low = flash ? settings.flashOrigin : layout.base;
     high = flash ? settings.flashOrigin + settings.flashSize : layout.end();
-    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("0x([0-9A-F]{8})")).match(settings.refusal);
-    if (match.hasMatch())
-        refusalAt = match.captured(1).toLongLong(nullptr, 16);
+    if (settings.refusal && settings.refusal->hasAddress())
+        refusalAt = settings.refusal->address;
 
     QVector<AddressRange> things;
     for (const MergePlacement &p : layout.placements) {
@@ -451,16 +449,16 @@ bool Picture::draw()
           "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n");
     const QByteArray fill = QByteArray::number(uchar(layout.fill), 16).toUpper().rightJustified(2, '0');
     // A refused merge has no image: what was laid out before the refusal.
-    const QString heading = settings.refusal.isEmpty()
+    const QString heading = !settings.refusal
                                 ? QStringLiteral("Image %1 \u2013 %2 (%3 bytes), gaps filled with 0x%4")
                                       .arg(hex(layout.base), hex(layout.end()))
                                       .arg(layout.imageSize)
                                       .arg(QString::fromLatin1(fill))
                                 : QStringLiteral("Refused: the layout as far as it was checked, from %1").arg(hex(layout.base));
     put("<text class=\"heading\" x=\"16\" y=\"22\" font-size=\"14\" font-weight=\"bold\">" + xml(heading) + "</text>\n");
-    if (!settings.refusal.isEmpty())
+    if (settings.refusal)
         put("<text class=\"refusal-text\" x=\"16\" y=\"42\" fill=\"" + QByteArray(refusalColour) + "\" font-weight=\"bold\">"
-            + xml(settings.refusal) + "</text>\n");
+            + xml(settings.refusal->line()) + "</text>\n");
     else if (settings.flashSize > 0)
         put("<text class=\"flash\" x=\"16\" y=\"42\">"
             + xml(QStringLiteral("Flash %1 \u2013 %2").arg(hex(settings.flashOrigin), hex(settings.flashOrigin + settings.flashSize)))

@@ -3,15 +3,20 @@
 
 #include "Bytes.h"
 #include "MergeLayout.h"
+#include "Refusal.h"
 
 #include <QString>
+
+#include <optional>
 
 // What the picture shows besides the layout.
 struct PictureSettings
 {
     qint64 flashOrigin = 0; // the axis runs over the flash...
     qint64 flashSize = 0;   // ...when it has a size
-    QString refusal;        // the line the check refused the merge with; empty: none
+    // What refused the merge: its line, and a mark at its address where it
+    // has one. None: a merge that passed.
+    std::optional<Refusal> refusal;
 };
 
 // Draws the layout as one self-contained SVG: an address axis from the base

@@ -36,6 +36,16 @@ QByteArray FieldSink::value(int k)
     return sums[size_t(k - first)]->bytes(layout.fields.at(k).bigEndian);
 }
 
+Refusal readFailure(const MergeLayout &layout, const ImageStreamer &streamer)
+{
+    const QString name = streamer.failedFile();
+    for (const MergePlacement &p : layout.placements) {
+        if (p.fileName == name)
+            return Refusal::failToRead(p.row, name);
+    }
+    return Refusal::failToRead(0, name);
+}
+
 bool workOutFields(MergeLayout &layout, SourceSet &sources, const Messages::Log &log)
 {
     ImageStreamer streamer(layout, sources);
@@ -47,12 +57,10 @@ bool workOutFields(MergeLayout &layout, SourceSet &sources, const Messages::Log 
         case ImageStreamer::Done:
             break;
         case ImageStreamer::NoMemory:
-            log(Messages::notEnoughMemory());
-            return false;
+            return log.refuse(Refusal::notEnoughMemory());
         case ImageStreamer::ReadFailed:
         case ImageStreamer::SinkFailed:
-            log(Messages::failToRead(streamer.failedFile()));
-            return false;
+            return log.refuse(readFailure(layout, streamer));
         }
         layout.fields[k].value = sink.value(k);
     }

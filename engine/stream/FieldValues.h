@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+class ImageStreamer;
+
 // Feeds fields the image as it passes, by the fields' own rule: each from
 // first to last (exclusive) gets a sum of its kind.
 class FieldSink : public ImageSink
@@ -29,6 +31,10 @@ private:
     int first;
     std::vector<std::unique_ptr<FieldSum>> sums;
 };
+
+// What a walk that could not read a file refuses: that file, and the row
+// of the first placement of that name.
+Refusal readFailure(const MergeLayout &layout, const ImageStreamer &streamer);
 
 // Works the fields out that are to be known before the image is written, in
 // the order given, each over its range of the image as it stands: files,
