@@ -17,6 +17,67 @@ struct Fields
     }
 };
 
+// Names of the machines (e_machine) firmware is mostly built for.
+struct Machine
+{
+    int number;
+    const char *name;
+};
+const Machine machines[] = {
+    {0, "none"},    {2, "SPARC"},  {3, "x86"},    {8, "MIPS"},     {20, "PowerPC"}, {21, "PowerPC64"},
+    {22, "S/390"},  {40, "ARM"},   {42, "SuperH"}, {62, "x86-64"}, {83, "AVR"},     {94, "Xtensa"},
+    {105, "MSP430"}, {183, "AArch64"}, {243, "RISC-V"}, {258, "LoongArch"},
+};
+
+const char *const typeNames[] = {"none", "relocatable", "executable", "shared", "core"};
+
+// What the header says of the file, for a look inside it.
+QVariantMap headerDetails(const Fields &elf, bool wide)
+{
+    const int machine = int(elf.number(18, 2));
+    const int type = int(elf.number(16, 2));
+    QVariantMap details{
+        {QStringLiteral("class"), wide ? QStringLiteral("ELF64") : QStringLiteral("ELF32")},
+        {QStringLiteral("byteOrder"), elf.bigEndian ? QStringLiteral("big") : QStringLiteral("little")},
+        {QStringLiteral("machine"), qint64(machine)},
+        {QStringLiteral("type"), qint64(type)},
+        {QStringLiteral("entry"), elf.number(24, wide ? 8 : 4)},
+        {QStringLiteral("programHeaders"), qint64(elf.number(wide ? 56 : 44, 2))},
+    };
+    for (const Machine &known : machines) {
+        if (known.number == machine)
+            details.insert(QStringLiteral("machineName"), QLatin1String(known.name));
+    }
+    if (type < int(sizeof typeNames / sizeof *typeNames))
+        details.insert(QStringLiteral("typeName"), QLatin1String(typeNames[type]));
+    return details;
+}
+
+// A loadable segment as readelf shows it: its addresses, sizes, and flags
+// both as the number and as R, W and E (execute) in their columns.
+QVariantMap segmentDetails(int index, const Fields &entry, bool wide)
+{
+    const int word = wide ? 8 : 4;
+    const quint64 flags = entry.number(wide ? 4 : 24, 4);
+    QString text(3, QLatin1Char(' '));
+    if (flags & 4)
+        text[0] = QLatin1Char('R');
+    if (flags & 2)
+        text[1] = QLatin1Char('W');
+    if (flags & 1)
+        text[2] = QLatin1Char('E');
+    return QVariantMap{
+        {QStringLiteral("index"), qint64(index)},
+        {QStringLiteral("offset"), entry.number(wide ? 8 : 4, word)},
+        {QStringLiteral("virtualAddress"), entry.number(wide ? 16 : 8, word)},
+        {QStringLiteral("physicalAddress"), entry.number(wide ? 24 : 12, word)},
+        {QStringLiteral("fileSize"), entry.number(wide ? 32 : 16, word)},
+        {QStringLiteral("memorySize"), entry.number(wide ? 40 : 20, word)},
+        {QStringLiteral("flags"), text},
+        {QStringLiteral("flagBits"), flags},
+    };
+}
+
 // ELF, 32- and 64-bit, either byte order: the file bytes of each PT_LOAD
 // segment at its physical (load) address; the part past p_filesz (.bss) is
 // not in the file and not in the image.
@@ -29,7 +90,8 @@ public:
     {
         return QStringLiteral("its first bytes are an ELF identification: the magic, a class, a byte order, version 1");
     }
-    Result read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content, QString &problem) const override;
+    Result read(ByteSource &source, ScratchStore &store, const ReadOptions &options, InputContent &content,
+                QString &problem) const override;
 };
 
 // An identification this reader knows: the magic, a class and a byte order
@@ -40,7 +102,8 @@ bool ElfReader::tells(const QByteArray &head, qint64) const
            && (head.at(5) == 1 || head.at(5) == 2) && head.at(6) == 1;
 }
 
-InputReader::Result ElfReader::read(ByteSource &source, ScratchStore &, const ReadOptions &, InputContent &content, QString &problem) const
+InputReader::Result ElfReader::read(ByteSource &source, ScratchStore &, const ReadOptions &options, InputContent &content,
+                                    QString &problem) const
 {
     content = InputContent();
     const qint64 fileSize = source.size();
@@ -59,6 +122,12 @@ InputReader::Result ElfReader::read(ByteSource &source, ScratchStore &, const Re
         return Damaged;
     }
     const Fields elf{header, header[5] == 2};
+    // What the header says is known now, whatever is found wrong after it:
+    // a look at an object file still tells its machine.
+    if (options.details)
+        content.details = headerDetails(elf, wide);
+    QVariantList loadSegments;
+    qint64 loadCount = 0;
     const quint64 entry = elf.number(24, wide ? 8 : 4);
     const quint64 tableAt = elf.number(wide ? 32 : 28, wide ? 8 : 4);
     const int entrySize = int(elf.number(wide ? 54 : 42, 2));
@@ -93,6 +162,8 @@ InputReader::Result ElfReader::read(ByteSource &source, ScratchStore &, const Re
         if (entryFields.number(0, 4) != 1) // PT_LOAD
             continue;
         loadable = true;
+        if (options.details && loadCount++ < InputContent::listedAtMost)
+            loadSegments << segmentDetails(k, entryFields, wide);
         const quint64 offset = entryFields.number(wide ? 8 : 4, wide ? 8 : 4);
         const quint64 physical = entryFields.number(wide ? 24 : 12, wide ? 8 : 4);
         const quint64 fileBytes = entryFields.number(wide ? 32 : 16, wide ? 8 : 4);
@@ -125,6 +196,10 @@ InputReader::Result ElfReader::read(ByteSource &source, ScratchStore &, const Re
         problem = QStringLiteral("an ELF file without loadable (PT_LOAD) segments, such as an object file, has "
                                  "nothing to merge");
         return Damaged;
+    }
+    if (options.details) {
+        content.details.insert(QStringLiteral("segments"), loadSegments);
+        content.details.insert(QStringLiteral("loadSegments"), loadCount);
     }
     if (entry < quint64(addressSpaceEnd)) {
         content.hasStartAddress = entry != 0;

@@ -34,8 +34,13 @@ struct InputContent
     // numbers, lists and maps of them), as a JSON object shows them. Each
     // reader names its own: HEX and S-record record types and the longest
     // record, the S0 header's text, ELF's class, byte order, machine and
-    // loadable segments, UF2's families and blocks passed over.
+    // loadable segments, UF2's families and blocks passed over. Keys in
+    // lowerCamelCase; counts are qint64, addresses and other values the file
+    // gives quint64. Complete only when the read succeeds (ELF's header is
+    // there as soon as it is read), and bounded whatever the file: counts go
+    // on, lists stop at listedAtMost entries.
     QVariantMap details;
+    static constexpr int listedAtMost = 100;
 };
 
 // Turns one input format into segments. Data that is not in the file as it

@@ -27,8 +27,17 @@ public:
     {
         return QStringLiteral("its first line that is not empty is a whole Intel HEX record whose checksum matches");
     }
-    Result read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content, QString &problem) const override;
+    Result read(ByteSource &source, ScratchStore &store, const ReadOptions &options, InputContent &content,
+                QString &problem) const override;
+
+private:
+    // The same loop with the details gathered and without: a merge, which
+    // does without them, pays nothing for them.
+    template <bool gather>
+    Result readRecords(ByteSource &source, ScratchStore &store, InputContent &content, QString &problem) const;
 };
+
+const char *const typeNames[] = {"00", "01", "02", "03", "04", "05"};
 
 // A file is Intel HEX when its first line holds a whole record of a known
 // type whose checksum matches.
@@ -48,10 +57,21 @@ bool IntelHexReader::tells(const QByteArray &head, qint64 fileSize) const
            && decodeHexPairs(line + 9, size + 1, bytes + 4, sum) && (sum & 0xFF) == 0;
 }
 
-InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content,
-                                         QString &problem) const
+InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store, const ReadOptions &options,
+                                         InputContent &content, QString &problem) const
+{
+    return options.details ? readRecords<true>(source, store, content, problem)
+                           : readRecords<false>(source, store, content, problem);
+}
+
+template <bool gather>
+InputReader::Result IntelHexReader::readRecords(ByteSource &source, ScratchStore &store, InputContent &content,
+                                                QString &problem) const
 {
     content = InputContent();
+    [[maybe_unused]] RecordTally tally;
+    [[maybe_unused]] QString startSegment; // CS:IP, as the last type 03 record gave it
+    [[maybe_unused]] qint64 startLinear = -1; // as the last type 05 record gave it
     RecordText text(source);
     SegmentCollector data(store, content.segments);
     qint64 base = 0; // from the last extended segment (02) or linear (04) address record
@@ -115,6 +135,10 @@ InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store
             return notHex();
         if ((sum & 0xFF) != 0)
             return damage(QStringLiteral("the checksum does not match"));
+        if constexpr (gather) {
+            if (type <= lastType)
+                tally.count(type, type == 0 ? size : 0);
+        }
         if (type == 0)
             continue;
         if (type > lastType)
@@ -128,6 +152,14 @@ InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store
                                         : (quint32(field[0]) << 8) | field[1];
         switch (type) {
         case 1:
+            if constexpr (gather) {
+                tally.addTo(content.details, typeNames, lastType + 1);
+                content.details.insert(QStringLiteral("endOfFile"), text.lineNumber());
+                if (!startSegment.isEmpty())
+                    content.details.insert(QStringLiteral("startSegmentAddress"), startSegment);
+                if (startLinear >= 0)
+                    content.details.insert(QStringLiteral("startLinearAddress"), quint64(startLinear));
+            }
             return Read; // what follows the end record is passed over
         case 2:
             base = qint64(value) << 4;
@@ -136,6 +168,11 @@ InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store
         case 3: // CS:IP
             content.hasStartAddress = true;
             content.startAddress = ((value >> 16) << 4) + (value & 0xFFFF);
+            if constexpr (gather)
+                startSegment = QStringLiteral("%1:%2")
+                                   .arg(value >> 16, 4, 16, QLatin1Char('0'))
+                                   .arg(value & 0xFFFF, 4, 16, QLatin1Char('0'))
+                                   .toUpper();
             break;
         case 4:
             base = qint64(value) << 16;
@@ -144,6 +181,8 @@ InputReader::Result IntelHexReader::read(ByteSource &source, ScratchStore &store
         case 5:
             content.hasStartAddress = true;
             content.startAddress = value;
+            if constexpr (gather)
+                startLinear = value;
             break;
         }
     }

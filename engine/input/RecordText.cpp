@@ -199,6 +199,20 @@ unsigned char *SegmentCollector::add(qint64 address, int count)
     return reinterpret_cast<unsigned char *>(store.appendSpace(count));
 }
 
+void RecordTally::addTo(QVariantMap &details, const char *const names[], int typeCount) const
+{
+    QVariantMap seen;
+    qint64 records = 0;
+    for (int type = 0; type < typeCount; ++type) {
+        if (types[type] > 0)
+            seen.insert(QLatin1String(names[type]), types[type]);
+        records += types[type];
+    }
+    details.insert(QStringLiteral("recordTypes"), seen);
+    details.insert(QStringLiteral("records"), records);
+    details.insert(QStringLiteral("longestRecord"), longestData);
+}
+
 InputReader::Result recordDamage(qint64 line, const QString &what, QString &problem)
 {
     problem = QStringLiteral("line %1: %2").arg(line).arg(what);

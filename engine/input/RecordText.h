@@ -108,6 +108,24 @@ private:
     QVector<MergeSegment> &segments;
 };
 
+// What the Intel HEX and S-record readers count for a look inside a file:
+// the records of each type and the most data bytes in one data record.
+// Counts only, so that millions of records cost no more than a few.
+struct RecordTally
+{
+    qint64 types[10] = {};
+    qint64 longestData = 0;
+
+    void count(int type, int dataBytes)
+    {
+        ++types[type];
+        longestData = qMax<qint64>(longestData, dataBytes);
+    }
+    // recordTypes (each type seen, under its name in names, and its count),
+    // records and longestRecord.
+    void addTo(QVariantMap &details, const char *const names[], int typeCount) const;
+};
+
 // How a record reader stops: at the first line that is wrong, which it names.
 InputReader::Result recordDamage(qint64 line, const QString &what, QString &problem);
 // What a reader says when the text itself gave out: a read error, or a line

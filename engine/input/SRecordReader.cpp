@@ -27,8 +27,36 @@ public:
     {
         return QStringLiteral("its first line that is not empty is a whole S-record whose checksum matches");
     }
-    Result read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content, QString &problem) const override;
+    Result read(ByteSource &source, ScratchStore &store, const ReadOptions &options, InputContent &content,
+                QString &problem) const override;
+
+private:
+    // The same loop with the details gathered and without: a merge, which
+    // does without them, pays nothing for them.
+    template <bool gather>
+    Result readRecords(ByteSource &source, ScratchStore &store, InputContent &content, QString &problem) const;
 };
+
+const char *const typeNames[] = {"S0", "S1", "S2", "S3", "S4", "S5", "S6", "S7", "S8", "S9"};
+
+// A header's bytes as text: printable ASCII as it is, anything else, and the
+// backslash that would make an escape ambiguous, as \xNN.
+QString headerText(const unsigned char *bytes, int size)
+{
+    QString text;
+    for (int i = 0; i < size; ++i) {
+        const unsigned char c = bytes[i];
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            text += QLatin1Char(char(c));
+        } else {
+            static const char digits[] = "0123456789ABCDEF";
+            text += QLatin1String("\\x");
+            text += QLatin1Char(digits[c >> 4]);
+            text += QLatin1Char(digits[c & 0xF]);
+        }
+    }
+    return text;
+}
 
 // A file is S-records when its first line holds a whole record of a known
 // type whose checksum matches.
@@ -49,10 +77,21 @@ bool SRecordReader::tells(const QByteArray &head, qint64 fileSize) const
            && (sum & 0xFF) == 0xFF;
 }
 
-InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content,
-                                        QString &problem) const
+InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store, const ReadOptions &options,
+                                        InputContent &content, QString &problem) const
+{
+    return options.details ? readRecords<true>(source, store, content, problem)
+                           : readRecords<false>(source, store, content, problem);
+}
+
+template <bool gather>
+InputReader::Result SRecordReader::readRecords(ByteSource &source, ScratchStore &store, InputContent &content,
+                                               QString &problem) const
 {
     content = InputContent();
+    [[maybe_unused]] RecordTally tally;
+    [[maybe_unused]] QString header; // the first S0 record's
+    [[maybe_unused]] qint64 counted = -1; // the last S5 or S6 record's count
     RecordText text(source);
     SegmentCollector data(store, content.segments);
     quint32 dataRecords = 0;
@@ -109,6 +148,13 @@ InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store,
             return damage(QStringLiteral("the checksum does not match"));
         if (isData)
             ++dataRecords;
+        if constexpr (gather) {
+            tally.count(type, isData ? dataSize : 0);
+            if (type == 0 && tally.types[0] == 1)
+                header = headerText(into, dataSize);
+            if (type == 5 || type == 6)
+                counted = at;
+        }
         // S5 and S6 count the data records before them.
         if ((type == 5 || type == 6) && at != dataRecords)
             return damage(QStringLiteral("the S%1 record counts %2 data records, but %3 came before it")
@@ -122,6 +168,23 @@ InputReader::Result SRecordReader::read(ByteSource &source, ScratchStore &store,
     }
     if (text.readFailed() || text.lineTooLong())
         return textFailure(text, problem);
+    if constexpr (gather) {
+        tally.addTo(content.details, typeNames, 10);
+        if (tally.types[0] > 0)
+            content.details.insert(QStringLiteral("header"), header);
+        // 16, 24 or 32 bits; each of them, where the data records mix them.
+        QVariantList widths;
+        for (int type = 1; type <= 3; ++type) {
+            if (tally.types[type] > 0)
+                widths << qint64(8 * addressBytes[type]);
+        }
+        if (widths.size() == 1)
+            content.details.insert(QStringLiteral("addressWidth"), widths.first());
+        else if (!widths.isEmpty())
+            content.details.insert(QStringLiteral("addressWidth"), widths);
+        if (counted >= 0)
+            content.details.insert(QStringLiteral("count"), counted);
+    }
     return Read;
 }
 

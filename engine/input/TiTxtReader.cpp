@@ -41,7 +41,7 @@ public:
     {
         return QStringLiteral("its first line that is not empty is @ and a hexadecimal address");
     }
-    Result read(ByteSource &source, ScratchStore &store, const ReadOptions &, InputContent &content,
+    Result read(ByteSource &source, ScratchStore &store, const ReadOptions &options, InputContent &content,
                 QString &problem) const override;
 };
 
@@ -123,9 +123,15 @@ private:
     Outcome stored = Stored;
 };
 
-InputReader::Result TiTxtReader::read(ByteSource &source, ScratchStore &store, const ReadOptions &,
+InputReader::Result TiTxtReader::read(ByteSource &source, ScratchStore &store, const ReadOptions &options,
                                       InputContent &content, QString &problem) const
 {
+    // The details: @ lines, and the most bytes on one line, each line's
+    // counted from the address it began at.
+    const bool gather = options.details;
+    qint64 sections = 0;
+    qint64 longestLine = 0;
+    qint64 lineStart = 0;
     content = InputContent();
     RecordText text(source);
     SegmentCollector data(store, content.segments);
@@ -146,6 +152,7 @@ InputReader::Result TiTxtReader::read(ByteSource &source, ScratchStore &store, c
     while (text.nextPart(part, length, ends)) {
         int from = 0;
         if (first) {
+            lineStart = bytes.address;
             if (length > 0 && (part[0] == 'q' || part[0] == 'Q')) {
                 line = End;
                 from = 1;
@@ -184,8 +191,19 @@ InputReader::Result TiTxtReader::read(ByteSource &source, ScratchStore &store, c
             return notBytes();
         if (bytes.store() != DataLine::Stored)
             return storeFault();
-        if (line == End)
+        if (gather) {
+            if (line == Data)
+                longestLine = qMax(longestLine, bytes.address - lineStart);
+            sections += line == Address ? 1 : 0;
+        }
+        if (line == End) {
+            if (gather) {
+                content.details.insert(QStringLiteral("sections"), sections);
+                content.details.insert(QStringLiteral("longestLine"), longestLine);
+                content.details.insert(QStringLiteral("lines"), text.lineNumber());
+            }
             return Read; // what follows the end is passed over
+        }
         if (line == Address)
             bytes.address = at;
         line = Data;

@@ -2,7 +2,9 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -16,6 +18,11 @@ constexpr quint32 familyPresent = 0x00002000;
 quint32 le32(const unsigned char *at)
 {
     return qFromLittleEndian<quint32>(at);
+}
+
+QString hex8(quint32 value)
+{
+    return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
 }
 
 bool hasMagics(const unsigned char *block)
@@ -77,6 +84,88 @@ private:
     qint64 fileFamily = -1; // none
 };
 
+// The families UF2 boot loaders are known by.
+struct Family
+{
+    quint32 id;
+    const char *name;
+};
+const Family knownFamilies[] = {
+    {0xE48BFF56, "rp2040"},        {0xE48BFF57, "rp2 absolute"},  {0xE48BFF58, "rp2 data"},
+    {0xE48BFF59, "rp2350"},        {0xE48BFF5A, "rp2350 risc-v"}, {0xE48BFF5B, "rp2350 non-secure"},
+    {0x68ED2B88, "samd21"},        {0x55114460, "samd51"},        {0xADA52840, "nrf52840"},
+    {0x621E937A, "nrf52833"},      {0x5EE21072, "stm32f1"},       {0x57755A57, "stm32f4"},
+    {0x00FF6919, "stm32l4"},       {0xBFDD4EEE, "esp32s2"},       {0xC47E5767, "esp32s3"},
+    {0xD42BA06C, "esp32c3"},
+};
+
+// What a look inside a UF2 file shows: how many blocks, of which families,
+// and which blocks were passed over and why. Bounded whatever the file: the
+// first families and blocks passed over, and how many in all.
+class Uf2Details
+{
+public:
+    void block(const unsigned char *block)
+    {
+        ++blocks;
+        if (!(le32(block + 8) & familyPresent))
+            return;
+        const quint32 id = le32(block + 28);
+        // Blocks of one family mostly come together: the last one first.
+        if (last < 0 || families[size_t(last)].id != id) {
+            const auto found = std::find_if(families.begin(), families.end(), [id](const Seen &seen) { return seen.id == id; });
+            last = int(found - families.begin());
+            if (found == families.end()) {
+                if (families.size() == size_t(InputContent::listedAtMost)) {
+                    unlisted = true;
+                    last = -1;
+                    return;
+                }
+                families.push_back({id, 0});
+            }
+        }
+        ++families[size_t(last)].blocks;
+    }
+    void passedOver(qint64 number, const QString &reason)
+    {
+        if (passed.size() < InputContent::listedAtMost)
+            passed << QVariantMap{{QStringLiteral("block"), number}, {QStringLiteral("reason"), reason}};
+        ++passedCount;
+    }
+    QVariantMap details() const
+    {
+        QVariantList list;
+        for (const Seen &family : families) {
+            QVariantMap entry{{QStringLiteral("id"), quint64(family.id)}, {QStringLiteral("blocks"), family.blocks}};
+            for (const Family &known : knownFamilies) {
+                if (known.id == family.id)
+                    entry.insert(QStringLiteral("name"), QLatin1String(known.name));
+            }
+            list << entry;
+        }
+        QVariantMap map{{QStringLiteral("blocks"), blocks},
+                        {QStringLiteral("families"), list},
+                        {QStringLiteral("passedOver"), passed},
+                        {QStringLiteral("passedOverCount"), passedCount}};
+        if (unlisted)
+            map.insert(QStringLiteral("moreFamilies"), true);
+        return map;
+    }
+
+private:
+    struct Seen
+    {
+        quint32 id;
+        qint64 blocks;
+    };
+    qint64 blocks = 0;
+    std::vector<Seen> families; // in the order they came
+    int last = -1;              // the last block's, in families
+    bool unlisted = false;      // more families than are listed
+    QVariantList passed;
+    qint64 passedCount = 0;
+};
+
 // The USB Flashing Format: 512-byte blocks, each with its target address and
 // up to 476 bytes of payload. The payload stays in the file: each block's is
 // a segment read from there. Blocks for other memories than the main flash,
@@ -118,6 +207,7 @@ InputReader::Result Uf2Reader::read(ByteSource &source, ScratchStore &, const Re
     };
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[blocksAtOnce * blockSize]);
     BlockNumbers numbers;
+    std::unique_ptr<Uf2Details> details(options.details ? new Uf2Details : nullptr);
     for (qint64 first = 0; first * blockSize < size;) {
         const qint64 blocks = qMin<qint64>(blocksAtOnce, size / blockSize - first);
         for (qint64 done = 0; done < blocks * blockSize;) {
@@ -138,10 +228,21 @@ InputReader::Result Uf2Reader::read(ByteSource &source, ScratchStore &, const Re
             const quint32 flags = le32(block + 8);
             const quint32 address = le32(block + 12);
             const quint32 payload = le32(block + 16);
-            if (flags & (notMainFlash | fileContainer))
+            if (details)
+                details->block(block);
+            if (flags & (notMainFlash | fileContainer)) {
+                if (details)
+                    details->passedOver(number, flags & notMainFlash ? QStringLiteral("not for the main flash")
+                                                                     : QStringLiteral("a file for the boot loader's file system"));
                 continue;
-            if (options.uf2Family >= 0 && (!(flags & familyPresent) || le32(block + 28) != quint32(options.uf2Family)))
+            }
+            if (options.uf2Family >= 0 && (!(flags & familyPresent) || le32(block + 28) != quint32(options.uf2Family))) {
+                if (details)
+                    details->passedOver(number, flags & familyPresent
+                                                    ? QStringLiteral("of family 0x%1, not the one asked for").arg(hex8(le32(block + 28)))
+                                                    : QStringLiteral("of no family, where one was asked for"));
                 continue;
+            }
             if (payload == 0 || payload > largestPayload)
                 return damaged(number, QStringLiteral("says it carries %1 bytes; a block carries 1 to 476").arg(payload));
             if (qint64(address) + payload > addressSpaceEnd)
@@ -154,7 +255,11 @@ InputReader::Result Uf2Reader::read(ByteSource &source, ScratchStore &, const Re
         }
         first += blocks;
     }
-    return numbers.complete(problem) ? Read : Damaged;
+    if (!numbers.complete(problem))
+        return Damaged;
+    if (details)
+        content.details = details->details();
+    return Read;
 }
 
 } // namespace
