@@ -1,11 +1,14 @@
 // The merge engine on its own: address texts, images of any size, and
 // sources and outputs that misbehave.
 
+#include "Files.h"
 #include "Limits.h"
 #include "MergeJob.h"
 #include "Pieces.h"
+#include "Records.h"
 #include "Rows.h"
 #include "TempFolder.h"
+#include "fields/FieldSpec.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -48,12 +51,19 @@ static QString commandOutput(const QString &program, const QStringList &args)
 }
 #endif
 
+// The files of a merge: name and content.
+using FileSet = QMap<QString, QByteArray>;
+Q_DECLARE_METATYPE(FileSet)
+
 class tst_MergeJob : public QObject
 {
     Q_OBJECT
 
 private slots:
     void writeNeedsASuccessfulCheck();
+    void refusalsAsData_data();
+    void refusalsAsData();
+    void refusalOfTheLastStepOnly();
     void hashOfTheWrittenImage_data();
     void hashOfTheWrittenImage();
     void sourceChangedAfterTheCheck_data();
@@ -86,6 +96,269 @@ void tst_MergeJob::writeNeedsASuccessfulCheck()
     QVERIFY(!QFile::exists(out));
     QCOMPARE(log.size(), 2);
     QVERIFY(job.outputSha256().isEmpty());
+}
+
+// What each stage refuses, as data: the kind, the row, file and field it
+// names, the address where it went wrong; and its line, word for word the
+// window's. The rows: "name@address[/slot]", "name@-" at its own addresses,
+// "name@" without an address.
+void tst_MergeJob::refusalsAsData_data()
+{
+    QTest::addColumn<FileSet>("files");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("step");     // the one that is refused: check, checkOutput, write, measure
+    QTest::addColumn<FileSet>("changed");  // written again between the check and the step
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("otherRow");
+    QTest::addColumn<QString>("otherFile");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("otherField");
+    QTest::addColumn<qint64>("address");
+    QTest::addColumn<QString>("line");
+
+    using K = Refusal::Kind;
+    const FileSet ab{{"a.bin", QByteArray(0x20, 'a')}, {"b.bin", QByteArray(0x10, 'b')}};
+    const QByteArray hexEnd = hexRecord(1, 0, {});
+    const auto row = [](const char *name, const FileSet &files, const QStringList &rows, const QStringList &options,
+                        K kind, int row, const QString &file, qint64 address, const QString &line) {
+        QTest::newRow(name) << files << rows << options << QString("check") << FileSet() << int(kind) << row << file << 0
+                            << QString() << QString() << QString() << address << line;
+    };
+
+    // The rows and what they name.
+    row("output name empty", ab, {"a.bin@1000"}, {"output="}, K::OutputNameEmpty, 0, "", -1,
+        "Error!!!Merge file name cannot be empty!");
+    row("a row without an address", ab, {"a.bin@1000", "b.bin@"}, {}, K::RowIncomplete, 2, "b.bin", -1,
+        "Error!!!File name or start address of file2 cannot be empty!");
+    QTest::newRow("an address twice") << ab << QStringList{"a.bin@1000", "b.bin@2000", "b.bin@1000"} << QStringList()
+                                      << "check" << FileSet() << int(K::DuplicateAddress) << 3 << "b.bin" << 1 << "a.bin"
+                                      << "" << "" << qint64(0x1000) << "Error!!!The address of file3 is duplicated!";
+    row("no file", ab, {}, {}, K::NoFileToMerge, 0, "", -1, "Error!!!No file to be merged!");
+    row("a file that is not there", ab, {"a.bin@1000", "none.bin@2000"}, {}, K::CannotOpen, 2, "none.bin", -1,
+        "Error!!!Cannot open filenone.bin!");
+    row("a record file that holds nothing", {{"h.hex", hexEnd}}, {"h.hex@-"}, {"detect"}, K::CannotRead, 1, "h.hex", -1,
+        "Error!!!Cannot read h.hex: it holds no data!");
+    row("raw data at its own addresses", ab, {"a.bin@-"}, {"detect"}, K::NeedsAnAddress, 1, "a.bin", -1,
+        "Error!!!a.bin is not an Intel HEX, S-record, ELF, UF2 or TI-TXT file: it needs an address!");
+
+    // Where the files lie.
+    row("below the base", ab, {"b.bin@2000", "a.bin@FFF"}, {}, K::BelowBase, 2, "a.bin", 0xFFF,
+        "Error!!!Start address cannot less than 0x1000!");
+    row("below another base, at its own addresses",
+        {{"a.bin", QByteArray(4, 'a')}, {"h.hex", hexRecord(0, 0x1800, "\x01\x02") + hexEnd}}, {"a.bin@3000", "h.hex@-"},
+        {"detect", "base=2000"}, K::BelowBase, 2, "h.hex", 0x1800, "Error!!!Start address cannot less than 0x2000!");
+    // The address is where it runs into the next file, which the line does not say.
+    row("a file that runs into the next", ab, {"b.bin@1018", "a.bin@1000"}, {}, K::OutOfRange, 2, "a.bin", 0x1018,
+        "Error!!!File size of a.bin is out of range!");
+    row("the last file past the address range", ab, {"a.bin@FFFFFFF8"}, {}, K::ImageTooLarge, 1, "a.bin", addressSpaceEnd,
+        "Error!!!Merge image of 4294963224 bytes is too large!");
+    row("past the address range, by the piece rule", ab, {"a.bin@FFFFFFF8"}, {"overlap=later"}, K::PastAddressSpace, 1,
+        "a.bin", addressSpaceEnd, "Error!!!a.bin runs past the end of the 32-bit address range (0xFFFFFFFF)!");
+    row("longer than the pad size", ab, {"a.bin@1000"}, {"pad=10"}, K::LongerThanPad, 0, "", 0x1010,
+        "Error!!!Merge image of 32 bytes is longer than the pad size of 16 bytes!");
+    row("two bytes for one address",
+        {{"h.hex", hexRecord(0, 0x1000, "\x01\x02\x03") + hexRecord(0, 0x1001, "\x02\x04") + hexEnd}}, {"h.hex@-"},
+        {"detect"}, K::TwoBytesForOneAddress, 1, "h.hex", 0x1002, "Error!!!h.hex gives two different bytes for address 0x00001002!");
+    QTest::newRow("two files overlap")
+        << FileSet{{"a.bin", QByteArray(0x40, 'a')}, {"h.hex", hexRecord(0, 0x1030, "\x01\x02") + hexEnd}}
+        << QStringList{"h.hex@-", "a.bin@1000"} << QStringList{"detect"} << "check" << FileSet() << int(K::Overlap) << 2
+        << "a.bin" << 1 << "h.hex" << "" << "" << qint64(0x1030) << "Error!!!a.bin and h.hex overlap at 0x00001030!";
+    row("nothing kept", ab, {"a.bin@1000"}, {"crop=3000-4000"}, K::NothingKept, 0, "", -1,
+        "Error!!!No byte of the files lies in the ranges kept (--crop, --exclude)!");
+    row("a slot too small", ab, {"b.bin@1000", "a.bin@2000/1F"}, {}, K::SlotTooSmall, 2, "a.bin", 0x2000,
+        "Error!!!a.bin (32 bytes) does not fit its slot of 31 bytes at 0x00002000!");
+
+    // Fields: the field's own address, whatever the line names.
+    QTest::newRow("a field below the base") << ab << QStringList{"a.bin@1000"} << QStringList{"field=crc32@800"} << "check"
+                                            << FileSet() << int(K::FieldBelowBase) << 0 << "" << 0 << "" << "crc32@800" << ""
+                                            << qint64(0x800) << "Error!!!Field crc32@800 lies below the image's base 0x00001000!";
+    QTest::newRow("a field on a file") << ab << QStringList{"b.bin@2000", "a.bin@1000"} << QStringList{"field=crc32@1010"}
+                                       << "check" << FileSet() << int(K::FieldOnData) << 2 << "a.bin" << 0 << "" << "crc32@1010"
+                                       << "" << qint64(0x1010) << "Error!!!Field crc32@1010 lies on the data of a.bin!";
+    QTest::newRow("two fields overlap") << ab << QStringList{"a.bin@1000"}
+                                        << QStringList{"field=crc32@2000", "field=sum8@2003"} << "check" << FileSet()
+                                        << int(K::FieldsOverlap) << 0 << "" << 0 << "" << "sum8@2003" << "crc32@2000"
+                                        << qint64(0x2003) << "Error!!!Fields crc32@2000 and sum8@2003 overlap!";
+    QTest::newRow("a field's range outside the image")
+        << ab << QStringList{"a.bin@1000"} << QStringList{"field=crc32@2000,1000-3000"} << "check" << FileSet()
+        << int(K::FieldOutsideImage) << 0 << "" << 0 << "" << "crc32@2000,1000-3000" << "" << qint64(0x2000)
+        << "Error!!!Field crc32@2000,1000-3000 covers 0x00001000 to 0x00003000, outside the image (0x00001000 to 0x00002004)!";
+    QTest::newRow("a field inside its range")
+        << ab << QStringList{"a.bin@1000"} << QStringList{"field=crc32@1040,1000-1080", "pad=100"} << "check" << FileSet()
+        << int(K::FieldInsideItsRange) << 0 << "" << 0 << "" << "crc32@1040,1000-1080" << "" << qint64(0x1040)
+        << "Error!!!Field crc32@1040,1000-1080 lies inside the range it covers!";
+
+    // The flash: where a file or field first lies outside it.
+    row("a file below the flash", ab, {"a.bin@1000"}, {"flash=2000+1000"}, K::BelowFlash, 1, "a.bin", 0x1000,
+        "Error!!!a.bin starts at 0x00001000, below the flash at 0x00002000!");
+    row("a file past the flash", ab, {"b.bin@1000", "a.bin@1100"}, {"flash=1000+110"}, K::PastFlash, 2, "a.bin", 0x1110,
+        "Error!!!a.bin ends at 0x00001120, past the end of the flash at 0x00001110!");
+    QTest::newRow("a field past the flash")
+        << ab << QStringList{"b.bin@1000"} << QStringList{"flash=1000+100", "field=crc32@10FE"} << "check" << FileSet()
+        << int(K::PastFlash) << 0 << "" << 0 << "" << "crc32@10FE" << "" << qint64(0x1100)
+        << "Error!!!Field crc32@10FE ends at 0x00001102, past the end of the flash at 0x00001100!";
+    row("padding past the flash", ab, {"a.bin@1000"}, {"flash=1000+100", "pad=200"}, K::ImageOutsideFlash, 0, "", 0x1100,
+        "Error!!!The image runs from 0x00001000 to 0x00001200, outside the flash (0x00001000 to 0x00001100)!");
+    QTest::newRow("two files in one sector")
+        << ab << QStringList{"b.bin@1800", "a.bin@1000"} << QStringList{"sector=1000"} << "check" << FileSet()
+        << int(K::SharedSector) << 2 << "a.bin" << 1 << "b.bin" << "" << "" << qint64(0x1000)
+        << "Error!!!a.bin and b.bin share the erase sector at 0x00001000!";
+    QTest::newRow("a field in a file's sector")
+        << ab << QStringList{"a.bin@3000"} << QStringList{"sector=1000", "field=crc32@3800", "flash=1000+4000"} << "check"
+        << FileSet() << int(K::SharedSector) << 1 << "a.bin" << 0 << "" << "" << "crc32@3800" << qint64(0x3000)
+        << "Error!!!a.bin and field crc32@3800 share the erase sector at 0x00003000!";
+
+    // The output, and files that change after the check.
+    QTest::newRow("no folder for the output, found by the dry run's check")
+        << ab << QStringList{"a.bin@1000"} << QStringList{"output=none/out.bin"} << "checkOutput" << FileSet()
+        << int(K::FailToOpenOutput) << 0 << "none/out.bin" << 0 << "" << "" << "" << qint64(-1)
+        << "Error!!!Fail to open merge filenone/out.bin";
+    QTest::newRow("no folder for the output")
+        << ab << QStringList{"a.bin@1000"} << QStringList{"output=none/out.bin"} << "write" << FileSet()
+        << int(K::FailToOpenOutput) << 0 << "none/out.bin" << 0 << "" << "" << "" << qint64(-1)
+        << "Error!!!Fail to open merge filenone/out.bin";
+    QTest::newRow("a file shrank after the check")
+        << ab << QStringList{"a.bin@1000", "b.bin@2000"} << QStringList() << "write" << FileSet{{"b.bin", "b"}}
+        << int(K::FailToRead) << 2 << "b.bin" << 0 << "" << "" << "" << qint64(-1) << "Error!!!Fail to read fileb.bin!";
+    for (const char *step : {"write", "measure"}) {
+        QTest::newRow(qPrintable(QStringLiteral("a field that no longer matches, %1").arg(QLatin1String(step))))
+            << ab << QStringList{"a.bin@1000"} << QStringList{"field=crc32@2000", "values-first"} << step
+            << FileSet{{"a.bin", QByteArray(0x20, 'c')}} << int(K::FieldChanged) << 0 << "" << 0 << "" << "crc32@2000" << ""
+            << qint64(0x2000) << "Error!!!Field crc32@2000 no longer matches the files: one of them changed while it was merged!";
+    }
+}
+
+void tst_MergeJob::refusalsAsData()
+{
+    QFETCH(FileSet, files);
+    QFETCH(QStringList, rows);
+    QFETCH(QStringList, options);
+    QFETCH(QString, step);
+    QFETCH(FileSet, changed);
+    QFETCH(int, kind);
+    QFETCH(int, row);
+    QFETCH(QString, file);
+    QFETCH(int, otherRow);
+    QFETCH(QString, otherFile);
+    QFETCH(QString, field);
+    QFETCH(QString, otherField);
+    QFETCH(qint64, address);
+    QFETCH(QString, line);
+
+    CurrentTempDir dir;
+    QVERIFY(dir.isValid());
+    for (auto f = files.cbegin(); f != files.cend(); ++f)
+        QVERIFY(writeFile(f.key(), f.value()));
+    QVector<MergeRow> merged;
+    for (const QString &text : std::as_const(rows)) {
+        MergeRow r;
+        r.enabled = true;
+        r.fileName = text.section(QLatin1Char('@'), 0, 0);
+        const QString where = text.section(QLatin1Char('@'), 1);
+        if (where == QLatin1String("-"))
+            r.address = MergeAddress::own();
+        else if (!where.isEmpty())
+            r.address = MergeAddress::at(where.section(QLatin1Char('/'), 0, 0).toLongLong(nullptr, 16));
+        r.slotSize = where.section(QLatin1Char('/'), 1).toLongLong(nullptr, 16);
+        merged.append(r);
+    }
+    MergeOptions o;
+    QString output = QStringLiteral("out.bin");
+    const auto range = [](const QString &text, QLatin1Char separator) {
+        return AddressRange{text.section(separator, 0, 0).toLongLong(nullptr, 16), text.section(separator, 1).toLongLong(nullptr, 16)};
+    };
+    for (const QString &option : std::as_const(options)) {
+        const QString name = option.section(QLatin1Char('='), 0, 0);
+        const QString value = option.section(QLatin1Char('='), 1);
+        if (name == QLatin1String("detect")) {
+            o.detectInputs = true;
+        } else if (name == QLatin1String("values-first")) {
+            o.fieldValuesFirst = true;
+        } else if (name == QLatin1String("output")) {
+            output = value;
+        } else if (name == QLatin1String("base")) {
+            o.base = value.toLongLong(nullptr, 16);
+        } else if (name == QLatin1String("pad")) {
+            o.padTo = value.toLongLong(nullptr, 16);
+        } else if (name == QLatin1String("sector")) {
+            o.sectorSize = value.toLongLong(nullptr, 16);
+        } else if (name == QLatin1String("overlap")) {
+            o.overlap = OverlapPolicy::LaterWins;
+        } else if (name == QLatin1String("crop")) {
+            o.crop.append(range(value, QLatin1Char('-')));
+        } else if (name == QLatin1String("flash")) {
+            const AddressRange flash = range(value, QLatin1Char('+'));
+            o.flashOrigin = flash.from;
+            o.flashSize = flash.to;
+        } else if (name == QLatin1String("field")) {
+            MergeField f;
+            QString problem;
+            QVERIFY2(parseField(value, &f, &problem), qPrintable(problem));
+            o.fields.append(f);
+        } else {
+            QFAIL(qPrintable(option));
+        }
+    }
+
+    QStringList log;
+    MergeJob job(merged, output, [&log](const QString &text) { log << text; }, o);
+    const bool checked = job.check();
+    QCOMPARE(checked, step != QLatin1String("check"));
+    if (checked) {
+        QVERIFY(!job.refusal());
+        for (auto f = changed.cbegin(); f != changed.cend(); ++f)
+            QVERIFY(writeFile(f.key(), f.value()));
+        if (step == QLatin1String("write"))
+            QVERIFY(!job.write());
+        else if (step == QLatin1String("measure"))
+            QVERIFY(!job.measure());
+        else
+            QVERIFY(!job.checkOutput());
+    }
+    const std::optional<Refusal> refusal = job.refusal();
+    QVERIFY(refusal);
+    QCOMPARE(int(refusal->kind), kind);
+    QCOMPARE(refusal->row, row);
+    QCOMPARE(refusal->file, file);
+    QCOMPARE(refusal->otherRow, otherRow);
+    QCOMPARE(refusal->otherFile, otherFile);
+    QCOMPARE(refusal->field, field);
+    QCOMPARE(refusal->otherField, otherField);
+    QCOMPARE(refusal->address, address);
+    QCOMPARE(refusal->line(), line);
+    // The log has its line, the only one of its kind, and as the last.
+    QVERIFY(!log.isEmpty());
+    QCOMPARE(log.last(), line);
+    QCOMPARE(log.filter(QStringLiteral("Error!!!")).size(), 1);
+    // A row that names a file names the file of that row.
+    if (row > 0 && !file.isEmpty() && kind != int(Refusal::Kind::RowIncomplete))
+        QCOMPARE(merged.at(row - 1).fileName, file);
+    QVERIFY(!QFile::exists(output));
+}
+
+// A refusal is that of the step that was refused: the next check that passes
+// has none.
+void tst_MergeJob::refusalOfTheLastStepOnly()
+{
+    CurrentTempDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(writeFile(QStringLiteral("a.bin"), QByteArray(0x20, 'a')));
+    MergeJob job({windowRow(QStringLiteral("a.bin"), QStringLiteral("1000")), windowRow(QStringLiteral("b.bin"), QStringLiteral("2000"))},
+                 QStringLiteral("out.bin"), [](const QString &) {});
+    QVERIFY(!job.check());
+    QVERIFY(job.refusal());
+    QCOMPARE(int(job.refusal()->kind), int(Refusal::Kind::CannotOpen));
+    QVERIFY(writeFile(QStringLiteral("b.bin"), QByteArray(0x10, 'b')));
+    QVERIFY(job.check());
+    QVERIFY(!job.refusal());
+    QVERIFY(job.write());
+    QVERIFY(!job.refusal());
+    // A write without a check of its own refuses nothing that a check found.
+    QVERIFY(!job.write());
+    QVERIFY(!job.refusal());
 }
 
 void tst_MergeJob::hashOfTheWrittenImage_data()
