@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
+#include <algorithm>
+
 namespace {
 
 // One drawn element: its class, where it lies, its text.
@@ -121,6 +123,8 @@ private slots:
     void namesTurnNoTextAbout_data();
     void namesTurnNoTextAbout();
     void refusedMergeExplained();
+    void refusalMarkedWhereItWentWrong_data();
+    void refusalMarkedWhereItWentWrong();
     void refusedLikeTheMap_data();
     void refusedLikeTheMap();
     void drawnByABrowser();
@@ -442,6 +446,89 @@ void tst_Picture::refusedMergeExplained()
         atTheSegment = atTheSegment || qAbs(s.y - mark.first().y) < 0.2;
     QVERIFY(atTheSegment);
     QVERIFY(!QFile::exists(QStringLiteral("out.bin")));
+}
+
+void tst_Picture::refusalMarkedWhereItWentWrong_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<qint64>("address"); // of the mark; -1: none
+    QTest::addColumn<QString>("cls");    // the mark lies on the index-th element of this class ("tick": the
+                                         // address's own on the axis)...
+    QTest::addColumn<int>("index");
+    QTest::addColumn<double>("fraction"); // ...this far down it
+
+    // a.bin: 0x20 bytes, b.bin: 0x10.
+    QTest::newRow("a slot too small, at the slot")
+        << QStringList{"1000", "b.bin", "2000:1F", "a.bin"}
+        << "Error!!!a.bin (32 bytes) does not fit its slot of 31 bytes at 0x00002000!" << qint64(0x2000) << "slot" << 0 << 0.0;
+    QTest::newRow("a field on a file, at the field")
+        << QStringList{"--field", "crc32@1010", "1000", "a.bin"} << "Error!!!Field crc32@1010 lies on the data of a.bin!"
+        << qint64(0x1010) << "field" << 0 << 0.0;
+    // The line's first address is where the range starts; the field is
+    // what was refused.
+    QTest::newRow("a field's range outside the image, at the field")
+        << QStringList{"--field", "crc32@2000,1000-3000", "1000", "a.bin"}
+        << "Error!!!Field crc32@2000,1000-3000 covers 0x00001000 to 0x00003000, outside the image (0x00001000 to 0x00002004)!"
+        << qint64(0x2000) << "field" << 0 << 0.0;
+    // At the sector's start on the axis, before either file.
+    QTest::newRow("two files in one sector, at the sector")
+        << QStringList{"--sector-size", "1000", "2400", "a.bin", "2800", "b.bin"}
+        << "Error!!!a.bin and b.bin share the erase sector at 0x00002000!" << qint64(0x2000) << "tick" << 0 << 0.0;
+    // Where it leaves the flash, half way down the file; the line names
+    // where the file ends first.
+    QTest::newRow("a file past the flash, where it leaves the flash")
+        << QStringList{"--flash", "1000,110", "1000", "b.bin", "1100", "a.bin"}
+        << "Error!!!a.bin ends at 0x00001120, past the end of the flash at 0x00001110!" << qint64(0x1110) << "segment" << 1
+        << 0.5;
+    QTest::newRow("a file that is not there, nowhere")
+        << QStringList{"1000", "a.bin", "2000", "none.bin"} << "Error!!!Cannot open filenone.bin!" << qint64(-1) << "" << 0
+        << 0.0;
+}
+
+// The red mark lies at the refusal's address, taken from the refusal, not
+// from its line; one without an address gets the line and no mark.
+void tst_Picture::refusalMarkedWhereItWentWrong()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, line);
+    QFETCH(qint64, address);
+    QFETCH(QString, cls);
+    QFETCH(int, index);
+    QFETCH(double, fraction);
+
+    QVERIFY(writeFile(QStringLiteral("a.bin"), QByteArray(0x20, 'a')));
+    QVERIFY(writeFile(QStringLiteral("b.bin"), QByteArray(0x10, 'b')));
+    const Run run = runCli(QStringList{"--dry-run", "--picture", "p.svg", "-o", "out.bin"} + args);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.out.contains(line), qPrintable(run.out.join(QLatin1Char('\n'))));
+    QVector<Drawn> drawn;
+    QString problem;
+    QVERIFY2(readPicture(QStringLiteral("p.svg"), drawn, &problem), qPrintable(problem));
+    const QVector<Drawn> text = ofClass(drawn, QStringLiteral("refusal-text"));
+    QCOMPARE(text.size(), 1);
+    QCOMPARE(text.first().text, line);
+    const QVector<Drawn> mark = ofClass(drawn, QStringLiteral("refusal"));
+    const QVector<Drawn> label = ofClass(drawn, QStringLiteral("refusal-label"));
+    if (address < 0) {
+        QVERIFY(mark.isEmpty());
+        QVERIFY(label.isEmpty());
+        return;
+    }
+    QCOMPARE(mark.size(), 1);
+    QCOMPARE(label.size(), 1);
+    const QString shown = QStringLiteral("refused here: 0x") + QString::number(address, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+    QVERIFY2(label.first().text.endsWith(shown), qPrintable(label.first().text));
+    QVector<Drawn> on = ofClass(drawn, cls);
+    if (cls == QLatin1String("tick")) {
+        // A tick's text stands 4 below its address.
+        on.erase(std::remove_if(on.begin(), on.end(), [&](const Drawn &d) { return !shown.endsWith(d.text); }), on.end());
+        for (Drawn &d : on)
+            d.y -= 4;
+    }
+    QVERIFY2(on.size() > index, qPrintable(cls));
+    const double expected = on.at(index).y + on.at(index).height * fraction;
+    QVERIFY2(qAbs(mark.first().y - expected) < 0.2, qPrintable(QStringLiteral("%1 against %2").arg(mark.first().y).arg(expected)));
 }
 
 void tst_Picture::refusedLikeTheMap_data()
