@@ -1,7 +1,7 @@
 #ifndef RECORDS_H
 #define RECORDS_H
 
-// Intel HEX and S-records, and ELF files, made from the formats'
+// Intel HEX and S-records, ELF files and UF2 blocks, made from the formats'
 // definitions (checksums worked out here) for tests to read and compare with.
 
 #include <QByteArray>
@@ -81,7 +81,8 @@ inline QByteArray elfFile(bool wide, bool bigEndian, const QVector<ElfSegment> &
         put(at + (wide ? 32 : 16), s.fileSize, word);
         put(at + (wide ? 40 : 20), s.memorySize, word);
     }
-    for (int i = 512; i < fileSize; ++i)
+    // The bytes segments point at: from 512 on, or past a longer table.
+    for (int i = qMax(512, tableAt + int(segments.size()) * entrySize); i < fileSize; ++i)
         file[i] = char(i * 7);
     return file;
 }

@@ -1,15 +1,26 @@
 // The input readers through their registry, on bytes held in memory: which
 // format a file is told to be, what its records or segments give, and where
 // a damaged file is refused. Records are made here from their definitions,
-// their checksums worked out by the test.
+// their checksums worked out by the test. What a look inside a file shows
+// of its format (the details) is held to what the test counts in the file
+// itself, to srec_cat's options and to what readelf says; a merge, which
+// does without them, reads just the same.
 
+#include "Files.h"
 #include "Records.h"
 #include "TempFolder.h"
 #include "input/InputReader.h"
 #include "input/ScratchStore.h"
 
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -55,6 +66,201 @@ QStringList segmentsOf(const InputContent &content, ScratchStore &store, const Q
     return list;
 }
 
+// A value of the details with its type, lists and maps all through, so that
+// a count given as another kind of number shows: "qlonglong 3".
+QString shown(const QVariant &value)
+{
+    if (value.userType() == QMetaType::QVariantMap) {
+        const QVariantMap map = value.toMap();
+        QStringList entries;
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            entries << it.key() + QStringLiteral(": ") + shown(it.value());
+        return '{' + entries.join(QStringLiteral(", ")) + '}';
+    }
+    if (value.userType() == QMetaType::QVariantList) {
+        QStringList entries;
+        for (const QVariant &entry : value.toList())
+            entries << shown(entry);
+        return '[' + entries.join(QStringLiteral(", ")) + ']';
+    }
+    return QString::fromLatin1(value.typeName()) + ' ' + value.toString();
+}
+
+// A header's bytes as the details show them: printable ASCII, anything else
+// (and the backslash) as \xNN.
+QString escaped(const QByteArray &bytes)
+{
+    QString text;
+    for (const char c : bytes) {
+        if (uchar(c) >= 0x20 && uchar(c) < 0x7F && c != '\\')
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x") + QString::fromLatin1(QByteArray(1, c).toHex().toUpper());
+    }
+    return text;
+}
+
+// The file's lines without their ends, numbered from 1 as a text editor
+// numbers them.
+QList<QByteArray> linesOf(const QByteArray &file)
+{
+    QList<QByteArray> lines = file.split('\n');
+    for (QByteArray &line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
+    return lines;
+}
+
+// What a look inside a record or TI-TXT file must show, worked out here line
+// by line from the formats' descriptions: an Intel HEX record is
+// ":LLAAAATT" (length, offset, type), data and a checksum, the file ends at
+// the type 01 record; an S-record "Sn" and a count of the address (2, 3 or 4
+// bytes by type), data and checksum bytes; TI-TXT "@ADDR" lines, lines of
+// bytes and "q".
+QVariantMap census(const QString &format, const QByteArray &file)
+{
+    const QList<QByteArray> lines = linesOf(file);
+    QVariantMap details;
+    QVariantMap types;
+    qint64 records = 0;
+    qint64 longest = 0;
+    if (format == QLatin1String("ti-txt")) {
+        qint64 sections = 0;
+        for (int i = 0; i < lines.size(); ++i) {
+            const QByteArray line = lines.at(i).simplified();
+            if (line.startsWith('q') || line.startsWith('Q')) {
+                details.insert(QStringLiteral("lines"), qint64(i + 1));
+                break;
+            }
+            if (line.startsWith('@'))
+                ++sections;
+            else if (!line.isEmpty())
+                longest = qMax(longest, qint64(line.count(' ') + 1));
+        }
+        details.insert(QStringLiteral("sections"), sections);
+        details.insert(QStringLiteral("longestLine"), longest);
+        return details;
+    }
+    QVariantList widths;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QByteArray &line = lines.at(i);
+        if (line.isEmpty())
+            continue;
+        ++records;
+        if (format == QLatin1String("hex")) {
+            const QByteArray bytes = QByteArray::fromHex(line.mid(1));
+            const int type = uchar(bytes.at(3));
+            const QString name = QString::fromLatin1(line.mid(7, 2)).toUpper();
+            types.insert(name, types.value(name, qint64(0)).toLongLong() + 1);
+            if (type == 0)
+                longest = qMax(longest, qint64(uchar(bytes.at(0))));
+            if (type == 3)
+                details.insert(QStringLiteral("startSegmentAddress"),
+                               QString::fromLatin1(line.mid(9, 4) + ':' + line.mid(13, 4)).toUpper());
+            if (type == 5)
+                details.insert(QStringLiteral("startLinearAddress"), quint64(line.mid(9, 8).toULongLong(nullptr, 16)));
+            if (type == 1) {
+                details.insert(QStringLiteral("endOfFile"), qint64(i + 1));
+                break;
+            }
+        } else {
+            const int type = line.at(1) - '0';
+            const int width = type == 0 || type == 1 || type == 5 || type == 9 ? 2 : type == 2 || type == 6 || type == 8 ? 3 : 4;
+            const QByteArray bytes = QByteArray::fromHex(line.mid(2));
+            const QByteArray data = bytes.mid(1 + width, uchar(bytes.at(0)) - width - 1);
+            const QString name = QString::fromLatin1(line.left(2));
+            types.insert(name, types.value(name, qint64(0)).toLongLong() + 1);
+            if (type == 0 && !details.contains(QStringLiteral("header")))
+                details.insert(QStringLiteral("header"), escaped(data));
+            if (type >= 1 && type <= 3) {
+                longest = qMax(longest, qint64(data.size()));
+                if (!widths.contains(qint64(8 * width)))
+                    widths << qint64(8 * width);
+            }
+            if (type == 5 || type == 6)
+                details.insert(QStringLiteral("count"), qint64(bytes.mid(1, width).toHex().toLongLong(nullptr, 16)));
+        }
+    }
+    details.insert(QStringLiteral("recordTypes"), types);
+    details.insert(QStringLiteral("records"), records);
+    details.insert(QStringLiteral("longestRecord"), longest);
+    std::sort(widths.begin(), widths.end(), [](const QVariant &a, const QVariant &b) { return a.toLongLong() < b.toLongLong(); });
+    if (widths.size() == 1)
+        details.insert(QStringLiteral("addressWidth"), widths.first());
+    else if (!widths.isEmpty())
+        details.insert(QStringLiteral("addressWidth"), widths);
+    return details;
+}
+
+// Runs a shell script in folder; its output, or a null array when it fails
+// (what it said on its error channel goes to the test's log then).
+QByteArray shell(const QString &folder, const QString &script)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-ec"), script});
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        qWarning("%s", process.readAllStandardError().constData());
+        return QByteArray();
+    }
+    const QByteArray output = process.readAllStandardOutput();
+    return output.isNull() ? QByteArray("") : output;
+}
+
+// The first of the tools that is not here, for a row to be skipped.
+QString missingTool(const QStringList &tools)
+{
+    if (!QFileInfo::exists(QStringLiteral("/bin/sh")))
+        return QStringLiteral("/bin/sh (srec_cat and binutils do not run without it either)");
+    for (const QString &tool : tools) {
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            return tool;
+    }
+    return QString();
+}
+
+// What one read of a file gives.
+struct Reading
+{
+    InputReader::Result result;
+    QString problem;
+    QStringList segments; // as segmentsOf() shows them
+    qint64 startAddress;  // -1: none
+    QVariantMap details;
+};
+
+Reading readOnce(const InputReader &reader, const QByteArray &file, const ReadOptions &options, qint64 sparseSize = 0)
+{
+    MemoryBytes bytes(file, sparseSize);
+    ScratchStore store;
+    InputContent content;
+    Reading reading;
+    reading.result = reader.read(bytes, store, options, content, reading.problem);
+    reading.segments = segmentsOf(content, store, file);
+    reading.startAddress = content.hasStartAddress ? qint64(content.startAddress) : qint64(-1);
+    reading.details = content.details;
+    return reading;
+}
+
+// A file read as a merge reads it and as a look inside it does: the details
+// change nothing else, and a merge gets none.
+Reading readBothWays(const InputReader &reader, const QByteArray &file, ReadOptions options, qint64 sparseSize = 0)
+{
+    options.details = false;
+    const Reading merge = readOnce(reader, file, options, sparseSize);
+    options.details = true;
+    const Reading look = readOnce(reader, file, options, sparseSize);
+    [&] {
+        QCOMPARE(look.result, merge.result);
+        QCOMPARE(look.problem, merge.problem);
+        QCOMPARE(look.segments, merge.segments);
+        QCOMPARE(look.startAddress, merge.startAddress);
+        QCOMPARE(shown(merge.details), shown(QVariantMap()));
+    }();
+    return look;
+}
+
 } // namespace
 
 class tst_Readers : public QObject
@@ -74,6 +280,12 @@ private slots:
     void uf2FamilyChoosesBlocks();
     void rawDataInRuns_data();
     void rawDataInRuns();
+    void detailsOfToolMadeFiles_data();
+    void detailsOfToolMadeFiles();
+    void elfDetailsAsReadelfShows_data();
+    void elfDetailsAsReadelfShows();
+    void uf2Details_data();
+    void uf2Details();
 
 private:
     QScopedPointer<QTemporaryDir> temp;
@@ -274,14 +486,19 @@ void tst_Readers::readsWhatTheFileHolds()
 
     const InputReader &reader = InputReader::tell(file.left(InputReader::headSize), file.size());
     QVERIFY(!reader.isRaw());
-    MemoryBytes bytes(file);
-    ScratchStore store;
-    InputContent content;
-    QString problem;
-    QCOMPARE(reader.read(bytes, store, ReadOptions(), content, problem), InputReader::Read);
-    QCOMPARE(problem, QString());
-    QCOMPARE(segmentsOf(content, store, file), segments);
-    QCOMPARE(content.hasStartAddress ? qint64(content.startAddress) : qint64(-1), startAddress);
+    const Reading look = readBothWays(reader, file, ReadOptions());
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(look.result, InputReader::Read);
+    QCOMPARE(look.problem, QString());
+    QCOMPARE(look.segments, segments);
+    QCOMPARE(look.startAddress, startAddress);
+    // What the lines of a text format show, counted here.
+    const QString format = reader.name();
+    if (format == QLatin1String("hex") || format == QLatin1String("srec") || format == QLatin1String("ti-txt"))
+        QCOMPARE(shown(look.details), shown(census(format, file)));
+    else
+        QVERIFY(!look.details.isEmpty());
 }
 
 void tst_Readers::refusesDamagedFiles_data()
@@ -442,12 +659,11 @@ void tst_Readers::refusesDamagedFiles()
     // formats stays that format, whatever follows.
     const InputReader &reader = InputReader::tell(file.left(InputReader::headSize), file.size());
     QVERIFY(!reader.isRaw());
-    MemoryBytes bytes(file, sparseSize);
-    ScratchStore store;
-    InputContent content;
-    QString found;
-    QCOMPARE(reader.read(bytes, store, ReadOptions(), content, found), InputReader::Damaged);
-    QCOMPARE(found, problem);
+    const Reading look = readBothWays(reader, file, ReadOptions(), sparseSize);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(look.result, InputReader::Damaged);
+    QCOMPARE(look.problem, problem);
 }
 
 // With a family asked for, only blocks that carry it are read; others, and
@@ -502,6 +718,365 @@ void tst_Readers::rawDataInRuns()
         got << QStringLiteral("%1+%2").arg(s.address, 0, 16).arg(s.size, 0, 16);
     }
     QCOMPARE(got.join(QLatin1Char(' ')), runs);
+    QVERIFY(content.details.isEmpty());
+    ReadOptions look;
+    look.details = true;
+    QCOMPARE(InputReader::raw().read(bytes, store, look, content, problem), InputReader::Read);
+    QCOMPARE(shown(content.details), shown(QVariantMap{{QStringLiteral("length"), size}}));
+}
+
+void tst_Readers::detailsOfToolMadeFiles_data()
+{
+    QTest::addColumn<QString>("setUp");        // makes f with srec_cat
+    QTest::addColumn<QVariantMap>("expected"); // what follows from the commands themselves
+
+    const QString blob = QStringLiteral("head -c %1 /dev/urandom > a.bin\n");
+    const auto number = [](qint64 n) { return QVariant(n); };
+    QTest::newRow("HEX, 32-bit addresses, 32 bytes a record, a linear start")
+        << blob.arg(1000)
+               + "srec_cat a.bin -binary -offset 0x08000000 -o f -intel -address-length=4 -obs=32 "
+                 "-execution-start-address=0x08000189\n"
+        << QVariantMap{{"longestRecord", number(32)}, {"startLinearAddress", QVariant(quint64(0x08000189))}};
+    QTest::newRow("HEX, 255 bytes a record")
+        << blob.arg(5000) + "srec_cat a.bin -binary -offset 0x2000 -o f -intel -address-length=4 -obs=255\n"
+        << QVariantMap{{"longestRecord", number(255)}};
+    QTest::newRow("HEX, a byte a record, 16-bit addresses")
+        << blob.arg(300) + "srec_cat a.bin -binary -offset 0x100 -o f -intel -address-length=2 -obs=1\n"
+        << QVariantMap{{"longestRecord", number(1)}};
+    QTest::newRow("HEX, segment addresses and a CS:IP start")
+        << blob.arg(200000) + "srec_cat a.bin -binary -offset 0x12340 -o f -intel -address-length=3 -execution-start-address=0x12345\n"
+        << QVariantMap();
+    QTest::newRow("HEX of a megabyte, 16 bytes a record")
+        << blob.arg(1 << 20) + "srec_cat a.bin -binary -o f -intel -address-length=4 -obs=16\n"
+        << QVariantMap{{"longestRecord", number(16)}};
+    QTest::newRow("HEX after blank lines, CRLF")
+        << blob.arg(100) + "srec_cat a.bin -binary -offset 0x4000 -o g -intel -obs=16\n"
+                           "printf '\\r\\n\\n' > f\n"
+                           "sed 's/$/\\r/' g >> f\n"
+        << QVariantMap{{"longestRecord", number(16)}};
+    QTest::newRow("S19 with a header of srec_cat's")
+        << blob.arg(100) + "srec_cat a.bin -binary -offset 0x4000 -o f -motorola -address-length=2 -obs=16\n"
+        << QVariantMap{{"longestRecord", number(16)}, {"addressWidth", number(16)}};
+    QTest::newRow("S28, a header given, 7 bytes a record, a start")
+        << blob.arg(100)
+               + "srec_cat a.bin -binary -offset 0x123450 -o f -motorola -address-length=3 -obs=7 "
+                 "-header 'Made by srec_cat' -execution-start-address=0x123451\n"
+        << QVariantMap{{"header", "Made by srec_cat"}, {"longestRecord", number(7)}, {"addressWidth", number(24)}};
+    QTest::newRow("S37, a header of control characters and a backslash")
+        << blob.arg(64)
+               + "h=$(printf 'A\\001B\\\\C\\177')\n"
+                 "srec_cat a.bin -binary -offset 0x9D000000 -o f -motorola -address-length=4 -obs=64 -header \"$h\"\n"
+        << QVariantMap{{"header", "A\\x01B\\x5CC\\x7F"}, {"longestRecord", number(64)}, {"addressWidth", number(32)}};
+    QTest::newRow("S-records of two widths")
+        << blob.arg(100)
+               + "srec_cat a.bin -binary -offset 0x100 -o g -motorola -address-length=2 -disable=data-count "
+                 "-disable=exec-start-address\n"
+                 "srec_cat a.bin -binary -offset 0x9D000000 -o h -motorola -address-length=4 -disable=header "
+                 "-disable=data-count\n"
+                 "cat g h > f\n"
+        << QVariantMap{{"addressWidth", QVariantList{number(16), number(32)}}};
+    // More data records than an S5 counts: an S6 counts them.
+    QTest::newRow("S-records counted by an S6")
+        << blob.arg(70000) + "srec_cat a.bin -binary -o f -motorola -address-length=3 -obs=1\n"
+        << QVariantMap{{"count", number(70000)}, {"longestRecord", number(1)}};
+    QTest::newRow("TI-TXT of two sections, 16 bytes a line")
+        << blob.arg(100) + "srec_cat a.bin -binary -offset 0x1100 a.bin -binary -offset 0x2000 -o f -ti-txt\n"
+        << QVariantMap{{"sections", number(2)}, {"longestLine", number(16)}};
+    QTest::newRow("TI-TXT, 7 bytes a line")
+        << blob.arg(100) + "srec_cat a.bin -binary -offset 0xFC00 -o f -ti-txt -obs=7\n"
+        << QVariantMap{{"sections", number(1)}, {"longestLine", number(7)}};
+}
+
+// Files that srec_cat wrote: their details are what their lines give,
+// counted here, and what the commands that made them say.
+void tst_Readers::detailsOfToolMadeFiles()
+{
+    QFETCH(QString, setUp);
+    QFETCH(QVariantMap, expected);
+
+    const QString missing = missingTool({QStringLiteral("srec_cat")});
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(missing + QStringLiteral(" is not here")));
+    QVERIFY(!shell(temp->path(), setUp).isNull());
+    const QByteArray file = readFile(temp->filePath(QStringLiteral("f")));
+    const InputReader &reader = InputReader::tell(file.left(InputReader::headSize), file.size());
+    QVERIFY(!reader.isRaw());
+    const Reading look = readBothWays(reader, file, ReadOptions());
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(look.result, InputReader::Read);
+    QCOMPARE(shown(look.details), shown(census(reader.name(), file)));
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        QCOMPARE(it.key() + ' ' + shown(look.details.value(it.key())), it.key() + ' ' + shown(it.value()));
+}
+
+namespace {
+
+// Links e.elf from two blobs with LD (EMULATION: its -m option, if any):
+// .text at 08000000 (read, execute), .data run at DATA but loaded at
+// 08000400 with .bss after it (read, write), four bytes run at 20001000 and
+// loaded at 08000800 (read, write, execute), and an empty PT_NOTE among
+// them; the entry at 08000101. LINKING: more options for the last step.
+QString linked(const QString &ld, const QString &emulation, const QString &data, const QString &linking = QString())
+{
+    return QStringLiteral(
+               "head -c 300 /dev/urandom > code.bin\n"
+               "head -c 40 /dev/urandom > init.bin\n"
+               "printf '%s\\n' 'PHDRS { code PT_LOAD FLAGS(5); note PT_NOTE FLAGS(4); init PT_LOAD FLAGS(6);'"
+               " 'ram PT_LOAD FLAGS(7); }' 'SECTIONS {' '.text 0x08000000 : { code.o(.data) } :code'"
+               " '.data DATA : AT(0x08000400) { init.o(.data) } :init' '.bss (NOLOAD) : { . = . + 0x100; } :init'"
+               " '.ram 0x20001000 : AT(0x08000800) { LONG(0x12345678) } :ram' '}' > e.ld\n"
+               "LD EMULATION -r -b binary code.bin -o code.o\n"
+               "LD EMULATION -r -b binary init.bin -o init.o\n"
+               "LD EMULATION LINKING -e 0x08000101 -T e.ld code.o init.o -o e.elf 2>ld.log || { cat ld.log >&2; exit 1; }\n")
+        .replace(QLatin1String("LINKING"), linking)
+        .replace(QLatin1String("EMULATION"), emulation)
+        .replace(QLatin1String("DATA"), data)
+        .replace(QLatin1String("LD"), ld);
+}
+
+// What readelf -h -l -W says of an ELF file, as the details name it. The
+// machine's and the type's numbers are not in its words: the row gives them.
+QVariantMap readelfDetails(const QByteArray &output, qint64 machine, qint64 type, bool loadable)
+{
+    // readelf's words for the machines and types the details name.
+    const QHash<QString, QString> machines{
+        {"None", "none"},
+        {"Sparc", "SPARC"},
+        {"Intel 80386", "x86"},
+        {"MIPS R3000", "MIPS"},
+        {"PowerPC", "PowerPC"},
+        {"PowerPC64", "PowerPC64"},
+        {"IBM S/390", "S/390"},
+        {"ARM", "ARM"},
+        {"Renesas / SuperH SH", "SuperH"},
+        {"Advanced Micro Devices X86-64", "x86-64"},
+        {"Atmel AVR 8-bit microcontroller", "AVR"},
+        {"Tensilica Xtensa Processor", "Xtensa"},
+        {"Texas Instruments msp430 microcontroller", "MSP430"},
+        {"AArch64", "AArch64"},
+        {"RISC-V", "RISC-V"},
+        {"LoongArch", "LoongArch"},
+    };
+    const QHash<QString, QString> types{
+        {"NONE", "none"}, {"REL", "relocatable"}, {"EXEC", "executable"}, {"DYN", "shared"}, {"CORE", "core"}};
+    QVariantMap details{{"machine", machine}, {"type", type}};
+    QVariantList segments;
+    qint64 index = 0;
+    const QRegularExpression field(QStringLiteral("^  ([A-Za-z ]+):\\s+(.*)$"));
+    const QRegularExpression header(QStringLiteral("^  (\\w+)\\s+0x([0-9a-f]+) 0x([0-9a-f]+) 0x([0-9a-f]+) 0x([0-9a-f]+) "
+                                                   "0x([0-9a-f]+) (...) (0x)?[0-9a-f]+$"));
+    for (const QByteArray &line : linesOf(output)) {
+        const QString text = QString::fromLatin1(line);
+        const QRegularExpressionMatch f = field.match(text);
+        const QString value = f.hasMatch() ? f.captured(2).trimmed() : QString();
+        if (f.captured(1) == QLatin1String("Class")) {
+            details.insert("class", value);
+        } else if (f.captured(1) == QLatin1String("Data")) {
+            details.insert("byteOrder", value.contains(QLatin1String("little endian")) ? "little" : "big");
+        } else if (f.captured(1) == QLatin1String("Type")) {
+            const QString word = value.section(QLatin1Char(' '), 0, 0);
+            if (types.contains(word))
+                details.insert("typeName", types.value(word));
+        } else if (f.captured(1) == QLatin1String("Machine")) {
+            if (machines.contains(value))
+                details.insert("machineName", machines.value(value));
+        } else if (f.captured(1) == QLatin1String("Entry point address")) {
+            details.insert("entry", value.mid(2).toULongLong(nullptr, 16));
+        } else if (f.captured(1) == QLatin1String("Number of program headers")) {
+            details.insert("programHeaders", value.toLongLong());
+        }
+        const QRegularExpressionMatch h = header.match(text);
+        if (!h.hasMatch())
+            continue;
+        if (h.captured(1) == QLatin1String("LOAD") && segments.size() < InputContent::listedAtMost) {
+            const QString flags = h.captured(7);
+            segments << QVariantMap{
+                {"index", index},
+                {"offset", h.captured(2).toULongLong(nullptr, 16)},
+                {"virtualAddress", h.captured(3).toULongLong(nullptr, 16)},
+                {"physicalAddress", h.captured(4).toULongLong(nullptr, 16)},
+                {"fileSize", h.captured(5).toULongLong(nullptr, 16)},
+                {"memorySize", h.captured(6).toULongLong(nullptr, 16)},
+                {"flags", flags},
+                {"flagBits", quint64((flags.at(0) == 'R' ? 4 : 0) | (flags.at(1) == 'W' ? 2 : 0) | (flags.at(2) == 'E' ? 1 : 0))},
+            };
+        }
+        details.insert("loadSegments", details.value("loadSegments", qint64(0)).toLongLong()
+                                           + (h.captured(1) == QLatin1String("LOAD") ? 1 : 0));
+        ++index;
+    }
+    if (loadable)
+        details.insert("segments", segments);
+    else
+        details.remove("loadSegments");
+    return details;
+}
+
+} // namespace
+
+void tst_Readers::elfDetailsAsReadelfShows_data()
+{
+    QTest::addColumn<QStringList>("tools");
+    QTest::addColumn<QString>("setUp");  // makes e.elf
+    QTest::addColumn<QByteArray>("made"); // or, when not empty, this is e.elf
+    QTest::addColumn<int>("machine");    // e_machine as the file has it
+    QTest::addColumn<int>("type");       // e_type
+    QTest::addColumn<bool>("patch");     // both written into the file here first
+    QTest::addColumn<bool>("loadable");  // read; else refused, the header's details given all the same
+
+    const QStringList ld{"ld", "readelf"};
+    const QString x86 = linked("ld", "", "0x1000000000");
+    QTest::newRow("ELF64 x86-64, a segment run above 4 GiB") << ld << x86 << QByteArray() << 62 << 2 << false << true;
+    QTest::newRow("ELF32 i386") << ld << linked("ld", "-m elf_i386", "0x20000000") << QByteArray() << 3 << 2 << false << true;
+    QTest::newRow("ELF32 x32") << ld << linked("ld", "-m elf32_x86_64", "0x20000000") << QByteArray() << 62 << 2 << false
+                               << true;
+    QTest::newRow("ELF32 big-endian PowerPC")
+        << QStringList{"powerpc-linux-gnu-ld", "readelf"} << linked("powerpc-linux-gnu-ld", "", "0x20000000") << QByteArray()
+        << 20 << 2 << false << true;
+    QTest::newRow("ELF64 big-endian s390x")
+        << QStringList{"s390x-linux-gnu-ld", "readelf"} << linked("s390x-linux-gnu-ld", "", "0x20000000") << QByteArray() << 22
+        << 2 << false << true;
+    QTest::newRow("shared object") << ld << linked("ld", "", "0x20000000", "-shared") << QByteArray() << 62 << 3 << false
+                                   << true;
+    QTest::newRow("relocatable object: no program headers")
+        << ld << QStringLiteral("head -c 100 /dev/urandom > a.bin\nld -r -b binary a.bin -o e.elf\n") << QByteArray() << 62
+        << 1 << false << false;
+    // The machines firmware is built for, and types, named as readelf names
+    // them (written into a file linked for x86-64).
+    for (const int machine : {40, 243, 83, 105, 183, 94, 20, 8, 0, 0x1234})
+        QTest::addRow("machine %d", machine) << ld << x86 << QByteArray() << machine << 2 << true << true;
+    QTest::newRow("core file") << ld << x86 << QByteArray() << 62 << 4 << true << true;
+    QTest::newRow("type of an operating system's own") << ld << x86 << QByteArray() << 62 << 0xFE00 << true << true;
+    // More loadable segments than are listed: the list stops, the count
+    // goes on.
+    QVector<ElfSegment> many{{1, 9000, 0x1000, 16, 16}};
+    for (int k = 1; k < 150; ++k)
+        many.append({1, 0, quint64(0x10000 + 0x100 * k), 0, 0x20});
+    QTest::newRow("150 loadable segments") << QStringList{"readelf"} << QString() << elfFile(false, false, many, 0x1001, 9100)
+                                           << 0 << 2 << false << true;
+}
+
+// ELF files made by ld, or by the test, patched where a row says: the
+// details are what readelf shows of them.
+void tst_Readers::elfDetailsAsReadelfShows()
+{
+    QFETCH(QStringList, tools);
+    QFETCH(QString, setUp);
+    QFETCH(QByteArray, made);
+    QFETCH(int, machine);
+    QFETCH(int, type);
+    QFETCH(bool, patch);
+    QFETCH(bool, loadable);
+
+    const QString missing = missingTool(tools);
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(missing + QStringLiteral(" is not here")));
+    const QString name = temp->filePath(QStringLiteral("e.elf"));
+    if (made.isEmpty())
+        QVERIFY(!shell(temp->path(), setUp).isNull());
+    else
+        QVERIFY(writeFile(name, made));
+    QByteArray file = readFile(name);
+    QVERIFY(file.size() > 64);
+    if (patch) {
+        const bool big = file.at(5) == 2;
+        for (const auto &at : {std::make_pair(16, type), std::make_pair(18, machine)}) {
+            file[at.first + (big ? 1 : 0)] = char(at.second);
+            file[at.first + (big ? 0 : 1)] = char(at.second >> 8);
+        }
+        QVERIFY(writeFile(name, file));
+    }
+    const QByteArray readelf = shell(temp->path(), QStringLiteral("readelf -h -l -W e.elf"));
+    QVERIFY(!readelf.isNull());
+    const InputReader &reader = InputReader::tell(file.left(InputReader::headSize), file.size());
+    QCOMPARE(QString(reader.name()), QStringLiteral("elf"));
+    const Reading look = readBothWays(reader, file, ReadOptions());
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(look.result, loadable ? InputReader::Read : InputReader::Damaged);
+    QCOMPARE(shown(look.details), shown(readelfDetails(readelf, machine, type, loadable)));
+}
+
+void tst_Readers::uf2Details_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<qint64>("family"); // asked for; -1: any
+    QTest::addColumn<QVariantMap>("details");
+
+    const auto passed = [](qint64 block, const char *reason) {
+        return QVariantMap{{"block", block}, {"reason", QString::fromLatin1(reason)}};
+    };
+    const auto family = [](quint32 id, qint64 blocks, const char *name) {
+        QVariantMap entry{{"id", quint64(id)}, {"blocks", blocks}};
+        if (name)
+            entry.insert("name", QString::fromLatin1(name));
+        return entry;
+    };
+    // Flags: 0x1 not main flash, 0x1000 a file container, 0x2000 a family.
+    const QByteArray mixed = uf2Block(0, 6, 0x2000, 0x10000000, "a", 0xE48BFF56)
+                             + uf2Block(1, 6, 0x2001, 0x20000000, "b", 0xE48BFF56) + uf2Block(2, 6, 0x1000, 0, "file.txt")
+                             + uf2Block(3, 6, 0x2000, 0x10000100, "c", 0x12345678) + uf2Block(4, 6, 0, 0x3000, "d")
+                             + uf2Block(5, 6, 0x2000, 0x10000200, "e", 0xE48BFF56);
+    const QVariantList families{family(0xE48BFF56, 3, "rp2040"), family(0x12345678, 1, nullptr)};
+    const QVariantList always{passed(1, "not for the main flash"), passed(2, "a file for the boot loader's file system")};
+    QTest::newRow("any family: other memories and files passed over")
+        << mixed << qint64(-1)
+        << QVariantMap{{"blocks", qint64(6)}, {"families", families}, {"passedOver", always}, {"passedOverCount", qint64(2)}};
+    QTest::newRow("one family: others, and blocks of none, passed over too")
+        << mixed << qint64(0xE48BFF56)
+        << QVariantMap{{"blocks", qint64(6)},
+                       {"families", families},
+                       {"passedOver",
+                        always
+                            + QVariantList{passed(3, "of family 0x12345678, not the one asked for"),
+                                           passed(4, "of no family, where one was asked for")}},
+                       {"passedOverCount", qint64(4)}};
+    QTest::newRow("UF2 files of two families one after the other")
+        << uf2Block(0, 2, 0x2000, 0x1000, "a", 0x68ED2B88) + uf2Block(1, 2, 0x2000, 0x1100, "b", 0x68ED2B88)
+               + uf2Block(0, 1, 0x2000, 0x10000000, "c", 0xE48BFF59)
+        << qint64(0x68ED2B88)
+        << QVariantMap{{"blocks", qint64(3)},
+                       {"families", QVariantList{family(0x68ED2B88, 2, "samd21"), family(0xE48BFF59, 1, "rp2350")}},
+                       {"passedOver", QVariantList{passed(2, "of family 0xE48BFF59, not the one asked for")}},
+                       {"passedOverCount", qint64(1)}};
+    QTest::newRow("blocks without a family")
+        << uf2Block(0, 2, 0, 0x1000, "a") + uf2Block(1, 2, 0, 0x1100, "b") << qint64(-1)
+        << QVariantMap{{"blocks", qint64(2)}, {"families", QVariantList()}, {"passedOver", QVariantList()},
+                       {"passedOverCount", qint64(0)}};
+    // 250 blocks, each of a family of its own, every other one for another
+    // memory: the lists stop, the counts go on.
+    QByteArray many;
+    QVariantList manyFamilies;
+    QVariantList manyPassed;
+    for (quint32 k = 0; k < 250; ++k) {
+        many += uf2Block(k, 250, 0x2000 | (k % 2), 0x100 * k, "x", 0xF0000000 + k);
+        if (manyFamilies.size() < InputContent::listedAtMost)
+            manyFamilies << family(0xF0000000 + k, 1, nullptr);
+        if (k % 2 && manyPassed.size() < InputContent::listedAtMost)
+            manyPassed << passed(k, "not for the main flash");
+    }
+    QTest::newRow("more families and blocks passed over than are listed")
+        << many << qint64(-1)
+        << QVariantMap{{"blocks", qint64(250)}, {"families", manyFamilies}, {"moreFamilies", true},
+                       {"passedOver", manyPassed}, {"passedOverCount", qint64(125)}};
+}
+
+// UF2 blocks made here: how many, of which families, which were passed over
+// and why.
+void tst_Readers::uf2Details()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(qint64, family);
+    QFETCH(QVariantMap, details);
+
+    ReadOptions options;
+    options.uf2Family = family;
+    const Reading look = readBothWays(*InputReader::find(QStringLiteral("uf2")), file, options);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(look.result, InputReader::Read);
+    QCOMPARE(shown(look.details), shown(details));
 }
 
 QTEST_GUILESS_MAIN(tst_Readers)
