@@ -5,6 +5,7 @@
 #include "Address.h"
 #include "Files.h"
 #include "Limits.h"
+#include "Records.h"
 #include "TempFolder.h"
 #include "input/Sources.h"
 
@@ -55,6 +56,8 @@ private slots:
 
     void collectRows_data();
     void collectRows();
+    void refusalsNameFileAndRow_data();
+    void refusalsNameFileAndRow();
     void unchangedSinceTheCheck_data();
     void unchangedSinceTheCheck();
     void filesStayOpenUntilWritten();
@@ -122,6 +125,80 @@ void tst_Sources::collectRows()
         got << QString::number(sources.input(k).row);
     QCOMPARE(got.join(QLatin1Char(' ')), order);
     QCOMPARE(log, QStringList());
+}
+
+void tst_Sources::refusalsNameFileAndRow_data()
+{
+    QTest::addColumn<QStringList>("rows"); // "name@address", address "-": own; the files that are there: a, h
+    QTest::addColumn<QByteArray>("h");     // what h holds
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("line");     // %1: the folder; empty: the line as the reader words it
+
+    using K = Refusal::Kind;
+    const QByteArray hexEnd = hexRecord(1, 0, {});
+    // Opened in address order, refused by the row the file has.
+    QTest::newRow("a file that is not there, read first") << QStringList{"a@3000", "h@2000", "none@1000"} << QByteArray("h")
+                                                          << int(K::CannotOpen) << 3 << "none"
+                                                          << "Error!!!Cannot open file%1/none!";
+    QTest::newRow("a record file that holds nothing") << QStringList{"a@1000", "h@-"} << hexEnd << int(K::CannotRead) << 2
+                                                      << "h" << "Error!!!Cannot read %1/h: it holds no data!";
+    QTest::newRow("a damaged record file") << QStringList{"h@-", "a@1000"} << hexRecord(0, 0, "\x01") + ":0100010001FF\n" + hexEnd
+                                           << int(K::CannotRead) << 1 << "h" << "";
+    QTest::newRow("an address twice, the later row") << QStringList{"a@1000", "h@1000"} << hexEnd
+                                                     << int(K::DuplicateAddress) << 2 << "h"
+                                                     << "Error!!!The address of file2 is duplicated!";
+}
+
+// SourceSet's refusals on their own, outside a merge: the file as its row
+// names it, and that row.
+void tst_Sources::refusalsNameFileAndRow()
+{
+    QFETCH(QStringList, rows);
+    QFETCH(QByteArray, h);
+    QFETCH(int, kind);
+    QFETCH(int, row);
+    QFETCH(QString, file);
+    QFETCH(QString, line);
+
+    QVERIFY(writeFile(dir->filePath(QStringLiteral("a")), QByteArray(16, 'a')));
+    QVERIFY(writeFile(dir->filePath(QStringLiteral("h")), h));
+    QVector<MergeRow> merged;
+    for (const QString &text : std::as_const(rows)) {
+        const QString address = text.section(QLatin1Char('@'), 1);
+        MergeRow r = Address::windowRow(true, dir->filePath(text.section(QLatin1Char('@'), 0, 0)), address);
+        if (address == QLatin1String("-"))
+            r.address = MergeAddress::own();
+        merged.append(r);
+    }
+    QStringList lines;
+    QVector<Refusal> refusals;
+    const Messages::Log log = Messages::Log([&lines](const QString &text) { lines << text; }).watched([&](const Refusal &r) {
+        refusals << r;
+        // Told before the line is.
+        QCOMPARE(lines.size(), refusals.size() - 1);
+    });
+    SourceSet sources(log);
+    sources.setDetectFormats(true);
+    bool ok = sources.collect(merged);
+    if (ok)
+        sources.tellFormats();
+    for (int k = 0; ok && k < sources.count(); ++k) {
+        InputContent content;
+        ok = sources.open(k) && sources.read(k, 0x10000, content);
+    }
+    QVERIFY(!ok);
+    QCOMPARE(refusals.size(), 1);
+    const Refusal &r = refusals.first();
+    QCOMPARE(int(r.kind), kind);
+    QCOMPARE(r.row, row);
+    QCOMPARE(r.file, dir->filePath(file));
+    QCOMPARE(lines, QStringList{r.line()});
+    if (!line.isEmpty())
+        QCOMPARE(r.line(), line.contains(QLatin1String("%1")) ? line.arg(dir->path()) : line);
+    else
+        QVERIFY2(r.line().startsWith(QStringLiteral("Error!!!Cannot read %1: ").arg(r.file)), qPrintable(r.line()));
 }
 
 void tst_Sources::unchangedSinceTheCheck_data()
