@@ -4,10 +4,14 @@
 // bytes, every byte readable where the segment says; and an image from
 // records, written back out as Intel HEX and read again, gives the same
 // bytes. TI-TXT is also read with its first line stretched across the end of
-// a part.
+// a part. Every input is read again with the details a look inside a file
+// gathers (UF2 also with a family asked for): they change nothing a merge
+// reads, a merge gets none, and their lists stay bounded.
 
 #include "FuzzSupport.h"
 #include "writers/ImageWriter.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -81,6 +85,63 @@ void acrossParts(const uint8_t *data, size_t size)
         fault("a TI-TXT line read across two parts gives another outcome");
 }
 
+// Lists in the details, at any depth, hold at most listedAtMost entries.
+bool bounded(const QVariant &value)
+{
+    if (value.userType() == QMetaType::QVariantMap) {
+        const QVariantMap map = value.toMap();
+        return std::all_of(map.cbegin(), map.cend(), bounded);
+    }
+    if (value.userType() == QMetaType::QVariantList) {
+        const QVariantList list = value.toList();
+        return list.size() <= InputContent::listedAtMost && std::all_of(list.cbegin(), list.cend(), bounded);
+    }
+    return true;
+}
+
+bool sameSegments(const QVector<MergeSegment> &a, const QVector<MergeSegment> &b)
+{
+    return std::equal(a.cbegin(), a.cend(), b.cbegin(), b.cend(), [](const MergeSegment &x, const MergeSegment &y) {
+        return x.address == y.address && x.size == y.size && x.dataOffset == y.dataOffset && x.inStore == y.inStore;
+    });
+}
+
+// The bytes read as a merge reads them and with the details: the same
+// outcome, problem, segments (each store from its start) and start address.
+void sameWithDetails(const InputReader &reader, const uint8_t *data, size_t size, ReadOptions options)
+{
+    static ScratchStore stores[2];
+    MemoryBytes bytes(reinterpret_cast<const char *>(data), qint64(size));
+    InputContent contents[2];
+    QString problems[2];
+    InputReader::Result results[2];
+    for (int details = 0; details < 2; ++details) {
+        stores[details].truncate(0);
+        options.details = details == 1;
+        results[details] = reader.read(bytes, stores[details], options, contents[details], problems[details]);
+    }
+    if (!contents[0].details.isEmpty())
+        fault("a merge's read gathered details");
+    if (results[0] != results[1] || problems[0] != problems[1])
+        fault("the details change how a read ends");
+    if (!sameSegments(contents[0].segments, contents[1].segments) || contents[0].hasStartAddress != contents[1].hasStartAddress
+        || contents[0].startAddress != contents[1].startAddress)
+        fault("the details change what is read");
+    if (results[1] == InputReader::Read && contents[1].details.isEmpty())
+        fault("a file read gave no details");
+    if (!bounded(contents[1].details))
+        fault("a list in the details is longer than its bound");
+    for (const MergeSegment &s : contents[0].segments) {
+        if (!s.inStore)
+            continue;
+        QByteArray first(int(s.size), '\0');
+        QByteArray second(int(s.size), '\0');
+        if (stores[0].readAt(s.dataOffset, first.data(), s.size) != s.size
+            || stores[1].readAt(s.dataOffset, second.data(), s.size) != s.size || first != second)
+            fault("the details change the bytes decoded");
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -94,6 +155,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     store.truncate(0);
     if (QLatin1String(FUZZ_READER) == QLatin1String("ti-txt"))
         acrossParts(data, size);
+    sameWithDetails(*reader, data, size, ReadOptions());
+    if (QLatin1String(FUZZ_READER) == QLatin1String("uf2")) {
+        ReadOptions family;
+        family.uf2Family = 0xE48BFF56;
+        sameWithDetails(*reader, data, size, family);
+    }
     MemoryBytes bytes(reinterpret_cast<const char *>(data), qint64(size));
     InputContent content;
     QString problem;
