@@ -54,6 +54,7 @@ struct SourceSet::Source
     bool stream = false;
     FileIdentity identity;
     qint64 checkedSize = 0;  // of a file on disk, when it was opened
+    qint64 checkedWrite = -1; // when it was last written then
     QByteArray head;         // a stream's first bytes, read to tell it
     bool headIsAll = false;  // the stream ended within them
     // A stream that starts with more blank lines than a head holds: those

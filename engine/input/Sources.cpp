@@ -124,6 +124,7 @@ bool SourceSet::openFile(Source &source)
     source.stream = source.file.isStream();
     source.identity = source.file.identity();
     source.checkedSize = source.file.size();
+    source.checkedWrite = source.file.lastWritten();
     source.kept = true;
     ++keptOpen;
     return true;
@@ -449,7 +450,10 @@ bool SourceSet::unchanged(int k)
     const bool reopened = !source.file.isOpen();
     if (reopened && !reopen(source))
         return false;
-    const bool same = source.file.currentSize() == source.checkedSize && source.file.stillNamed(source.input.name);
+    // Written over in place, even at the same size, it is no longer the file
+    // that was checked: its bytes would mix old and new.
+    const bool same = source.file.currentSize() == source.checkedSize && source.file.lastWritten() == source.checkedWrite
+                      && source.file.stillNamed(source.input.name);
     if (reopened && keptOpen > budget)
         park(source);
     return same;

@@ -91,7 +91,8 @@ public:
             stores[segment.store].prefetch(segment.dataOffset);
     }
     // Whether input k is still the file that was checked: the same file under
-    // its name, readable, of the same size. Streams are, being copied.
+    // its name, readable, of the same size, not written since it was opened.
+    // Streams are, being copied.
     bool unchanged(int k);
     // The files on disk that are merged, which the output must not be.
     QVector<FileIdentity> identities() const;

@@ -51,6 +51,10 @@ public:
     FileIdentity identity() const { return id; }
     // The size the open file has now; -1 when it cannot be told.
     qint64 currentSize() const;
+    // When its content last changed, as the system keeps it (in its own
+    // units); -1 when it cannot be told. A file written over in place, its
+    // size unchanged, tells itself by this.
+    qint64 lastWritten() const;
     // Whether name still leads to this very file and the process may still
     // read it there: a file that was removed, replaced or made unreadable
     // since it was opened is not the one the user meant any more.

@@ -92,6 +92,14 @@ qint64 SourceFile::currentSize() const
     return native != noFile && fstat(int(native), &st) == 0 ? qint64(st.st_size) : -1;
 }
 
+qint64 SourceFile::lastWritten() const
+{
+    struct stat st;
+    if (native == noFile || fstat(int(native), &st) != 0)
+        return -1;
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + qint64(st.st_mtim.tv_nsec);
+}
+
 bool SourceFile::stillNamed(const QString &name) const
 {
     const QByteArray path = QFile::encodeName(name);

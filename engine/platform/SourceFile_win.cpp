@@ -61,6 +61,14 @@ qint64 SourceFile::currentSize() const
     return native != noFile && GetFileSizeEx(handleOf(native), &size) ? qint64(size.QuadPart) : -1;
 }
 
+qint64 SourceFile::lastWritten() const
+{
+    FILETIME written;
+    if (native == noFile || !GetFileTime(handleOf(native), nullptr, nullptr, &written))
+        return -1;
+    return qint64((quint64(written.dwHighDateTime) << 32) | written.dwLowDateTime);
+}
+
 bool SourceFile::stillNamed(const QString &name) const
 {
     // Removed while we hold it: its name lingers until the last handle goes.

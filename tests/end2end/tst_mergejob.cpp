@@ -9,6 +9,7 @@
 #include "Rows.h"
 #include "TempFolder.h"
 #include "fields/FieldSpec.h"
+#include "output/OutputFile.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -407,21 +408,42 @@ void tst_MergeJob::hashOfTheWrittenImage()
     QCOMPARE(job.outputSha256(), hash ? QCryptographicHash::hash(image, QCryptographicHash::Sha256) : QByteArray());
 }
 
+namespace {
+
+// A source written over in place, at its size, once the output has taken
+// this many bytes.
+QString rewrittenFile;
+qint64 rewriteAt = -1;
+void rewriteSource(qint64 offset, char *, qint64)
+{
+    if (rewriteAt < 0 || offset < rewriteAt)
+        return;
+    rewriteAt = -1;
+    QFile file(rewrittenFile);
+    if (file.open(QIODevice::ReadWrite))
+        file.write(QByteArray(int(file.size()), 'B'));
+}
+
+} // namespace
+
 void tst_MergeJob::sourceChangedAfterTheCheck_data()
 {
     QTest::addColumn<bool>("secondThread");
-    QTest::addColumn<bool>("grow");
+    QTest::addColumn<QString>("change");
 
-    QTest::newRow("shrank, one thread") << false << false;
-    QTest::newRow("grew, one thread") << false << true;
-    QTest::newRow("shrank, two threads") << true << false;
-    QTest::newRow("grew, two threads") << true << true;
+    for (const bool thread : {false, true}) {
+        const char *how = thread ? "two threads" : "one thread";
+        QTest::addRow("shrank, %s", how) << thread << "shrink";
+        QTest::addRow("grew, %s", how) << thread << "grow";
+        QTest::addRow("written over at its size, %s", how) << thread << "same size";
+        QTest::addRow("written over at its size while it is read, %s", how) << thread << "while written";
+    }
 }
 
 void tst_MergeJob::sourceChangedAfterTheCheck()
 {
     QFETCH(bool, secondThread);
-    QFETCH(bool, grow);
+    QFETCH(QString, change);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -429,21 +451,37 @@ void tst_MergeJob::sourceChangedAfterTheCheck()
     const QString b = dir.filePath(QStringLiteral("b.bin"));
     const QString out = dir.filePath(QStringLiteral("out.bin"));
     QVERIFY(writeBytes(a, QByteArray(1000, 'a')));
-    QVERIFY(writeBytes(b, QByteArray(3000, 'b')));
+    QVERIFY(writeBytes(b, QByteArray(3 << 20, 'b')));
+    // Written long ago: a change now shows in its time, whatever the clock's
+    // grain.
+    QFile old(b);
+    QVERIFY(old.open(QIODevice::ReadWrite)
+            && old.setFileTime(QDateTime(QDate(2020, 1, 1), QTime(0, 0)), QFileDevice::FileModificationTime));
+    old.close();
     QVERIFY(writeBytes(out, "old"));
 
     QStringList log;
     MergeJob job({windowRow(a, QStringLiteral("1000")), windowRow(b, QStringLiteral("2000"))}, out,
                  [&log](const QString &line) { log << line; }, hashing(secondThread));
     QVERIFY(job.check());
-    // The later file changes between the check and the read: its bytes would
-    // no longer match the layout.
-    QVERIFY(grow ? writeBytes(b, "more", QIODevice::Append) : QFile(b).resize(10));
-    QVERIFY(!job.write());
+    // The later file changes between the check and the read, or while it is
+    // read: its bytes would no longer match the layout, or mix old and new.
+    if (change == QLatin1String("grow"))
+        QVERIFY(writeBytes(b, "more", QIODevice::Append));
+    else if (change == QLatin1String("shrink"))
+        QVERIFY(QFile(b).resize(10));
+    else if (change == QLatin1String("same size"))
+        QVERIFY(writeBytes(b, QByteArray(3 << 20, 'B')));
+    rewrittenFile = b;
+    rewriteAt = change == QLatin1String("while written") ? qint64(1) << 20 : -1;
+    OutputFile::setWriteSeam(rewriteSource);
+    const bool written = job.write();
+    OutputFile::setWriteSeam(nullptr);
+    QVERIFY(!written);
     QCOMPARE(log, QStringList() << QStringLiteral("Begin to merge...") << QStringLiteral("Error!!!Fail to read file%1!").arg(b));
-    QFile old(out);
-    QVERIFY(old.open(QIODevice::ReadOnly));
-    QCOMPARE(old.readAll(), QByteArray("old"));
+    QFile kept(out);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("old"));
 }
 
 void tst_MergeJob::secondThreadGivesTheSameImage()
