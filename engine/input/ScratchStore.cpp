@@ -6,8 +6,11 @@
 
 static constexpr qint64 bufferSize = qint64(1) << 20;
 // A view reaches this far: small beside a 32-bit process's address space,
-// large beside what one read asks for.
+// large beside what one read asks for. A 64-bit process views the whole
+// store at once: pieces scattered over more than one window would otherwise
+// map one window after another, a piece at a time.
 static constexpr qint64 viewSpan = qint64(64) << 20;
+static constexpr bool wholeView = sizeof(void *) >= 8;
 // Reads this large are not worth keeping a copy of.
 static constexpr qint64 largeRead = qint64(64) << 10;
 
@@ -121,8 +124,8 @@ qint64 ScratchStore::readAt(qint64 offset, char *data, qint64 size)
         return size;
     }
     dropView();
-    const qint64 start = offset - offset % (viewSpan / 2);
-    viewSize = qMin(viewSpan, fileEnd - start);
+    const qint64 start = wholeView ? 0 : offset - offset % (viewSpan / 2);
+    viewSize = wholeView ? fileEnd : qMin(viewSpan, fileEnd - start);
     view = file.mapView(start, viewSize);
     viewStart = start;
     if (!view || !viewCovers(offset, size)) {
