@@ -121,14 +121,37 @@ bool readPairs(const QStringList &pairs, CliOptions &options, QString *error)
     return true;
 }
 
-// The parser the table describes.
-void describe(QCommandLineParser &parser)
+bool takes(const CliOption &option, CliOptions::Command command)
 {
-    parser.setApplicationDescription(cliDescription());
-    for (const CliOption &option : cliOptionTable())
-        parser.addOption(QCommandLineOption(option.names, option.help, option.valueName));
-    const CliPositional pairs = cliPairsArgument();
-    parser.addPositionalArgument(pairs.name, pairs.help, pairs.syntax);
+    return (option.commands & CliCommand::bit(command)) != 0;
+}
+
+// The parser the table describes, for one command.
+void describe(QCommandLineParser &parser, const CliCommand &command)
+{
+    parser.setApplicationDescription(command.word.isEmpty() ? cliDescription() : command.description);
+    for (const CliOption &option : cliOptionTable()) {
+        if (takes(option, command.command))
+            parser.addOption(QCommandLineOption(option.names, option.help, option.valueName));
+    }
+    if (!command.word.isEmpty())
+        parser.addPositionalArgument(command.word, QStringLiteral("The command."), command.word);
+    parser.addPositionalArgument(command.files.name, command.files.help, command.files.syntax);
+}
+
+// The files a command looks at, as many as it takes.
+bool readFiles(const QStringList &files, const CliCommand &command, CliOptions &options, QString *error)
+{
+    if (files.size() < command.fewestFiles || (command.mostFiles >= 0 && files.size() > command.mostFiles))
+        return usage(error, QStringLiteral("%1 takes %2").arg(command.word, command.files.syntax));
+    for (const QString &name : files) {
+        if (name.isEmpty())
+            return usage(error, QStringLiteral("%1: a file name is empty").arg(command.word));
+    }
+    options.files = files;
+    if (command.command == CliOptions::Command::Verify && !options.wantMap)
+        return usage(error, QStringLiteral("verify needs --map MAP.json, the map the merge wrote"));
+    return true;
 }
 
 // Text for troff: its own escapes and a leading dot kept as text.
@@ -144,12 +167,24 @@ QString troff(QString text)
 
 bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString *error)
 {
+    // A command word first; no hexadecimal address is spelt like one.
+    const CliCommand *command = &cliCommand(CliOptions::Command::Merge);
+    for (const CliCommand &c : cliCommands()) {
+        if (!c.word.isEmpty() && arguments.size() > 1 && arguments.at(1) == c.word)
+            command = &c;
+    }
+    options.command = command->command;
+    QStringList given = arguments;
+    if (!command->word.isEmpty())
+        given.removeAt(1);
     QCommandLineParser parser;
-    describe(parser);
-    if (!parser.parse(arguments))
+    describe(parser, *command);
+    if (!parser.parse(given))
         return usage(error, parser.errorText());
     // Each option as given, in the table's order; help and version first.
     for (const CliOption &option : cliOptionTable()) {
+        if (!takes(option, command->command))
+            continue;
         const QString name = option.names.last();
         if (!parser.isSet(name))
             continue;
@@ -170,6 +205,8 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString
     }
 
     const QStringList pairs = parser.positionalArguments();
+    if (!command->word.isEmpty())
+        return readFiles(pairs, *command, options, error);
     if (options.settingsGiven) {
         if (!pairs.isEmpty())
             return usage(error, QStringLiteral("give either --settings or ADDR FILE pairs, not both"));
@@ -222,19 +259,46 @@ QStringList dashedNames(const CliOption &option)
     return out;
 }
 
+namespace {
+
+// One option's entry: its names in bold, its value's name in italics.
+QString manPageEntry(const CliOption &option)
+{
+    QStringList names;
+    for (const QString &name : dashedNames(option))
+        names << troff(name);
+    const QString head = option.valueName.isEmpty()
+                             ? QStringLiteral(".TP\n.B \"%1\"\n").arg(names.join(QLatin1String(", ")))
+                             : QStringLiteral(".TP\n.BI \"%1 \" \"%2\"\n").arg(names.join(QLatin1String(", ")), troff(option.valueName));
+    return head + troff(option.help) + QLatin1Char('\n');
+}
+
+} // namespace
+
 QString manPageOptions()
 {
     QString page;
     for (const CliOption &option : cliOptionTable()) {
-        QStringList names;
-        for (const QString &name : dashedNames(option))
-            names << troff(name);
-        // The names in bold, the value's name in italics.
-        if (option.valueName.isEmpty())
-            page += QStringLiteral(".TP\n.B \"%1\"\n").arg(names.join(QLatin1String(", ")));
-        else
-            page += QStringLiteral(".TP\n.BI \"%1 \" \"%2\"\n").arg(names.join(QLatin1String(", ")), troff(option.valueName));
-        page += troff(option.help) + QLatin1Char('\n');
+        if (takes(option, CliOptions::Command::Merge))
+            page += manPageEntry(option);
+    }
+    return page;
+}
+
+QString manPageCommands()
+{
+    QString page;
+    for (const CliCommand &command : cliCommands()) {
+        if (command.word.isEmpty())
+            continue;
+        page += QStringLiteral(".SS \"%1 %2\"\n").arg(command.word, troff(command.synopsis));
+        const QStringList paragraphs = command.description.split(QLatin1Char('\n'));
+        for (int i = 0; i < paragraphs.size(); ++i)
+            page += (i ? QStringLiteral(".PP\n") : QString()) + troff(paragraphs.at(i)) + QLatin1Char('\n');
+        for (const CliOption &option : cliOptionTable()) {
+            if (takes(option, command.command) && !option.names.contains(QLatin1String("help")))
+                page += manPageEntry(option);
+        }
     }
     return page;
 }

@@ -15,6 +15,14 @@ struct CliOptions
     enum class Action { Merge, Help, Version };
     Action action = Action::Merge;
     QString helpText;
+    // What the first argument asks for: a merge (no command word), or to
+    // look inside files, tell two apart, check one against its map.
+    enum class Command { Merge, Info, Compare, Verify };
+    Command command = Command::Merge;
+    QStringList files;   // a command's files, in order
+    bool json = false;   // a command's result as one JSON document
+    bool fillGiven = false;
+    bool baseGiven = false;
 
     QVector<MergeRow> rows;
     MergeOptions merge; // for the engine; its defaults are the window's rules
@@ -45,6 +53,13 @@ struct CliCompletion
     QStringList (*words)();
 };
 
+// The positional arguments, as --help shows them.
+struct CliPositional
+{
+    QString name;
+    QString help;
+    QString syntax;
+};
 // One option of the command line: the one place it is named. The table feeds
 // the parser, --help, the manual page's OPTIONS section and the shell's
 // completion.
@@ -60,19 +75,32 @@ struct CliOption
     // Given as often as needed, each value applied; an option that takes a
     // value and does not repeat is given once, a second value a usage error.
     bool repeats = false;
+    // The commands that take it (CliCommand::bit of each).
+    unsigned commands = 1;
 };
+
+// A command given as the first argument instead of a merge's arguments: its
+// word, what --help says of it, and what it takes besides its options.
+struct CliCommand
+{
+    CliOptions::Command command;
+    QString word;        // "info"; empty for the merge
+    QString synopsis;    // "[--json] FILE..."
+    QString description; // what it does and its exit status
+    CliPositional files; // its arguments
+    int fewestFiles;
+    int mostFiles;       // -1: any number
+    static unsigned bit(CliOptions::Command command) { return 1u << unsigned(command); }
+};
+const QVector<CliCommand> &cliCommands();
+const CliCommand &cliCommand(CliOptions::Command command);
+// The manual page's COMMANDS section, in troff.
+QString manPageCommands();
 
 // In the order --help and the manual list them, which is also the order they
 // are applied and checked in.
 const QVector<CliOption> &cliOptionTable();
 
-// The positional arguments, as --help shows them.
-struct CliPositional
-{
-    QString name;
-    QString help;
-    QString syntax;
-};
 CliPositional cliPairsArgument();
 QString cliDescription();
 

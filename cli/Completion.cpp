@@ -8,32 +8,50 @@
 // files.
 QString bashCompletion()
 {
-    QStringList all;
+    // Each option as "COMMAND:NAME" (the merge's command is empty), so that
+    // one case tells what a word is after any command.
     QStringList valued;
     QString values;
-    for (const CliOption &option : cliOptionTable()) {
-        const QStringList names = dashedNames(option);
-        all << names;
-        if (option.valueName.isEmpty())
-            continue;
-        valued << names;
-        const QString pattern = names.join(QLatin1Char('|'));
-        switch (option.completion.kind) {
-        case CliCompletion::Nothing:
-            break;
-        case CliCompletion::FileName:
-            values += QStringLiteral("        %1) _MergeFileCli_files \"$cur\" ;;\n").arg(pattern);
-            break;
-        case CliCompletion::Word: {
-            const QStringList words = option.completion.words();
-            bool goesOn = false;
-            for (const QString &word : words)
-                goesOn = goesOn || word.endsWith(QLatin1Char('@'));
-            values += QStringLiteral("        %1) _MergeFileCli_words \"%2\" \"$cur\" %3 ;;\n")
-                          .arg(pattern, words.join(QLatin1Char(' ')), goesOn ? QStringLiteral("on") : QStringLiteral("end"));
-            break;
+    QString lists; // the option names each command offers
+    QStringList words;
+    for (const CliCommand &command : cliCommands()) {
+        QStringList all;
+        for (const CliOption &option : cliOptionTable()) {
+            if (!(option.commands & CliCommand::bit(command.command)))
+                continue;
+            const QStringList names = dashedNames(option);
+            all << names;
+            if (option.valueName.isEmpty())
+                continue;
+            QStringList keyed;
+            for (const QString &name : names)
+                keyed << command.word + QLatin1Char(':') + name;
+            valued << keyed;
+            const QString pattern = keyed.join(QLatin1Char('|'));
+            switch (option.completion.kind) {
+            case CliCompletion::Nothing:
+                break;
+            case CliCompletion::FileName:
+                values += QStringLiteral("        %1) _MergeFileCli_files \"$cur\" ;;\n").arg(pattern);
+                break;
+            case CliCompletion::Word: {
+                const QStringList offered = option.completion.words();
+                bool goesOn = false;
+                for (const QString &word : offered)
+                    goesOn = goesOn || word.endsWith(QLatin1Char('@'));
+                values += QStringLiteral("        %1) _MergeFileCli_words \"%2\" \"$cur\" %3 ;;\n")
+                              .arg(pattern, offered.join(QLatin1Char(' ')),
+                                   goesOn ? QStringLiteral("on") : QStringLiteral("end"));
+                break;
+            }
+            }
         }
-        }
+        // The merge's, the default, goes last.
+        const QString list = QStringLiteral("        %1) options=\"%2\" ;;\n")
+                                 .arg(command.word.isEmpty() ? QStringLiteral("*") : command.word, all.join(QLatin1Char(' ')));
+        lists = command.word.isEmpty() ? lists + list : list + lists;
+        if (!command.word.isEmpty())
+            words << command.word;
     }
 
     QString script = QStringLiteral(
@@ -86,18 +104,25 @@ QString bashCompletion()
         "            n=$((n + 1))\n"
         "        fi\n"
         "    done\n"
-        "    local cur=${words[n - 1]} word option= value=0 pairs=0 rest=0 prefix=\n"
+        "    local cur=${words[n - 1]} word option= value=0 pairs=0 rest=0 prefix= command= first=0 options\n"
         "    COMPREPLY=()\n"
+        "    # A command given first: the options and files are its own.\n"
+        "    case ${words[0]} in\n"
+        "        %4) [ \"$n\" -gt 1 ] && command=${words[0]} first=1 ;;\n"
+        "    esac\n"
+        "    case $command in\n"
+        "%5"
+        "    esac\n"
         "    # What the words before the current one were: an option that takes a\n"
         "    # value, its value, or a word of the ADDR FILE pairs.\n"
-        "    for ((i = 0; i < n - 1; i++)); do\n"
+        "    for ((i = first; i < n - 1; i++)); do\n"
         "        word=${words[i]}\n"
         "        if [ \"$value\" = 1 ]; then\n"
         "            value=0\n"
         "        elif [ \"$rest\" = 0 ] && [ \"$word\" = \"--\" ]; then\n"
         "            rest=1\n"
         "        elif [ \"$rest\" = 0 ] && [ \"${word#-}\" != \"$word\" ] && [ \"$word\" != \"-\" ]; then\n"
-        "            case ${word%%=*} in\n"
+        "            case $command:${word%%=*} in\n"
         "                %1) [ \"${word#*=}\" = \"$word\" ] && value=1; option=$word ;;\n"
         "            esac\n"
         "        else\n"
@@ -111,16 +136,19 @@ QString bashCompletion()
         "        value=1\n"
         "    fi\n"
         "    if [ \"$value\" = 1 ]; then\n"
-        "        case $option in\n"
+        "        case $command:${option%%=*} in\n"
         "%2"
         "        esac\n"
         "    elif [ \"$rest\" = 0 ] && [ \"${cur#-}\" != \"$cur\" ]; then\n"
-        "        COMPREPLY=($(compgen -W \"%3\" -- \"$cur\"))\n"
-        "    elif [ $((pairs % 2)) = 1 ]; then\n"
-        "        _MergeFileCli_files \"$cur\" # the file after its address\n"
+        "        COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
+        "    elif [ -n \"$command\" ] || [ $((pairs % 2)) = 1 ]; then\n"
+        "        _MergeFileCli_files \"$cur\" # a command's file, or the file after its address\n"
+        "    elif [ \"$n\" = 1 ]; then\n"
+        "        COMPREPLY=($(compgen -W \"%3\" -- \"$cur\")) # a command, if not a merge's address\n"
         "    fi\n"
         "    _MergeFileCli_place \"$prefix$cur\" \"$prefix\"\n"
         "}\n"
         "complete -F _MergeFileCli MergeFileCli\n");
-    return script.arg(valued.join(QLatin1Char('|')), values, all.join(QLatin1Char(' ')));
+    return script.arg(valued.join(QLatin1Char('|')), values, words.join(QLatin1Char(' ')), words.join(QLatin1Char('|')),
+                      lists);
 }

@@ -37,6 +37,12 @@ int manPage(const QString &templatePath, const QString &outPath)
         return 1;
     }
     page.replace(placeholder, manPageOptions());
+    const QString commands = QStringLiteral(".\\\" (the commands of MergeFileCli go here)\n");
+    if (!page.contains(commands)) {
+        std::fprintf(stderr, "mergefile-docs: %s has no %s\n", qPrintable(templatePath), qPrintable(commands));
+        return 1;
+    }
+    page.replace(commands, manPageCommands());
     return write(outPath, page) ? 0 : 1;
 }
 

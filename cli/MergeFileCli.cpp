@@ -2,7 +2,9 @@
 // Same engine, same checks, same messages, same settings file; no display.
 
 #include "CliOptions.h"
+#include "Commands.h"
 #include "LayoutReport.h"
+#include "Terminal.h"
 #include "MergeJob.h"
 #include "MergeMessages.h"
 #include "Version.h"
@@ -22,54 +24,19 @@ enum ExitCode { Merged = 0, Refused = 1, UsageError = 2 };
 
 // Where the log goes: standard output, unless the image or the map does.
 FILE *logStream = stdout;
-// A reader closed standard output or standard error early, or it is full.
-bool stdoutBroken = false;
-bool stderrBroken = false;
-
 void print(FILE *stream, const QString &line)
 {
-    if (!ProcessIo::writeLine(stream, line))
-        (stream == stdout ? stdoutBroken : stderrBroken) = true;
-}
-
-// File names may hold control characters; shown as escapes, a name cannot
-// print a line of its own that a script could take for the tool's, nor
-// reverse the text after it.
-QString escaped(const QString &text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        const ushort u = c.unicode();
-        // Controls of the text's direction (marks, embeddings, overrides,
-        // isolates) would turn the rest of the line about in a terminal.
-        const bool direction = u == 0x061C || u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E)
-                               || (u >= 0x2066 && u <= 0x2069);
-        if (u >= 0x20 && u != 0x7F && !(u >= 0x80 && u <= 0x9F) && u != 0x2028 && u != 0x2029 && !direction) {
-            out += c;
-        } else if (u == '\n') {
-            out += QLatin1String("\\n");
-        } else if (u == '\r') {
-            out += QLatin1String("\\r");
-        } else if (u == '\t') {
-            out += QLatin1String("\\t");
-        } else if (u < 0x100) {
-            out += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
-        } else {
-            out += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
-        }
-    }
-    return out;
+    Terminal::writeLine(stream, line);
 }
 
 void logLine(const QString &line)
 {
-    print(logStream, escaped(line));
+    print(logStream, Terminal::escaped(line));
 }
 
 int usageError(const QString &message)
 {
-    print(stderr, escaped(QStringLiteral("MergeFileCli: %1").arg(message)));
+    print(stderr, Terminal::escaped(QStringLiteral("MergeFileCli: %1").arg(message)));
     print(stderr, QStringLiteral("Try 'MergeFileCli --help' for more information."));
     return UsageError;
 }
@@ -130,7 +97,7 @@ public:
         if (name != QLatin1String("-"))
             return file.write(data, size);
         const bool ok = std::fwrite(data, 1, size_t(size), stdout) == size_t(size);
-        stdoutBroken = stdoutBroken || !ok;
+        Terminal::outputFailed(!ok);
         return ok;
     }
 
@@ -167,7 +134,7 @@ private:
     bool toStandardOutput(Write writeTo)
     {
         const bool ok = writeTo(*this) && std::fflush(stdout) == 0;
-        stdoutBroken = stdoutBroken || !ok;
+        Terminal::outputFailed(!ok);
         return ok;
     }
 
@@ -280,15 +247,15 @@ int main(int argc, char *argv[])
     if (options.merge.toStandardOutput || options.map == QLatin1String("-"))
         logStream = stderr;
 
-    int result = merge(options);
+    int result = options.command == CliOptions::Command::Merge ? merge(options) : runCommand(options);
     // Not all that was asked for reached its reader; said where it can still
     // be read.
-    if (stdoutBroken) {
+    if (Terminal::outputBroken()) {
         print(stderr, Messages::failToWriteStandardOutput());
         result = Refused;
     }
-    if (stderrBroken) {
-        if (logStream == stdout && !stdoutBroken)
+    if (Terminal::errorBroken()) {
+        if (logStream == stdout && !Terminal::outputBroken())
             print(stdout, Messages::failToWriteStandardError());
         result = Refused;
     }

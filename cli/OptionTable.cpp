@@ -3,6 +3,7 @@
 #include "Address.h"
 #include "fields/FieldKind.h"
 #include "fields/FieldSpec.h"
+#include "input/InputReader.h"
 #include "platform/ProcessIo.h"
 #include "writers/ImageWriter.h"
 
@@ -393,6 +394,46 @@ bool applyDryRun(const QStringList &, CliOptions &options, QString *)
     return true;
 }
 
+// The commands' own options.
+bool applyJson(const QStringList &, CliOptions &options, QString *)
+{
+    options.json = true;
+    return true;
+}
+
+bool applyLookBase(const QStringList &values, CliOptions &options, QString *error)
+{
+    options.baseGiven = true;
+    return applyBase(values, options, error);
+}
+
+bool applyLookFill(const QStringList &values, CliOptions &options, QString *error)
+{
+    options.fillGiven = true;
+    return applyFill(values, options, error);
+}
+
+bool applyLookFormat(const QStringList &values, CliOptions &options, QString *error)
+{
+    const QString &name = values.last();
+    if (name != QLatin1String("auto") && !InputReader::find(name))
+        return usage(error, QStringLiteral("unknown input format %1: auto or %2")
+                                .arg(name, alternatives(InputReader::names())));
+    options.inputFormat = name;
+    return true;
+}
+
+bool applyReadMap(const QStringList &values, CliOptions &options, QString *error)
+{
+    const QString &name = values.last();
+    if (name.isEmpty())
+        return usage(error, QStringLiteral("--map needs the name of a map a merge wrote"));
+    options.wantMap = true;
+    options.mapAsGiven = name;
+    options.map = QFileInfo(name).absoluteFilePath();
+    return true;
+}
+
 // The words a shell offers for the values that are words.
 QStringList formatWords()
 {
@@ -414,6 +455,11 @@ QStringList inputFormatWords()
     return {QStringLiteral("auto"), QStringLiteral("raw")};
 }
 
+QStringList lookFormatWords()
+{
+    return QStringList{QStringLiteral("auto")} + InputReader::names();
+}
+
 QStringList fieldWords() // the kind, then the user's address
 {
     QStringList words;
@@ -426,8 +472,13 @@ QStringList fieldWords() // the kind, then the user's address
 
 const QVector<CliOption> &cliOptionTable()
 {
+    using Command = CliOptions::Command;
+    const auto bit = [](Command c) { return CliCommand::bit(c); };
+    const unsigned lookCommands = bit(Command::Info) | bit(Command::Compare) | bit(Command::Verify);
+    const unsigned allCommands = bit(Command::Merge) | lookCommands;
     static const QVector<CliOption> table{
-        {{QStringLiteral("h"), QStringLiteral("help")}, {}, QStringLiteral("Show the options and exit."), applyHelp, {}},
+        {{QStringLiteral("h"), QStringLiteral("help")}, {}, QStringLiteral("Show the options and exit."), applyHelp, {},
+         false, allCommands},
         {{QStringLiteral("v"), QStringLiteral("version")}, {}, QStringLiteral("Show the version and exit."), applyVersion, {}},
         {{QStringLiteral("settings")},
          QStringLiteral("path"),
@@ -517,6 +568,39 @@ const QVector<CliOption> &cliOptionTable()
         {{QStringLiteral("layout")}, {}, QStringLiteral("Print the image map before merging."), applyLayout, {}},
         {{QStringLiteral("dry-run")}, {}, QStringLiteral("Run every check, the output's too, and print the map; write no image."),
          applyDryRun, {}},
+        // The commands'.
+        {{QStringLiteral("json")}, {}, QStringLiteral("Give the result as one JSON document on standard output."),
+         applyJson, {}, false, lookCommands},
+        {{QStringLiteral("base")},
+         QStringLiteral("addr"),
+         QStringLiteral("Where a raw file's first byte lies (hexadecimal, 1000 by default, where a merge puts it)."),
+         applyLookBase, {}, false, bit(CliOptions::Command::Info) | bit(CliOptions::Command::Compare)},
+        {{QStringLiteral("input-format")},
+         QStringLiteral("auto|format"),
+         QStringLiteral("auto (the default) tells each file's format by the rule a merge follows; a format's name (%1) "
+                        "reads every file as that format.")
+             .arg(InputReader::names().join(QLatin1String(", "))),
+         applyLookFormat, {CliCompletion::Word, lookFormatWords}, false,
+         bit(CliOptions::Command::Info) | bit(CliOptions::Command::Compare)},
+        {{QStringLiteral("fill")},
+         QStringLiteral("byte"),
+         QStringLiteral("The byte of the flat image's holes, whose CRC-32 and SHA-256 are shown (hexadecimal, FF by "
+                        "default)."),
+         applyLookFill, {}, false, bit(CliOptions::Command::Info)},
+        {{QStringLiteral("fill")},
+         QStringLiteral("byte"),
+         QStringLiteral("A hole compares equal to bytes of this value (hexadecimal): a flat image with its gaps "
+                        "filled equals the file with holes it came from."),
+         applyLookFill, {}, false, bit(CliOptions::Command::Compare)},
+        {{QStringLiteral("map")},
+         QStringLiteral("file"),
+         QStringLiteral("The map a merge wrote (--map): each range also names the file (row and name), field (kind "
+                        "and address) or fill of that merge whose bytes it touches."),
+         applyReadMap, {CliCompletion::FileName, nullptr}, false, bit(CliOptions::Command::Compare)},
+        {{QStringLiteral("map")},
+         QStringLiteral("file"),
+         QStringLiteral("The map the merge wrote (--map), which says what the image must hold; required."),
+         applyReadMap, {CliCompletion::FileName, nullptr}, false, bit(CliOptions::Command::Verify)},
     };
     return table;
 }
@@ -537,5 +621,49 @@ QString cliDescription()
                           "0x1000), from 0 to FFFFFFFF. A raw file lies at ADDR; an Intel HEX, S-record, ELF,\n"
                           "UF2 or TI-TXT file is moved so that its lowest address lies at ADDR, or stays at its\n"
                           "own addresses with ADDR -.\n"
-                          "Exit status: 0 merged, 1 refused or failed, 2 usage error.");
+                          "Exit status: 0 merged, 1 refused or failed, 2 usage error.\n"
+                          "Given first instead, a command looks at images: info FILE..., compare A B, verify --map\n"
+                          "MAP.json [IMAGE] (MergeFileCli COMMAND --help says more).");
+}
+
+const QVector<CliCommand> &cliCommands()
+{
+    using Command = CliOptions::Command;
+    static const QVector<CliCommand> commands{
+        {Command::Merge, QString(), QString(), QString(), cliPairsArgument(), 0, -1},
+        {Command::Info, QStringLiteral("info"), QStringLiteral("[options] FILE..."),
+         QStringLiteral("Shows what each file holds, read as a merge reads it: its format and what told it, its length "
+                        "and data bytes, its runs (each contiguous range) and the holes between them, its lowest and "
+                        "highest address, its start address where it has one, the CRC-32 and SHA-256 of its data "
+                        "bytes in address order (what a map gives the same file) and of its flat image from its lowest "
+                        "to its highest address with the holes filled, and what is particular to its format. A raw "
+                        "file lies at --base.\n"
+                        "Exit status: 0 every file read, 1 a file could not be, 2 usage error."),
+         {QStringLiteral("files"), QStringLiteral("The files to look inside."), QStringLiteral("FILE...")}, 1, -1},
+        {Command::Compare, QStringLiteral("compare"), QStringLiteral("[options] A B"),
+         QStringLiteral("Tells whether two images hold the same bytes at the same addresses, whatever their formats: "
+                        "lists every range where both have bytes and they differ, every range that only A or only B "
+                        "has, and a start address that differs, with counts.\n"
+                        "Exit status: 0 the same, 1 they differ, 2 trouble (a file that cannot be read, usage)."),
+         {QStringLiteral("files"), QStringLiteral("The two images."), QStringLiteral("A B")}, 2, 2},
+        {Command::Verify, QStringLiteral("verify"), QStringLiteral("--map MAP.json [options] [IMAGE]"),
+         QStringLiteral("Checks an image against the map of the merge that made it: the output's length and SHA-256; "
+                        "the image read in the map's format, its flat image's length, CRC-32 and SHA-256; every "
+                        "file's data at its segments; every field's bytes, as the map gives them and worked out again "
+                        "from the image. IMAGE is by default the map's output, found from the map's own folder.\n"
+                        "Exit status: 0 all holds, 1 something does not (one line each), 2 trouble."),
+         {QStringLiteral("image"), QStringLiteral("The image to check (the map's output by default)."),
+          QStringLiteral("[IMAGE]")},
+         0, 1},
+    };
+    return commands;
+}
+
+const CliCommand &cliCommand(CliOptions::Command command)
+{
+    for (const CliCommand &c : cliCommands()) {
+        if (c.command == command)
+            return c;
+    }
+    return cliCommands().first();
 }

@@ -327,6 +327,21 @@ QString failToWriteStandardError()
     return tr("Error!!!Fail to write to standard error!");
 }
 
+QString cannotReadMap(const QString &map, const QString &problem)
+{
+    return tr("Error!!!Cannot read map %1: %2!").arg(map, problem);
+}
+
+QString mapNamesNoOutput(const QString &map)
+{
+    return tr("Error!!!Map %1 names no output (a dry run's): give the image to check!").arg(map);
+}
+
+QString cannotReadBack(const QString &format, const QString &readable)
+{
+    return tr("Error!!!A %1 image cannot be read back: verify reads %2 images!").arg(format, readable);
+}
+
 } // namespace Messages
 
 // Each refusal with its data and the line above that tells it.
@@ -704,4 +719,19 @@ Refusal Refusal::failToWriteStandardOutput()
 Refusal Refusal::failToWriteStandardError()
 {
     return made(Kind::FailToWriteStandardError, Messages::failToWriteStandardError());
+}
+
+Refusal Refusal::cannotReadMap(const QString &map, const QString &problem)
+{
+    return ofFile(Kind::CannotReadMap, 0, map, Messages::cannotReadMap(map, problem));
+}
+
+Refusal Refusal::mapNamesNoOutput(const QString &map)
+{
+    return ofFile(Kind::MapNamesNoOutput, 0, map, Messages::mapNamesNoOutput(map));
+}
+
+Refusal Refusal::cannotReadBack(const QString &image, const QString &format, const QString &readable)
+{
+    return ofFile(Kind::CannotReadBack, 0, image, Messages::cannotReadBack(format, readable));
 }

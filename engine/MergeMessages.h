@@ -118,6 +118,11 @@ QString failToWritePicture(const QString &name, const QString &output, bool outp
 QString failToWriteStandardOutput();
 QString failToWriteStandardError();
 
+// Looking at images.
+QString cannotReadMap(const QString &map, const QString &problem);
+QString mapNamesNoOutput(const QString &map);
+QString cannotReadBack(const QString &format, const QString &readable);
+
 } // namespace Messages
 
 #endif // MERGEMESSAGES_H

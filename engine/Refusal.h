@@ -69,6 +69,11 @@ struct Refusal
         FailToWritePicture,
         FailToWriteStandardOutput,
         FailToWriteStandardError,
+        // Looking at images: a map that cannot be read, one that names no
+        // output, an image whose format cannot be read back.
+        CannotReadMap,
+        MapNamesNoOutput,
+        CannotReadBack,
     };
 
     // What a line names where a file's bytes or a field are meant: a file
@@ -160,6 +165,11 @@ struct Refusal
     static Refusal failToWritePicture(const QString &picture, const QString &output, bool outputWritten);
     static Refusal failToWriteStandardOutput();
     static Refusal failToWriteStandardError();
+
+    // Looking at images.
+    static Refusal cannotReadMap(const QString &map, const QString &problem);
+    static Refusal mapNamesNoOutput(const QString &map);
+    static Refusal cannotReadBack(const QString &image, const QString &format, const QString &readable);
 };
 
 #endif // REFUSAL_H

@@ -4,7 +4,7 @@ cmake_minimum_required(VERSION 3.16)
 # after it; the root's own files include no stage at all, but for the facade
 # (MergeJob) that runs them. A stage that reaches forward is a cycle waiting
 # to happen.
-set(stages platform settings input layout checks fields stream writers output report)
+set(stages platform settings input layout checks fields stream writers output report inspect)
 set(failures "")
 file(GLOB_RECURSE files RELATIVE ${ENGINE} ${ENGINE}/*.h ${ENGINE}/*.cpp)
 foreach(file IN LISTS files)

@@ -164,6 +164,18 @@ void tst_Completion::offers_data()
         << QStringList{QStringLiteral("--field"), QStringLiteral("crc32"), QStringLiteral("@"), QStringLiteral("2000"),
                        QStringLiteral("1000"), QStringLiteral("b")}
         << QStringList{QStringLiteral("boot.hex")};
+    // The commands: given first, their own options and files.
+    QTest::newRow("a command by its start") << QStringList{QStringLiteral("co")} << QStringList{QStringLiteral("compare")};
+    QTest::newRow("a command's options") << QStringList{QStringLiteral("verify"), QStringLiteral("--")}
+                                         << QStringList{QStringLiteral("--help"), QStringLiteral("--json"), QStringLiteral("--map")};
+    QTest::newRow("a command's files") << QStringList{QStringLiteral("compare"), QStringLiteral("app.bin"), QStringLiteral("bo")}
+                                       << QStringList{QStringLiteral("boot.hex")};
+    QTest::newRow("a command's own formats") << QStringList{QStringLiteral("info"), QStringLiteral("--input-format"), QStringLiteral("s")}
+                                             << QStringList{QStringLiteral("srec")};
+    QTest::newRow("a command's map") << QStringList{QStringLiteral("verify"), QStringLiteral("--map"), QStringLiteral("b")}
+                                     << QStringList{QStringLiteral("boot.hex")};
+    QTest::newRow("a command's word later is a file")
+        << QStringList{QStringLiteral("-o"), QStringLiteral("x.bin"), QStringLiteral("1000"), QStringLiteral("inf")} << none;
     QTest::newRow("after --, a name that starts with a dash is a file")
         << QStringList{QStringLiteral("--"), QStringLiteral("1000"), QStringLiteral("-")}
         << QStringList{QStringLiteral("-dash.bin")};
@@ -176,16 +188,24 @@ void tst_Completion::offers()
     QCOMPARE(complete(words), offered);
 }
 
-// A new option needs nothing but its row to be offered.
+// A new option needs nothing but its row to be offered, to the merge and to
+// each command that takes it.
 void tst_Completion::everyOptionIsOffered()
 {
-    QStringList expected;
-    for (const CliOption &option : cliOptionTable()) {
-        for (const QString &name : option.names)
-            expected << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    for (const CliCommand &command : cliCommands()) {
+        QStringList expected;
+        for (const CliOption &option : cliOptionTable()) {
+            if (!(option.commands & CliCommand::bit(command.command)))
+                continue;
+            for (const QString &name : option.names)
+                expected << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        }
+        expected.sort();
+        expected.removeDuplicates();
+        const QStringList words = command.word.isEmpty() ? QStringList{QStringLiteral("-")}
+                                                         : QStringList{command.word, QStringLiteral("-")};
+        QCOMPARE(complete(words), expected);
     }
-    expected.sort();
-    QCOMPARE(complete({QStringLiteral("-")}), expected);
 }
 
 void tst_Completion::registeredForTheProgram()

@@ -106,30 +106,50 @@ void tst_OptionTable::cleanup()
 
 void tst_OptionTable::namedOnceReachesHelpAndManual()
 {
-    const Parsed help = parse({QStringLiteral("--help")});
-    QVERIFY(help.ok);
-    QCOMPARE(help.options.action, CliOptions::Action::Help);
-    const QString page = manPageOptions();
-    QSet<QString> seen;
-    for (const CliOption &option : cliOptionTable()) {
-        QVERIFY(!option.help.isEmpty());
-        QStringList dashed;
-        for (const QString &name : option.names) {
-            QVERIFY2(!seen.contains(name), qPrintable(name));
-            seen.insert(name);
-            dashed << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    // The merge's options in its --help and the page's OPTIONS; each
+    // command's in its own --help and its part of COMMANDS.
+    const QString commandsPage = manPageCommands();
+    for (const CliCommand &command : cliCommands()) {
+        const Parsed help = parse(command.word.isEmpty() ? QStringList{QStringLiteral("--help")}
+                                                         : QStringList{command.word, QStringLiteral("--help")});
+        QVERIFY(help.ok);
+        QCOMPARE(help.options.action, CliOptions::Action::Help);
+        QCOMPARE(help.options.command, command.command);
+        QString page = command.word.isEmpty() ? manPageOptions() : commandsPage;
+        if (!command.word.isEmpty()) {
+            // This command's part of the section, up to the next one's.
+            const int from = page.indexOf(QStringLiteral(".SS \"%1 ").arg(command.word));
+            QVERIFY(from >= 0);
+            const int to = page.indexOf(QLatin1String(".SS "), from + 1);
+            page = page.mid(from, to < 0 ? -1 : to - from);
         }
-        const QString names = dashed.join(QLatin1String(", "));
-        QVERIFY2(help.options.helpText.contains(QLatin1String("\n  ") + names), qPrintable(names));
-        QVERIFY2(page.contains(QString(names).replace(QLatin1Char('-'), QLatin1String("\\-"))), qPrintable(names));
-        // The text of each, whole, in both: the page as troff has it.
-        QString troff = option.help;
-        troff.replace(QLatin1Char('\\'), QLatin1String("\\e")).replace(QLatin1Char('-'), QLatin1String("\\-"));
-        QVERIFY2(page.contains(troff), qPrintable(option.help));
-        QVERIFY2(help.options.helpText.simplified().contains(option.help.simplified()), qPrintable(option.help));
+        QSet<QString> seen;
+        int rows = 0;
+        for (const CliOption &option : cliOptionTable()) {
+            if (!(option.commands & CliCommand::bit(command.command)))
+                continue;
+            QVERIFY(!option.help.isEmpty());
+            QStringList dashed;
+            for (const QString &name : option.names) {
+                QVERIFY2(!seen.contains(name), qPrintable(name));
+                seen.insert(name);
+                dashed << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+            }
+            const QString names = dashed.join(QLatin1String(", "));
+            QVERIFY2(help.options.helpText.contains(QLatin1String("\n  ") + names), qPrintable(names));
+            QVERIFY2(help.options.helpText.simplified().contains(option.help.simplified()), qPrintable(option.help));
+            if (!command.word.isEmpty() && option.names.contains(QLatin1String("help")))
+                continue; // the page says once how every command takes --help
+            ++rows;
+            QVERIFY2(page.contains(QString(names).replace(QLatin1Char('-'), QLatin1String("\\-"))), qPrintable(names));
+            // The text of each, whole, in both: the page as troff has it.
+            QString troff = option.help;
+            troff.replace(QLatin1Char('\\'), QLatin1String("\\e")).replace(QLatin1Char('-'), QLatin1String("\\-"));
+            QVERIFY2(page.contains(troff), qPrintable(option.help));
+        }
+        // Every entry of the page is a row of the table.
+        QCOMPARE(page.count(QLatin1String(".TP\n")), rows);
     }
-    // Every entry of the page is a row of the table.
-    QCOMPARE(page.count(QLatin1String(".TP\n")), cliOptionTable().size());
 }
 
 void tst_OptionTable::valueListsComeFromTheRegistries()

@@ -1,0 +1,346 @@
+// MergeFileCli's commands that look at images: info, compare, verify. The
+// engine finds; here its results are put into words or JSON.
+
+#include "Commands.h"
+
+#include "Terminal.h"
+#include "inspect/Compare.h"
+#include "inspect/FileInfo.h"
+#include "inspect/MapFile.h"
+#include "inspect/Verify.h"
+#include "report/JsonWriter.h"
+
+#include <QFileInfo>
+
+namespace {
+
+enum ExitCode { Holds = 0, DoesNot = 1, Trouble = 2 };
+
+QString hex(qint64 address)
+{
+    return QStringLiteral("0x%1").arg(QString::number(address, 16).toUpper().rightJustified(8, QLatin1Char('0')));
+}
+
+QString span(qint64 start, qint64 end)
+{
+    return QStringLiteral("%1-%2 (%3 bytes)").arg(hex(start), hex(end)).arg(end - start);
+}
+
+// JSON goes to standard output as it is made.
+class StandardOutput : public ByteSink
+{
+public:
+    bool write(const char *data, qint64 size) override
+    {
+        Terminal::write(stdout, QByteArray::fromRawData(data, int(size)));
+        return !Terminal::outputBroken();
+    }
+};
+
+// Lines of the engine's log: to standard error where JSON takes standard
+// output.
+Messages::Log logTo(bool json)
+{
+    return [json](const QString &line) { Terminal::print(json ? stderr : stdout, line); };
+}
+
+LoneFileOptions lookOptions(const CliOptions &options)
+{
+    LoneFileOptions look;
+    look.base = options.merge.base;
+    look.fill = options.merge.fill;
+    look.detectFormats = options.inputFormat != QLatin1String("raw");
+    if (options.inputFormat != QLatin1String("auto") && !options.inputFormat.isEmpty() && look.detectFormats)
+        look.format = InputReader::find(options.inputFormat);
+    return look;
+}
+
+// A format's details in a line each: "recordTypes: 00 12, 01 1".
+QString detailText(const QVariant &value)
+{
+    if (value.userType() == QMetaType::QVariantMap) {
+        QStringList parts;
+        const QVariantMap map = value.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            parts << it.key() + QLatin1Char(' ') + detailText(it.value());
+        return QLatin1Char('{') + parts.join(QLatin1String(", ")) + QLatin1Char('}');
+    }
+    if (value.userType() == QMetaType::QVariantList) {
+        QStringList parts;
+        for (const QVariant &item : value.toList())
+            parts << detailText(item);
+        return QLatin1Char('[') + parts.join(QLatin1String(", ")) + QLatin1Char(']');
+    }
+    return value.toString();
+}
+
+void printInfo(const FileInfo &info, char fill)
+{
+    const auto line = [](const QString &text) { Terminal::print(stdout, text); };
+    line(QStringLiteral("%1: %2 (%3)").arg(info.name, info.format, info.toldBy));
+    line(QStringLiteral("  length %1 bytes; %2 data bytes in %3 runs").arg(info.length).arg(info.dataBytes).arg(info.runs.size()));
+    for (int k = 0; k < info.runs.size(); ++k) {
+        const AddressRange &r = info.runs.at(k);
+        if (k > 0)
+            line(QStringLiteral("  hole %1").arg(span(info.runs.at(k - 1).to, r.from)));
+        line(QStringLiteral("  run  %1").arg(span(r.from, r.to)));
+    }
+    if (!info.runs.isEmpty())
+        line(QStringLiteral("  lowest address %1, highest %2").arg(hex(info.flat.from), hex(info.flat.to - 1)));
+    line(info.hasStartAddress ? QStringLiteral("  start address %1").arg(hex(info.startAddress))
+                              : QStringLiteral("  no start address"));
+    line(QStringLiteral("  data: CRC-32 %1, SHA-256 %2")
+             .arg(QString::fromLatin1(info.data.crc32), QString::fromLatin1(info.data.sha256)));
+    line(QStringLiteral("  flat image %1, holes 0x%2: CRC-32 %3, SHA-256 %4")
+             .arg(span(info.flat.from, info.flat.to))
+             .arg(QString::number(quint8(fill), 16).toUpper().rightJustified(2, QLatin1Char('0')))
+             .arg(QString::fromLatin1(info.flatDigest.crc32), QString::fromLatin1(info.flatDigest.sha256)));
+    for (auto it = info.details.cbegin(); it != info.details.cend(); ++it)
+        line(QStringLiteral("  %1: %2").arg(it.key(), detailText(it.value())));
+}
+
+void writeInfo(JsonWriter &json, const FileInfo &info)
+{
+    json.beginObject();
+    json.member("crc32", QString::fromLatin1(info.data.crc32));
+    json.member("dataBytes", info.dataBytes);
+    json.member("details", QVariant(info.details));
+    json.beginObject("flat");
+    json.member("crc32", QString::fromLatin1(info.flatDigest.crc32));
+    json.member("end", info.flat.to);
+    json.member("sha256", QString::fromLatin1(info.flatDigest.sha256));
+    json.member("start", info.flat.from);
+    json.endObject();
+    json.member("format", info.format);
+    json.member("length", info.length);
+    json.member("name", info.name);
+    json.beginArray("runs");
+    for (const AddressRange &r : info.runs) {
+        json.beginObject();
+        json.member("end", r.to);
+        json.member("size", r.to - r.from);
+        json.member("start", r.from);
+        json.endObject();
+    }
+    json.endArray();
+    json.member("sha256", QString::fromLatin1(info.data.sha256));
+    if (info.hasStartAddress)
+        json.member("startAddress", qint64(info.startAddress));
+    else
+        json.nullMember("startAddress");
+    json.member("toldBy", info.toldBy);
+    json.endObject();
+}
+
+int info(const CliOptions &options)
+{
+    StandardOutput out;
+    JsonWriter json(out);
+    if (options.json)
+        json.beginArray(nullptr);
+    int status = Holds;
+    for (const QString &name : options.files) {
+        FileInfo described;
+        if (!describeFile(name, lookOptions(options), described, logTo(options.json))) {
+            status = DoesNot; // the line said why; the other files are still shown
+            continue;
+        }
+        if (options.json)
+            writeInfo(json, described);
+        else
+            printInfo(described, options.merge.fill);
+    }
+    if (options.json) {
+        json.endArray();
+        json.finish();
+    }
+    return status;
+}
+
+QString kindName(CompareRange::Kind kind)
+{
+    switch (kind) {
+    case CompareRange::Differ:
+        return QStringLiteral("differ");
+    case CompareRange::OnlyA:
+        return QStringLiteral("onlyA");
+    case CompareRange::OnlyB:
+        return QStringLiteral("onlyB");
+    }
+    return QString();
+}
+
+QString ownerText(const MapFile &map, const MapOwner &owner)
+{
+    switch (owner.kind) {
+    case MapOwner::File:
+        return QStringLiteral("file%1 %2").arg(map.files.at(owner.index).row).arg(map.files.at(owner.index).name);
+    case MapOwner::Field:
+        return QStringLiteral("field %1").arg(map.fields.at(owner.index).text);
+    case MapOwner::Fill:
+        break;
+    }
+    return QStringLiteral("fill");
+}
+
+int compare(const CliOptions &options)
+{
+    MapFile map;
+    if (options.wantMap) {
+        QString problem;
+        if (!map.read(options.map, &problem)) {
+            Terminal::print(options.json ? stderr : stdout, Refusal::cannotReadMap(options.mapAsGiven, problem).line());
+            return Trouble;
+        }
+    }
+    const MapOwners owners(map);
+    LoneFile a(options.files.at(0), lookOptions(options), logTo(options.json));
+    LoneFile b(options.files.at(1), lookOptions(options), logTo(options.json));
+    if (!a.read() || !b.read())
+        return Trouble;
+
+    StandardOutput out;
+    JsonWriter json(out);
+    if (options.json) {
+        json.beginObject();
+        json.beginArray("ranges");
+    }
+    const QString kindText[] = {QStringLiteral("differ"), QStringLiteral("only in A"), QStringLiteral("only in B")};
+    const auto each = [&](qint64 start, qint64 end, CompareRange::Kind kind, const MapOwner *owner) {
+        if (options.json) {
+            json.beginObject();
+            json.member("end", end);
+            if (owner && owner->kind == MapOwner::Field)
+                json.member("field", map.fields.at(owner->index).text);
+            if (owner && owner->kind == MapOwner::File) {
+                json.member("file", map.files.at(owner->index).name);
+                json.member("row", qint64(map.files.at(owner->index).row));
+            }
+            if (owner && owner->kind == MapOwner::Fill)
+                json.member("fill", true);
+            json.member("kind", kindName(kind));
+            json.member("start", start);
+            json.endObject();
+        } else {
+            Terminal::print(stdout, QStringLiteral("%1 %2%3")
+                                        .arg(kindText[kind], span(start, end),
+                                             owner ? QStringLiteral(": ") + ownerText(map, *owner) : QString()));
+        }
+    };
+    CompareTotals totals;
+    const bool done = compareFiles(a, b, options.fillGiven ? int(quint8(options.merge.fill)) : -1,
+                                   [&](const CompareRange &r) {
+                                       if (!options.wantMap)
+                                           return each(r.start, r.end, r.kind, nullptr);
+                                       owners.split(r.start, r.end, [&](qint64 from, qint64 to, const MapOwner &owner) {
+                                           each(from, to, r.kind, &owner);
+                                       });
+                                   },
+                                   totals, logTo(options.json));
+    if (!done)
+        return Trouble;
+    const MergePlacement &pa = a.placement();
+    const MergePlacement &pb = b.placement();
+    const auto start = [](const MergePlacement &p) { return p.hasStartAddress ? hex(p.startAddress) : QStringLiteral("none"); };
+    const bool same = totals.ranges == 0 && !totals.startAddressDiffers;
+    if (options.json) {
+        json.endArray();
+        json.member("same", same);
+        json.beginObject("startAddress");
+        if (pa.hasStartAddress)
+            json.member("a", qint64(pa.startAddress));
+        else
+            json.nullMember("a");
+        if (pb.hasStartAddress)
+            json.member("b", qint64(pb.startAddress));
+        else
+            json.nullMember("b");
+        json.member("differs", totals.startAddressDiffers);
+        json.endObject();
+        json.beginObject("totals");
+        json.member("differ", totals.bytes[CompareRange::Differ]);
+        json.member("onlyA", totals.bytes[CompareRange::OnlyA]);
+        json.member("onlyB", totals.bytes[CompareRange::OnlyB]);
+        json.member("ranges", totals.ranges);
+        json.endObject();
+        json.endObject();
+        json.finish();
+    } else {
+        if (totals.startAddressDiffers)
+            Terminal::print(stdout, QStringLiteral("start address: A %1, B %2").arg(start(pa), start(pb)));
+        Terminal::print(stdout, same ? QStringLiteral("A and B hold the same bytes at the same addresses.")
+                                     : QStringLiteral("A and B differ: %1 ranges; %2 bytes differ, %3 only in A, %4 only in B.")
+                                           .arg(totals.ranges)
+                                           .arg(totals.bytes[CompareRange::Differ])
+                                           .arg(totals.bytes[CompareRange::OnlyA])
+                                           .arg(totals.bytes[CompareRange::OnlyB]));
+    }
+    return same ? Holds : DoesNot;
+}
+
+int verify(const CliOptions &options)
+{
+    MapFile map;
+    QString problem;
+    if (!map.read(options.map, &problem)) {
+        Terminal::print(options.json ? stderr : stdout, Refusal::cannotReadMap(options.mapAsGiven, problem).line());
+        return Trouble;
+    }
+    if (options.files.isEmpty() && !map.hasOutput) {
+        Terminal::print(options.json ? stderr : stdout, Refusal::mapNamesNoOutput(options.mapAsGiven).line());
+        return Trouble;
+    }
+    const QString image = options.files.isEmpty() ? map.locate(map.outputName) : options.files.first();
+    QVector<VerifyCheck> checks;
+    const VerifyOutcome outcome = verifyImage(map, image, checks, logTo(options.json));
+    if (outcome == VerifyOutcome::Trouble)
+        return Trouble;
+    int failed = 0;
+    for (const VerifyCheck &c : std::as_const(checks))
+        failed += c.holds ? 0 : 1;
+    if (options.json) {
+        StandardOutput out;
+        JsonWriter json(out);
+        json.beginObject();
+        json.beginArray("checks");
+        for (const VerifyCheck &c : std::as_const(checks)) {
+            json.beginObject();
+            json.member("detail", c.detail);
+            json.member("holds", c.holds);
+            json.member("what", c.what);
+            json.endObject();
+        }
+        json.endArray();
+        json.member("holds", failed == 0);
+        json.member("image", image);
+        json.endObject();
+        json.finish();
+    } else {
+        for (const VerifyCheck &c : std::as_const(checks)) {
+            if (!c.holds)
+                Terminal::print(stdout, QStringLiteral("Does not hold: %1: %2").arg(c.what, c.detail));
+        }
+        Terminal::print(stdout, failed == 0 ? QStringLiteral("%1 holds all %2 checks of %3.")
+                                                  .arg(image).arg(checks.size()).arg(options.mapAsGiven)
+                                            : QStringLiteral("%1: %2 of %3 checks do not hold.")
+                                                  .arg(image).arg(failed).arg(checks.size()));
+    }
+    return failed == 0 ? Holds : DoesNot;
+}
+
+} // namespace
+
+int runCommand(const CliOptions &options)
+{
+    switch (options.command) {
+    case CliOptions::Command::Info:
+        return info(options);
+    case CliOptions::Command::Compare:
+        return compare(options);
+    case CliOptions::Command::Verify:
+        return verify(options);
+    case CliOptions::Command::Merge:
+        break;
+    }
+    return Trouble;
+}
