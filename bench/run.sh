@@ -226,6 +226,33 @@ if [ -f "$exe" ] && command -v wine >/dev/null; then
     ratio_row "--format hex" 2 "wine $exe --format hex -o out_a ${pairs[*]}" "$cli --format hex -o out_b ${pairs[*]}"
     wineserver --kill || true
 fi
+
+# Looking at images: compare of two 254 MiB flat images against cmp of the
+# same two (equal, and a copy with bytes changed around the first MiB's end,
+# in the middle and at the last byte), with compare's peak memory; info of
+# the image as one HEX file against a merge of that file.
+"$cli" -o look_a.bin "${pairs[@]}" >/dev/null
+cp look_a.bin look_same.bin
+cp look_a.bin look_b.bin
+size_look=$(stat -c %s look_a.bin)
+for at in $((MiB - 1)) $MiB $((size_look / 2)) $((size_look - 1)); do
+    printf '\x5a' | dd of=look_b.bin bs=1 seek="$at" conv=notrunc status=none
+done
+"$cli" --format hex -o look.hex "${pairs[@]}" >/dev/null
+printf '\n%s\n' "looking at images: the 254 MiB layout"
+# compare and cmp exit 1 for images that differ: that is the answer asked for.
+# Their lists go to a file: cmp stops at the first difference when its output
+# is /dev/null.
+ratio_row "compare of two equal images / cmp of them" 1.5 \
+    "$cli compare look_a.bin look_same.bin >/dev/null" "cmp look_a.bin look_same.bin"
+compare_mem=$row_mem
+ratio_row "compare of images that differ in 4 bytes / cmp -l of them" 1.5 \
+    "$cli compare look_a.bin look_b.bin > out_a; test \$? = 1" "cmp -l look_a.bin look_b.bin > out_b; test \$? = 1"
+printf '  compare peak memory %.1f MiB (equal images), %.1f MiB (differing)\n' \
+    "$(echo "$compare_mem / 1024" | bc -l)" "$(echo "$row_mem / 1024" | bc -l)"
+ratio_row "info of the image as one HEX file ($(du -m look.hex | cut -f1) MiB) / a merge of it" 1.0 \
+    "$cli info look.hex >/dev/null" "$cli -o out_b - look.hex"
+rm -f look_a.bin look_same.bin look_b.bin look.hex
 rm -f part?.hex part?.s37 text_*.txt
 
 # A million 16-byte records in one HEX file: at shuffled addresses 32 bytes
@@ -284,6 +311,34 @@ if [ -f "$exe" ] && command -v wine >/dev/null; then
         "wine $exe --base 10000000 -o out_a - scattered.hex" "$cli --base 10000000 -o out_b - scattered.hex"
     wineserver --kill || true
 fi
+
+# Scattered records whose data spans more than 64 MiB (the store's window):
+# 2,400,000 32-byte records at shuffled addresses 40 bytes apart, against the
+# same records laid in order.
+python3 - <<'PYTHON'
+import random
+def record(kind, offset, data):
+    b = bytes([len(data), offset >> 8 & 255, offset & 255, kind]) + data
+    return ':' + (b + bytes([-sum(b) & 255])).hex().upper() + '\n'
+def make(name, count, shuffled):
+    order = list(range(count))
+    if shuffled:
+        random.Random(2).shuffle(order)
+    upper, out = -1, []
+    for i in order:
+        address = 0x10000000 + i * 40
+        if address >> 16 != upper:
+            upper = address >> 16
+            out.append(record(4, 0, bytes([upper >> 8, upper & 255])))
+        out.append(record(0, address & 0xFFFF, bytes((i * 13 + k) & 255 for k in range(32))))
+    out.append(record(1, 0, b''))
+    open(name, 'w').write(''.join(out))
+make('wide_shuffled.hex', 2400000, True)
+make('wide_ordered.hex', 2400000, False)
+PYTHON
+ratio_row "2,400,000 shuffled 32-byte records over 96 MB / in order" 5 \
+    "$cli --base 10000000 -o out_a - wide_shuffled.hex" "$cli --base 10000000 -o out_b - wide_ordered.hex"
+rm -f wide_shuffled.hex wide_ordered.hex
 rm -f out_a strace.txt opens.txt scattered100k.hex scattered.hex contiguous.hex many.elf
 
 # The same layout as Intel HEX: ours straight from the files (gaps left out),
