@@ -3,12 +3,15 @@
 #include "Address.h"
 #include "platform/ProcessIo.h"
 #include "settings/MergeSettings.h"
+#include "writers/ImageWriter.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -126,6 +129,39 @@ bool takes(const CliOption &option, CliOptions::Command command)
     return (option.commands & CliCommand::bit(command)) != 0;
 }
 
+// The command's options in the order they are applied: cliAppliedOrder()'s,
+// then those it leaves out in the table's order, then those only some output
+// formats take.
+QVector<const CliOption *> appliedInOrder(CliOptions::Command command)
+{
+    const QStringList &order = cliAppliedOrder();
+    QVector<const CliOption *> listed;
+    for (const CliOption &option : cliOptionTable()) {
+        if (takes(option, command))
+            listed << &option;
+    }
+    const auto rank = [&order](const CliOption *option) {
+        const int at = order.indexOf(option->names.last());
+        return (option->forOutput ? 2 * order.size() : 0) + (at < 0 ? order.size() : at);
+    };
+    std::stable_sort(listed.begin(), listed.end(),
+                     [&rank](const CliOption *a, const CliOption *b) { return rank(a) < rank(b); });
+    return listed;
+}
+
+// The output formats that take an option: "hex and srec".
+QString takenBy(const CliOption &option)
+{
+    QStringList names;
+    for (const OutputFormatInfo *format : OutputFormats::all()) {
+        if (option.forOutput(*format))
+            names << QLatin1String(format->name);
+    }
+    if (names.size() < 2)
+        return names.join(QString());
+    return names.mid(0, names.size() - 1).join(QLatin1String(", ")) + QLatin1String(" and ") + names.last();
+}
+
 // The parser the table describes, for one command.
 void describe(QCommandLineParser &parser, const CliCommand &command)
 {
@@ -181,20 +217,26 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString
     describe(parser, *command);
     if (!parser.parse(given))
         return usage(error, parser.errorText());
-    // Each option as given, in the table's order; help and version first.
-    for (const CliOption &option : cliOptionTable()) {
-        if (!takes(option, command->command))
-            continue;
-        const QString name = option.names.last();
+    // Each option as given, in the order they are applied in; help and
+    // version first, those only some output formats take last, once the
+    // format is known.
+    for (const CliOption *option : appliedInOrder(command->command)) {
+        const QString name = option->names.last();
         if (!parser.isSet(name))
             continue;
-        const QStringList values = option.valueName.isEmpty() ? QStringList() : parser.values(name);
-        if (values.size() > 1 && !option.repeats)
+        const QStringList values = option->valueName.isEmpty() ? QStringList() : parser.values(name);
+        if (values.size() > 1 && !option->repeats)
             return usage(error, QStringLiteral("%1 is given %2 (%3); it takes one value")
-                                    .arg(dashedNames(option).join(QLatin1Char('/')),
+                                    .arg(dashedNames(*option).join(QLatin1Char('/')),
                                          values.size() == 2 ? QStringLiteral("twice") : QStringLiteral("%1 times").arg(values.size()),
                                          values.join(QLatin1String(", "))));
-        if (!option.apply(values, options, error))
+        if (option->forOutput) {
+            const OutputFormatInfo &format = options.merge.format ? *options.merge.format : OutputFormats::flat();
+            if (!option->forOutput(format))
+                return usage(error, QStringLiteral("%1 applies to %2 output, not to %3")
+                                        .arg(dashedNames(*option).last(), takenBy(*option), QLatin1String(format.name)));
+        }
+        if (!option->apply(values, options, error))
             return false;
         if (options.action == CliOptions::Action::Help) {
             options.helpText = parser.helpText().trimmed();

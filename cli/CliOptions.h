@@ -7,6 +7,10 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
+struct OutputFormatInfo;
+
 // Everything the command line asked for, checked: what to merge, where to,
 // how, and with which reports. Usage errors are found here, before any input
 // is read.
@@ -50,7 +54,7 @@ struct CliOptions
 struct CliCompletion
 {
     enum Kind { Nothing, FileName, Word } kind;
-    QStringList (*words)();
+    std::function<QStringList()> words;
 };
 
 // The positional arguments, as --help shows them.
@@ -62,7 +66,7 @@ struct CliPositional
 };
 // One option of the command line: the one place it is named. The table feeds
 // the parser, --help, the manual page's OPTIONS section and the shell's
-// completion.
+// completion. A format's own options are rows its registry gives.
 struct CliOption
 {
     QStringList names;  // "o", "output"
@@ -70,13 +74,17 @@ struct CliOption
     QString help;       // one paragraph of plain text
     // Takes its values (every one given, in order) into options; false with
     // a one-line usage error.
-    bool (*apply)(const QStringList &values, CliOptions &options, QString *error);
+    std::function<bool(const QStringList &values, CliOptions &options, QString *error)> apply;
     CliCompletion completion;
     // Given as often as needed, each value applied; an option that takes a
     // value and does not repeat is given once, a second value a usage error.
     bool repeats = false;
     // The commands that take it (CliCommand::bit of each).
     unsigned commands = 1;
+    // Whether an output format takes it; empty: every one does. Given for
+    // one that does not, it is a usage error that names both; checked, and
+    // the option applied, once every other option is.
+    std::function<bool(const OutputFormatInfo &format)> forOutput = nullptr;
 };
 
 // A command given as the first argument instead of a merge's arguments: its
@@ -97,9 +105,14 @@ const CliCommand &cliCommand(CliOptions::Command command);
 // The manual page's COMMANDS section, in troff.
 QString manPageCommands();
 
-// In the order --help and the manual list them, which is also the order they
-// are applied and checked in.
+// In the order --help and the manual list them: the common options, with
+// every format's own gathered from the registries. They are applied and
+// checked in an order of their own (cliAppliedOrder()), whatever this one.
 const QVector<CliOption> &cliOptionTable();
+// The long names of the options, in the order they are applied and checked;
+// those it leaves out come after, in the table's order, and those only some
+// output formats take after all.
+const QStringList &cliAppliedOrder();
 
 CliPositional cliPairsArgument();
 QString cliDescription();

@@ -36,11 +36,6 @@ QStringList formatNames(bool (*keep)(const OutputFormatInfo &))
     return names;
 }
 
-QStringList recordFormats()
-{
-    return formatNames([](const OutputFormatInfo &f) { return f.maxRecordSize > 0; });
-}
-
 const OutputFormatInfo &formatOf(const CliOptions &options)
 {
     return options.merge.format ? *options.merge.format : OutputFormats::flat();
@@ -81,48 +76,6 @@ QString recordSizeHelp()
             limits << QStringLiteral("1 to %1 for %2").arg(format->maxRecordSize).arg(QLatin1String(format->name));
     }
     return QStringLiteral("Data bytes per record: %1 (16 by default).").arg(alternatives(limits, QStringLiteral(", ")));
-}
-
-// The UF2 families a board's boot loader names, by the names users know.
-struct Uf2Family
-{
-    const char *name;
-    quint32 id;
-};
-const Uf2Family uf2Families[] = {
-    {"rp2040", 0xE48BFF56},  {"rp2350", 0xE48BFF59},  {"samd21", 0x68ED2B88},
-    {"samd51", 0x55114460},  {"nrf52840", 0xADA52840}, {"nrf52833", 0x621E937A},
-    {"stm32f1", 0x5EE21072}, {"stm32f4", 0x57755A57}, {"stm32l4", 0x00FF6919},
-};
-
-QStringList uf2FamilyNames()
-{
-    QStringList names;
-    for (const Uf2Family &family : uf2Families)
-        names << QLatin1String(family.name);
-    return names;
-}
-
-QString uf2FamilyHelp()
-{
-    return QStringLiteral("The family ID written into every UF2 block (and the only family read from UF2 inputs): a "
-                          "hexadecimal number, or one of %1. Without it the blocks carry none.")
-        .arg(uf2FamilyNames().join(QLatin1String(", ")));
-}
-
-// C's and C++'s keywords, which cannot name the array.
-bool isKeyword(const QString &name)
-{
-    static const QStringList keywords = QStringLiteral(
-        "alignas alignof and and_eq asm auto bitand bitor bool break case catch char char8_t char16_t char32_t class "
-        "compl concept const consteval constexpr constinit const_cast continue co_await co_return co_yield decltype "
-        "default delete do double dynamic_cast else enum explicit export extern false float for friend goto if inline "
-        "int long mutable namespace new noexcept not not_eq nullptr operator or or_eq private protected public "
-        "register reinterpret_cast requires restrict return short signed sizeof static static_assert static_cast "
-        "struct switch template this thread_local throw true try typedef typeid typename union unsigned using "
-        "virtual void volatile wchar_t while xor xor_eq _Alignas _Alignof _Atomic _Bool _Complex _Generic "
-        "_Imaginary _Noreturn _Static_assert _Thread_local").split(QLatin1Char(' '));
-    return keywords.contains(name);
 }
 
 QString fieldHelp()
@@ -191,11 +144,10 @@ bool applyBase(const QStringList &values, CliOptions &options, QString *error)
     return true;
 }
 
+// Taken by the formats with records only: applied once the format is known.
 bool applyRecordSize(const QStringList &values, CliOptions &options, QString *error)
 {
     const OutputFormatInfo &format = formatOf(options);
-    if (format.maxRecordSize == 0)
-        return usage(error, QStringLiteral("--record-size needs --format %1").arg(alternatives(recordFormats())));
     bool ok = false;
     options.merge.recordSize = values.last().toInt(&ok, 10);
     if (!ok || options.merge.recordSize < 1 || options.merge.recordSize > format.maxRecordSize)
@@ -206,77 +158,14 @@ bool applyRecordSize(const QStringList &values, CliOptions &options, QString *er
     return true;
 }
 
+// Taken by the formats that write the gaps only: applied once the format is
+// known.
 bool applyPadTo(const QStringList &values, CliOptions &options, QString *error)
 {
-    if (!formatOf(options).writesGaps)
-        return usage(error, QStringLiteral("--pad-to is for --format %1: %2 leave the gaps out")
-                                .arg(alternatives(formatNames([](const OutputFormatInfo &f) { return f.writesGaps; })),
-                                     alternatives(formatNames([](const OutputFormatInfo &f) { return !f.writesGaps; }),
-                                                  QStringLiteral(" and "))));
     const qint64 most = addressSpaceEnd - options.merge.base;
     if (!Address::hexNumber(values.last(), most, &options.merge.padTo) || options.merge.padTo < 1)
         return usage(error, QStringLiteral("pad size %1: give a hexadecimal size from 1 to %2")
                                 .arg(values.last(), QString::number(most, 16)));
-    return true;
-}
-
-bool applyWordBits(const QStringList &values, CliOptions &options, QString *error)
-{
-    if (qstrcmp(formatOf(options).name, "vmem") != 0)
-        return usage(error, QStringLiteral("--word-bits needs --format vmem"));
-    const QString &text = values.last();
-    const int bits = text.toInt(nullptr, 10);
-    if (bits != 8 && bits != 16 && bits != 32 && bits != 64)
-        return usage(error, QStringLiteral("word bits %1: give 8, 16, 32 or 64").arg(text));
-    options.merge.wordBits = bits;
-    return true;
-}
-
-bool applyUf2Family(const QStringList &values, CliOptions &options, QString *error)
-{
-    const QString &text = values.last();
-    for (const Uf2Family &family : uf2Families) {
-        if (text.compare(QLatin1String(family.name), Qt::CaseInsensitive) == 0) {
-            options.merge.uf2Family = family.id;
-            return true;
-        }
-    }
-    if (!Address::hexNumber(text, addressSpaceEnd - 1, &options.merge.uf2Family))
-        return usage(error, QStringLiteral("UF2 family %1: give a hexadecimal ID or one of %2")
-                                .arg(text, alternatives(uf2FamilyNames())));
-    return true;
-}
-
-// Why C or C++ keeps a name from the array and its NAME_base and NAME_length,
-// all three declared in the global scope; empty when it may have them.
-QString reservedWhy(const QString &name)
-{
-    if (name == QLatin1String("main"))
-        return QStringLiteral("main is the program's entry point in C and C++");
-    if (name.startsWith(QLatin1Char('_')))
-        return QStringLiteral("C and C++ keep names that start with _ in the global scope for the compiler and its library");
-    if (name.contains(QLatin1String("__")))
-        return QStringLiteral("C++ keeps names that hold __ for the compiler and its library");
-    if (name.endsWith(QLatin1Char('_')))
-        return QStringLiteral("%1_base and %1_length would hold __, which C++ keeps for the compiler and its library")
-            .arg(name);
-    return QString();
-}
-
-bool applyCName(const QStringList &values, CliOptions &options, QString *error)
-{
-    if (qstrcmp(formatOf(options).name, "c") != 0)
-        return usage(error, QStringLiteral("--c-name needs --format c"));
-    const QString &name = values.last();
-    static const QRegularExpression identifier(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]{0,200}$"));
-    if (!identifier.match(name).hasMatch() || isKeyword(name))
-        return usage(error, QStringLiteral("C name %1: give a C identifier (letters, digits and _, not a digit first, "
-                                           "not a keyword)")
-                                .arg(name));
-    const QString why = reservedWhy(name);
-    if (!why.isEmpty())
-        return usage(error, QStringLiteral("--c-name %1: %2; give another name").arg(name, why));
-    options.merge.cName = name;
     return true;
 }
 
@@ -445,11 +334,6 @@ QStringList overlapWords()
     return {QStringLiteral("error"), QStringLiteral("later"), QStringLiteral("earlier")};
 }
 
-QStringList wordBitsWords()
-{
-    return {QStringLiteral("8"), QStringLiteral("16"), QStringLiteral("32"), QStringLiteral("64")};
-}
-
 QStringList inputFormatWords()
 {
     return {QStringLiteral("auto"), QStringLiteral("raw")};
@@ -468,7 +352,75 @@ QStringList fieldWords() // the kind, then the user's address
     return words;
 }
 
+// Every format's own options: the output formats', which only the format
+// that names an option takes, then the input formats', which any merge may
+// take (any input may be of that format). An option two output formats share
+// is one row, with the first one's words.
+QVector<CliOption> formatOptionRows()
+{
+    QVector<CliOption> rows;
+    const auto known = [&rows](const QString &name) {
+        for (const CliOption &row : rows) {
+            if (row.names.contains(name))
+                return true;
+        }
+        return false;
+    };
+    const auto row = [](const FormatOption &option) {
+        CliOption r;
+        r.names = QStringList{option.name};
+        r.valueName = option.valueName;
+        r.help = option.help;
+        const QStringList words = option.words;
+        if (!words.isEmpty())
+            r.completion = {CliCompletion::Word, [words] { return words; }};
+        else
+            r.completion = {CliCompletion::Nothing, nullptr};
+        return r;
+    };
+    for (const OutputFormatInfo *format : OutputFormats::all()) {
+        for (const FormatOption &option : format->options) {
+            if (known(option.name))
+                continue;
+            const QString name = option.name;
+            CliOption r = row(option);
+            r.forOutput = [name](const OutputFormatInfo &f) { return f.option(name) != nullptr; };
+            r.apply = [name](const QStringList &values, CliOptions &options, QString *error) {
+                return formatOf(options).option(name)->parse(values.last(), options.merge.formatSettings, error);
+            };
+            rows << r;
+        }
+    }
+    for (const InputReader *reader : InputReader::all()) {
+        for (const FormatOption &option : reader->options()) {
+            if (known(option.name))
+                continue;
+            CliOption r = row(option);
+            const auto parse = option.parse;
+            r.apply = [parse](const QStringList &values, CliOptions &options, QString *error) {
+                return parse(values.last(), options.merge.formatSettings, error);
+            };
+            rows << r;
+        }
+    }
+    return rows;
+}
+
 } // namespace
+
+const QStringList &cliAppliedOrder()
+{
+    // Help and version before all; then what the rest depends on: the
+    // settings file, the output and its format, the base.
+    static const QStringList order{
+        QStringLiteral("help"),  QStringLiteral("version"),     QStringLiteral("settings"),    QStringLiteral("output"),
+        QStringLiteral("format"), QStringLiteral("input-format"), QStringLiteral("base"),      QStringLiteral("record-size"),
+        QStringLiteral("pad-to"), QStringLiteral("field"),       QStringLiteral("flash"),       QStringLiteral("sector-size"),
+        QStringLiteral("fill"),  QStringLiteral("overlap"),     QStringLiteral("crop"),        QStringLiteral("exclude"),
+        QStringLiteral("map"),   QStringLiteral("picture"),     QStringLiteral("layout"),      QStringLiteral("dry-run"),
+        QStringLiteral("json")};
+    return order;
+}
 
 const QVector<CliOption> &cliOptionTable()
 {
@@ -476,7 +428,11 @@ const QVector<CliOption> &cliOptionTable()
     const auto bit = [](Command c) { return CliCommand::bit(c); };
     const unsigned lookCommands = bit(Command::Info) | bit(Command::Compare) | bit(Command::Verify);
     const unsigned allCommands = bit(Command::Merge) | lookCommands;
-    static const QVector<CliOption> table{
+    const auto records = [](const OutputFormatInfo &f) { return f.takesRecordSize(); };
+    const auto padded = [](const OutputFormatInfo &f) { return f.takesPadding(); };
+    // The common options, then every format's own, then the rest.
+    static const QVector<CliOption> built = [&] {
+    const QVector<CliOption> common{
         {{QStringLiteral("h"), QStringLiteral("help")}, {}, QStringLiteral("Show the options and exit."), applyHelp, {},
          false, allCommands},
         {{QStringLiteral("v"), QStringLiteral("version")}, {}, QStringLiteral("Show the version and exit."), applyVersion, {}},
@@ -503,25 +459,16 @@ const QVector<CliOption> &cliOptionTable()
          QStringLiteral("The address the image's first byte stands for (hexadecimal, 1000 by default); nothing may "
                         "lie below it."),
          applyBase, {}},
-        {{QStringLiteral("record-size")}, QStringLiteral("n"), recordSizeHelp(), applyRecordSize, {}},
+        {{QStringLiteral("record-size")}, QStringLiteral("n"), recordSizeHelp(), applyRecordSize, {}, false, 1, records},
         {{QStringLiteral("pad-to")},
          QStringLiteral("size"),
          QStringLiteral("Fill the bin image with the fill byte up to this many bytes (hexadecimal, such as a flash "
                         "size: 0x400000); a longer image is refused."),
-         applyPadTo, {}},
-        {{QStringLiteral("word-bits")},
-         QStringLiteral("n"),
-         QStringLiteral("The width of a word in --format vmem: 8 (the default), 16, 32 or 64; words are big-endian, "
-                        "and one that a file covers only in part is completed with the fill byte."),
-         applyWordBits, {CliCompletion::Word, wordBitsWords}},
-        {{QStringLiteral("uf2-family")}, QStringLiteral("id"), uf2FamilyHelp(), applyUf2Family,
-         {CliCompletion::Word, uf2FamilyNames}},
-        {{QStringLiteral("c-name")},
-         QStringLiteral("name"),
-         QStringLiteral("The name of the array in --format c (mergefile_image by default); NAME_base and NAME_length "
-                        "say where the image starts and how long it is. A C identifier that is no keyword, and none "
-                        "that C or C++ keeps for itself: not main, not starting with _, without __, not ending in _."),
-         applyCName, {}},
+         applyPadTo, {}, false, 1, padded},
+    };
+    QVector<CliOption> table = common;
+    table += formatOptionRows();
+    table += QVector<CliOption>{
         {{QStringLiteral("field")}, QStringLiteral("field"), fieldHelp(), applyField, {CliCompletion::Word, fieldWords}, true},
         {{QStringLiteral("flash")},
          QStringLiteral("origin,size"),
@@ -603,6 +550,8 @@ const QVector<CliOption> &cliOptionTable()
          applyReadMap, {CliCompletion::FileName, nullptr}, false, bit(CliOptions::Command::Verify)},
     };
     return table;
+    }();
+    return built;
 }
 
 CliPositional cliPairsArgument()

@@ -55,12 +55,9 @@ struct MergeJob::Private
     std::unique_ptr<ImageWriter> makeWriter(ByteSink &sink) const
     {
         WriterSettings settings;
-        settings.fill = options.fill;
-        settings.recordSize = options.recordSize;
         settings.layout = &layout;
-        settings.uf2Family = options.uf2Family;
-        settings.wordBits = options.wordBits;
-        settings.cName = options.cName;
+        settings.recordSize = options.recordSize;
+        settings.own = options.formatSettings;
         return format().make(sink, settings);
     }
     void setUp(OutputFile &file) const
@@ -147,7 +144,9 @@ bool MergeJob::Private::check()
 
     sources.setIdleTimeout(o.streamIdleTimeout);
     sources.setDetectFormats(o.detectInputs);
-    sources.setReadOptions(ReadOptions{o.uf2Family});
+    ReadOptions reading;
+    reading.formats = o.formatSettings;
+    sources.setReadOptions(reading);
     LayoutPlanner planner(sources, log);
     planner.setTrimming(o.overlap, o.crop, o.exclude);
     qint64 dataEnd = 0;

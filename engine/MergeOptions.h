@@ -1,6 +1,7 @@
 #ifndef MERGEOPTIONS_H
 #define MERGEOPTIONS_H
 
+#include "FormatSettings.h"
 #include "MergeLayout.h"
 
 #include <QString>
@@ -44,9 +45,7 @@ struct MergeOptions
     char fill = imageFillByte;       // of leading fill, gaps, holes and padding
     const OutputFormatInfo *format = nullptr; // null: the flat image
     int recordSize = 16;             // data bytes in one record of the record formats
-    qint64 uf2Family = -1;           // the UF2 family ID; -1: none
-    int wordBits = 8;                // of a Verilog memory word
-    QString cName = QStringLiteral("mergefile_image"); // the C array's name
+    FormatSettings formatSettings;   // what the formats' own options set (a UF2 family, a word's width...)
     qint64 padTo = 0;                // fill the flat image up to this size; 0: no padding
     QVector<MergeField> fields;      // worked out in this order
     OverlapPolicy overlap = OverlapPolicy::Refuse;

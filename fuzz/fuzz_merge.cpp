@@ -10,6 +10,7 @@
 #include "Layouts.h"
 #include "MergeJob.h"
 #include "fields/FieldSpec.h"
+#include "input/Uf2Family.h"
 #include "writers/ImageWriter.h"
 
 #include <QDir>
@@ -80,8 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     options.fill = merge.fill;
     options.format = OutputFormats::find(format);
     options.recordSize = qMin(recordSize, qMax(1, options.format->maxRecordSize));
-    options.wordBits = wordBits;
-    options.uf2Family = pick(2) ? 0xE48BFF56 : -1;
+    QString ignored;
+    if (const FormatOption *bits = options.format->option(QStringLiteral("word-bits")))
+        bits->parse(QString::number(wordBits), options.formatSettings, &ignored);
+    if (pick(2))
+        options.formatSettings.set<Uf2Family>().id = 0xE48BFF56;
     options.padTo = padded ? merge.padTo : 0;
     options.overlap = merge.overlap == Model::Overlap::Later     ? OverlapPolicy::LaterWins
                       : merge.overlap == Model::Overlap::Earlier ? OverlapPolicy::EarlierWins

@@ -9,6 +9,7 @@
 // reads, a merge gets none, and their lists stay bounded.
 
 #include "FuzzSupport.h"
+#include "input/Uf2Family.h"
 #include "writers/ImageWriter.h"
 
 #include <algorithm>
@@ -158,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     sameWithDetails(*reader, data, size, ReadOptions());
     if (QLatin1String(FUZZ_READER) == QLatin1String("uf2")) {
         ReadOptions family;
-        family.uf2Family = 0xE48BFF56;
+        family.formats.set<Uf2Family>().id = 0xE48BFF56;
         sameWithDetails(*reader, data, size, family);
     }
     MemoryBytes bytes(reinterpret_cast<const char *>(data), qint64(size));

@@ -30,13 +30,31 @@ private:
 // CRC-16/CCITT-FALSE.
 const FieldKind &crc16CcittField()
 {
-    static const FieldKind kind{"crc16-ccitt", 2, [] { return std::unique_ptr<FieldSum>(new Crc16Sum<0xFFFF>); }};
+    static const FieldKind kind = [] {
+        FieldKind k;
+        k.name = "crc16-ccitt";
+        k.size = 2;
+        k.start = [] { return std::unique_ptr<FieldSum>(new Crc16Sum<0xFFFF>); };
+        return k;
+    }();
     return kind;
 }
 
 // CRC-16/XMODEM.
 const FieldKind &crc16XmodemField()
 {
-    static const FieldKind kind{"crc16-xmodem", 2, [] { return std::unique_ptr<FieldSum>(new Crc16Sum<0>); }};
+    static const FieldKind kind = [] {
+        FieldKind k;
+        k.name = "crc16-xmodem";
+        k.size = 2;
+        k.start = [] { return std::unique_ptr<FieldSum>(new Crc16Sum<0>); };
+        return k;
+    }();
     return kind;
+}
+
+MERGEFILE_REGISTER(Crc16Fields)
+{
+    FieldKinds::add(crc16CcittField());
+    FieldKinds::add(crc16XmodemField());
 }

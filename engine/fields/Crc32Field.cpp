@@ -17,8 +17,14 @@ private:
 
 } // namespace
 
-const FieldKind &crc32Field()
+MERGEFILE_REGISTER(Crc32Field)
 {
-    static const FieldKind kind{"crc32", 4, [] { return std::unique_ptr<FieldSum>(new Crc32Sum); }};
-    return kind;
+    static const FieldKind kind = [] {
+        FieldKind k;
+        k.name = "crc32";
+        k.size = 4;
+        k.start = [] { return std::unique_ptr<FieldSum>(new Crc32Sum); };
+        return k;
+    }();
+    FieldKinds::add(kind);
 }

@@ -25,8 +25,14 @@ private:
 
 } // namespace
 
-const FieldKind &crc32Mpeg2Field()
+MERGEFILE_REGISTER(Crc32Mpeg2Field)
 {
-    static const FieldKind kind{"crc32-mpeg2", 4, [] { return std::unique_ptr<FieldSum>(new Crc32Mpeg2Sum); }};
-    return kind;
+    static const FieldKind kind = [] {
+        FieldKind k;
+        k.name = "crc32-mpeg2";
+        k.size = 4;
+        k.start = [] { return std::unique_ptr<FieldSum>(new Crc32Mpeg2Sum); };
+        return k;
+    }();
+    FieldKinds::add(kind);
 }

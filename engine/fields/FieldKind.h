@@ -2,6 +2,7 @@
 #define FIELDKIND_H
 
 #include "MergeLayout.h"
+#include "Registry.h"
 
 #include <QByteArray>
 #include <QString>
@@ -21,20 +22,27 @@ public:
 };
 
 // One kind of field: its name on the command line, its size, and how its
-// value is worked out. The kinds are a registry (FieldKinds.cpp): a new one
-// is a file of its own and a row there.
+// value is worked out. The kinds are a registry: a new one is a file of its
+// own that registers its row (MERGEFILE_REGISTER, Registry.h).
 class FieldKind
 {
 public:
-    const char *name;
-    int size;
-    std::unique_ptr<FieldSum> (*start)();
+    const char *name = "";
+    int size = 0;
+    std::unique_ptr<FieldSum> (*start)() = nullptr;
 
     // A checksum or count, shown as a number; not a digest.
     bool isNumber() const { return size <= 8; }
 };
 
+inline QLatin1String registryName(const FieldKind &kind)
+{
+    return QLatin1String(kind.name);
+}
+
 namespace FieldKinds {
+// A kind's file registers its row with this.
+void add(const FieldKind &kind);
 // In the order --help lists them.
 const QVector<const FieldKind *> &all();
 const FieldKind *find(const QString &name);

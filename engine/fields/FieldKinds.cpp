@@ -1,43 +1,23 @@
 #include "FieldKind.h"
 
-// The field kinds, in the order --help lists them: one row each, its sum in a
-// file of its own.
-#define MERGEFILE_FIELD_KINDS(row) \
-    row(crc32Field)                \
-    row(crc32Mpeg2Field)           \
-    row(crc16CcittField)           \
-    row(crc16XmodemField)          \
-    row(sum8Field)                 \
-    row(lengthField)               \
-    row(sha256Field)
-
-#define MERGEFILE_DECLARE(kind) const FieldKind &kind();
-MERGEFILE_FIELD_KINDS(MERGEFILE_DECLARE)
-#undef MERGEFILE_DECLARE
+void FieldKinds::add(const FieldKind &kind)
+{
+    Registry<FieldKind>::add(kind);
+}
 
 const QVector<const FieldKind *> &FieldKinds::all()
 {
-#define MERGEFILE_LIST(kind) &kind(),
-    static const QVector<const FieldKind *> kinds{MERGEFILE_FIELD_KINDS(MERGEFILE_LIST)};
-#undef MERGEFILE_LIST
-    return kinds;
+    return Registry<FieldKind>::all();
 }
 
 const FieldKind *FieldKinds::find(const QString &name)
 {
-    for (const FieldKind *kind : all()) {
-        if (name == QLatin1String(kind->name))
-            return kind;
-    }
-    return nullptr;
+    return Registry<FieldKind>::find(name);
 }
 
 QStringList FieldKinds::names()
 {
-    QStringList list;
-    for (const FieldKind *kind : all())
-        list << QLatin1String(kind->name);
-    return list;
+    return Registry<FieldKind>::names();
 }
 
 QByteArray numberBytes(quint64 value, int size, bool bigEndian)

@@ -15,8 +15,14 @@ private:
 
 } // namespace
 
-const FieldKind &lengthField()
+MERGEFILE_REGISTER(LengthField)
 {
-    static const FieldKind kind{"length", 4, [] { return std::unique_ptr<FieldSum>(new LengthSum); }};
-    return kind;
+    static const FieldKind kind = [] {
+        FieldKind k;
+        k.name = "length";
+        k.size = 4;
+        k.start = [] { return std::unique_ptr<FieldSum>(new LengthSum); };
+        return k;
+    }();
+    FieldKinds::add(kind);
 }

@@ -28,8 +28,14 @@ private:
 
 } // namespace
 
-const FieldKind &sha256Field()
+MERGEFILE_REGISTER(Sha256Field)
 {
-    static const FieldKind kind{"sha256", 32, [] { return std::unique_ptr<FieldSum>(new Sha256Sum); }};
-    return kind;
+    static const FieldKind kind = [] {
+        FieldKind k;
+        k.name = "sha256";
+        k.size = 32;
+        k.start = [] { return std::unique_ptr<FieldSum>(new Sha256Sum); };
+        return k;
+    }();
+    FieldKinds::add(kind);
 }

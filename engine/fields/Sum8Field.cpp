@@ -20,8 +20,14 @@ private:
 
 } // namespace
 
-const FieldKind &sum8Field()
+MERGEFILE_REGISTER(Sum8Field)
 {
-    static const FieldKind kind{"sum8", 1, [] { return std::unique_ptr<FieldSum>(new Sum8); }};
-    return kind;
+    static const FieldKind kind = [] {
+        FieldKind k;
+        k.name = "sum8";
+        k.size = 1;
+        k.start = [] { return std::unique_ptr<FieldSum>(new Sum8); };
+        return k;
+    }();
+    FieldKinds::add(kind);
 }

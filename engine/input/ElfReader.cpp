@@ -210,8 +210,8 @@ InputReader::Result ElfReader::read(ByteSource &source, ScratchStore &, const Re
 
 } // namespace
 
-const InputReader &elfInput()
+MERGEFILE_REGISTER(ElfReader)
 {
     static const ElfReader reader;
-    return reader;
+    InputReader::add(reader);
 }

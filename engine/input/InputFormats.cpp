@@ -1,39 +1,32 @@
 #include "InputReader.h"
 
-// The input formats, in the order they are told apart: one row each, its
-// reader in a file of its own. Raw data takes what none of them does.
-#define MERGEFILE_INPUT_FORMATS(row) \
-    row(elfInput)                    \
-    row(uf2Input)                    \
-    row(intelHexInput)               \
-    row(sRecordInput)                \
-    row(tiTxtInput)
-
-#define MERGEFILE_DECLARE(reader) const InputReader &reader();
-MERGEFILE_INPUT_FORMATS(MERGEFILE_DECLARE)
-#undef MERGEFILE_DECLARE
 const InputReader &rawInput();
 
-namespace {
-
-const QVector<const InputReader *> &registry()
+void InputReader::add(const InputReader &reader)
 {
-#define MERGEFILE_LIST(reader) &reader(),
-    static const QVector<const InputReader *> readers{MERGEFILE_INPUT_FORMATS(MERGEFILE_LIST)};
-#undef MERGEFILE_LIST
-    return readers;
+    Registry<InputReader>::add(reader);
 }
 
-} // namespace
+const QVector<const InputReader *> &InputReader::all()
+{
+    return Registry<InputReader>::all();
+}
+
+const QVector<FormatOption> &InputReader::options() const
+{
+    static const QVector<FormatOption> none;
+    return none;
+}
 
 const InputReader &InputReader::raw()
 {
     return rawInput();
 }
 
+// Raw data takes what none of the registered formats does.
 const InputReader &InputReader::tell(const QByteArray &head, qint64 size)
 {
-    for (const InputReader *reader : registry()) {
+    for (const InputReader *reader : all()) {
         if (reader->tells(head, size))
             return *reader;
     }
@@ -49,19 +42,14 @@ const InputReader &InputReader::tellAfterBlankLines(qint64 blankLead, const QByt
 
 const InputReader *InputReader::find(const QString &name)
 {
-    for (const InputReader *reader : registry()) {
-        if (name == reader->name())
-            return reader;
-    }
+    if (const InputReader *reader = Registry<InputReader>::find(name))
+        return reader;
     return name == raw().name() ? &raw() : nullptr;
 }
 
 QStringList InputReader::names()
 {
-    QStringList list;
-    for (const InputReader *reader : registry())
-        list << reader->name();
-    return list << raw().name();
+    return Registry<InputReader>::names() << raw().name();
 }
 
 bool MergePlacement::isRaw() const

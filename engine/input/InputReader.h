@@ -2,7 +2,9 @@
 #define INPUTREADER_H
 
 #include "Bytes.h"
+#include "FormatSettings.h"
 #include "MergeLayout.h"
+#include "Registry.h"
 
 #include <QByteArray>
 #include <QLatin1String>
@@ -16,7 +18,7 @@ class ScratchStore;
 // What a merge asks of every reader.
 struct ReadOptions
 {
-    qint64 uf2Family = -1; // only UF2 blocks of this family; -1: any
+    FormatSettings formats; // what the formats' own options set
     // Also gather what is particular to the format (InputContent::details),
     // for looking inside a file; a merge does without.
     bool details = false;
@@ -46,8 +48,9 @@ struct InputContent
 // Turns one input format into segments. Data that is not in the file as it
 // lies (record text) is decoded into the store, never into memory.
 //
-// The formats are a registry (InputFormats.cpp): a new one is a reader of its
-// own file and a row there. What a file is gets told once, from its first
+// The formats are a registry: a new one is a reader in a file of its own
+// that registers it (MERGEFILE_REGISTER, Registry.h), with its own options
+// where it has any; nothing else names it. What a file is gets told once, from its first
 // bytes, by one rule: the first reader in the registry that knows the head as
 // its own takes it, else it is raw data. From then on the file IS that format,
 // and whatever is wrong with it is a refusal, never a reason to read it as
@@ -74,7 +77,16 @@ public:
     virtual Result read(ByteSource &source, ScratchStore &store, const ReadOptions &options, InputContent &content,
                         QString &problem) const = 0;
 
+    // The options it takes for itself, into ReadOptions::formats: taken
+    // whatever the output's format, since any input may be of this one.
+    virtual const QVector<FormatOption> &options() const;
+
     bool isRaw() const { return this == &raw(); }
+
+    // A reader's file registers it with this, in the order formats are told
+    // apart.
+    static void add(const InputReader &reader);
+    static const QVector<const InputReader *> &all();
 
     // How many first bytes tell the format: more than the longest record
     // line, with room for blank lines before it.
@@ -94,5 +106,10 @@ public:
     // Every format's name, raw data last.
     static QStringList names();
 };
+
+inline QLatin1String registryName(const InputReader &reader)
+{
+    return reader.name();
+}
 
 #endif // INPUTREADER_H

@@ -8,14 +8,6 @@ namespace {
 const int wantedSize[] = {-1, 0, 2, 4, 2, 4};
 constexpr int lastType = 5;
 
-bool allHexDigits(const char *text, int count)
-{
-    unsigned bad = 0;
-    for (int i = 0; i < count; ++i)
-        bad |= hexDigits.values[static_cast<unsigned char>(text[i])];
-    return (bad & 0xF0) == 0;
-}
-
 // Intel HEX: data records (00) at 16-bit offsets from extended segment (02)
 // or linear (04) addresses, start addresses (03, 05), an end record (01).
 class IntelHexReader : public InputReader
@@ -190,8 +182,8 @@ InputReader::Result IntelHexReader::readRecords(ByteSource &source, ScratchStore
 
 } // namespace
 
-const InputReader &intelHexInput()
+MERGEFILE_REGISTER(IntelHexReader)
 {
     static const IntelHexReader reader;
-    return reader;
+    InputReader::add(reader);
 }

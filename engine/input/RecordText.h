@@ -32,6 +32,16 @@ inline constexpr HexDigitTable hexDigits;
 // SSE2 (every one that runs either build does), a table otherwise.
 bool decodeHexPairs(const char *digits, int pairs, unsigned char *out, unsigned &sum);
 
+// Whether the count characters are all hexadecimal digits: what tells a
+// record cut short from a line that is no record.
+inline bool allHexDigits(const char *text, int count)
+{
+    unsigned bad = 0;
+    for (int i = 0; i < count; ++i)
+        bad |= hexDigits.values[static_cast<unsigned char>(text[i])];
+    return (bad & 0xF0) == 0;
+}
+
 // The same by the table alone, for the few digits of a record's head.
 inline bool decodeHexPairsByTable(const char *digits, int pairs, unsigned char *out, unsigned &sum)
 {

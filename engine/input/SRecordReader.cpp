@@ -7,14 +7,6 @@ namespace {
 // Address bytes of S0 to S9; S4 is no record type.
 const int addressBytes[] = {2, 2, 3, 4, -1, 2, 3, 4, 3, 2};
 
-bool allHexDigits(const char *text, int count)
-{
-    unsigned bad = 0;
-    for (int i = 0; i < count; ++i)
-        bad |= hexDigits.values[static_cast<unsigned char>(text[i])];
-    return (bad & 0xF0) == 0;
-}
-
 // Motorola S-records: S1, S2 and S3 data with 16-, 24- and 32-bit
 // addresses, S7, S8 and S9 start addresses; S0 headers and S5/S6 counts are
 // checked and passed over.
@@ -190,8 +182,8 @@ InputReader::Result SRecordReader::readRecords(ByteSource &source, ScratchStore 
 
 } // namespace
 
-const InputReader &sRecordInput()
+MERGEFILE_REGISTER(SRecordReader)
 {
     static const SRecordReader reader;
-    return reader;
+    InputReader::add(reader);
 }

@@ -215,8 +215,8 @@ InputReader::Result TiTxtReader::read(ByteSource &source, ScratchStore &store, c
 
 } // namespace
 
-const InputReader &tiTxtInput()
+MERGEFILE_REGISTER(TiTxtReader)
 {
     static const TiTxtReader reader;
-    return reader;
+    InputReader::add(reader);
 }

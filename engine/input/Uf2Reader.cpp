@@ -1,4 +1,7 @@
 #include "InputReader.h"
+#include "Uf2Family.h"
+
+#include "Address.h"
 
 #include <QtEndian>
 
@@ -182,7 +185,64 @@ public:
     }
     Result read(ByteSource &source, ScratchStore &store, const ReadOptions &options, InputContent &content,
                 QString &problem) const override;
+    const QVector<FormatOption> &options() const override;
 };
+
+// The families a board's boot loader names, by the names users know.
+const Family askedFamilies[] = {
+    {0xE48BFF56, "rp2040"},  {0xE48BFF59, "rp2350"},  {0x68ED2B88, "samd21"},
+    {0x55114460, "samd51"},  {0xADA52840, "nrf52840"}, {0x621E937A, "nrf52833"},
+    {0x5EE21072, "stm32f1"}, {0x57755A57, "stm32f4"}, {0x00FF6919, "stm32l4"},
+};
+
+QStringList askedFamilyNames()
+{
+    QStringList names;
+    for (const Family &family : askedFamilies)
+        names << QLatin1String(family.name);
+    return names;
+}
+
+// "a, b or c"
+QString alternatives(const QStringList &names)
+{
+    return names.size() < 2 ? names.join(QString()) : names.mid(0, names.size() - 1).join(QLatin1String(", ")) + QLatin1String(" or ") + names.last();
+}
+
+bool parseFamily(const QString &text, FormatSettings &settings, QString *error)
+{
+    for (const Family &family : askedFamilies) {
+        if (text.compare(QLatin1String(family.name), Qt::CaseInsensitive) == 0) {
+            settings.set<Uf2Family>().id = family.id;
+            return true;
+        }
+    }
+    qint64 id = -1;
+    if (!Address::hexNumber(text, addressSpaceEnd - 1, &id)) {
+        *error = QStringLiteral("UF2 family %1: give a hexadecimal ID or one of %2").arg(text, alternatives(askedFamilyNames()));
+        return false;
+    }
+    settings.set<Uf2Family>().id = id;
+    return true;
+}
+
+// One option for UF2 in and out: an input's, so that it is taken whatever
+// the output's format.
+const QVector<FormatOption> &Uf2Reader::options() const
+{
+    static const QVector<FormatOption> list = [] {
+        FormatOption family;
+        family.name = QStringLiteral("uf2-family");
+        family.valueName = QStringLiteral("id");
+        family.help = QStringLiteral("The family ID written into every UF2 block (and the only family read from UF2 "
+                                     "inputs): a hexadecimal number, or one of %1. Without it the blocks carry none.")
+                          .arg(askedFamilyNames().join(QLatin1String(", ")));
+        family.words = askedFamilyNames();
+        family.parse = parseFamily;
+        return QVector<FormatOption>{family};
+    }();
+    return list;
+}
 
 // A file is UF2 when its first 512 bytes are a block with both start magics
 // and the end magic. Its length is not asked: a file cut short is still UF2,
@@ -208,6 +268,7 @@ InputReader::Result Uf2Reader::read(ByteSource &source, ScratchStore &, const Re
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[blocksAtOnce * blockSize]);
     BlockNumbers numbers;
     std::unique_ptr<Uf2Details> details(options.details ? new Uf2Details : nullptr);
+    const qint64 asked = options.formats.get<Uf2Family>().id;
     for (qint64 first = 0; first * blockSize < size;) {
         const qint64 blocks = qMin<qint64>(blocksAtOnce, size / blockSize - first);
         for (qint64 done = 0; done < blocks * blockSize;) {
@@ -236,7 +297,7 @@ InputReader::Result Uf2Reader::read(ByteSource &source, ScratchStore &, const Re
                                                                      : QStringLiteral("a file for the boot loader's file system"));
                 continue;
             }
-            if (options.uf2Family >= 0 && (!(flags & familyPresent) || le32(block + 28) != quint32(options.uf2Family))) {
+            if (asked >= 0 && (!(flags & familyPresent) || le32(block + 28) != quint32(asked))) {
                 if (details)
                     details->passedOver(number, flags & familyPresent
                                                     ? QStringLiteral("of family 0x%1, not the one asked for").arg(hex8(le32(block + 28)))
@@ -264,8 +325,8 @@ InputReader::Result Uf2Reader::read(ByteSource &source, ScratchStore &, const Re
 
 } // namespace
 
-const InputReader &uf2Input()
+MERGEFILE_REGISTER(Uf2Reader)
 {
     static const Uf2Reader reader;
-    return reader;
+    InputReader::add(reader);
 }

@@ -1,6 +1,8 @@
 #include "ImageWriter.h"
 #include "TextBuffer.h"
 
+#include <QRegularExpression>
+
 #include <cstring>
 
 namespace {
@@ -25,6 +27,59 @@ struct ByteTexts
 };
 const ByteTexts byteTexts;
 
+struct CArraySettings
+{
+    QString name = QStringLiteral("mergefile_image");
+};
+
+// C's and C++'s keywords, which cannot name the array.
+bool isKeyword(const QString &name)
+{
+    static const QStringList keywords = QStringLiteral(
+        "alignas alignof and and_eq asm auto bitand bitor bool break case catch char char8_t char16_t char32_t class "
+        "compl concept const consteval constexpr constinit const_cast continue co_await co_return co_yield decltype "
+        "default delete do double dynamic_cast else enum explicit export extern false float for friend goto if inline "
+        "int long mutable namespace new noexcept not not_eq nullptr operator or or_eq private protected public "
+        "register reinterpret_cast requires restrict return short signed sizeof static static_assert static_cast "
+        "struct switch template this thread_local throw true try typedef typeid typename union unsigned using "
+        "virtual void volatile wchar_t while xor xor_eq _Alignas _Alignof _Atomic _Bool _Complex _Generic "
+        "_Imaginary _Noreturn _Static_assert _Thread_local").split(QLatin1Char(' '));
+    return keywords.contains(name);
+}
+
+// Why C or C++ keeps a name from the array and its NAME_base and NAME_length,
+// all three declared in the global scope; empty when it may have them.
+QString reservedWhy(const QString &name)
+{
+    if (name == QLatin1String("main"))
+        return QStringLiteral("main is the program's entry point in C and C++");
+    if (name.startsWith(QLatin1Char('_')))
+        return QStringLiteral("C and C++ keep names that start with _ in the global scope for the compiler and its library");
+    if (name.contains(QLatin1String("__")))
+        return QStringLiteral("C++ keeps names that hold __ for the compiler and its library");
+    if (name.endsWith(QLatin1Char('_')))
+        return QStringLiteral("%1_base and %1_length would hold __, which C++ keeps for the compiler and its library")
+            .arg(name);
+    return QString();
+}
+
+bool parseName(const QString &name, FormatSettings &settings, QString *error)
+{
+    static const QRegularExpression identifier(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]{0,200}$"));
+    if (!identifier.match(name).hasMatch() || isKeyword(name)) {
+        *error = QStringLiteral("C name %1: give a C identifier (letters, digits and _, not a digit first, not a keyword)")
+                     .arg(name);
+        return false;
+    }
+    const QString why = reservedWhy(name);
+    if (!why.isEmpty()) {
+        *error = QStringLiteral("--c-name %1: %2; give another name").arg(name, why);
+        return false;
+    }
+    settings.set<CArraySettings>().name = name;
+    return true;
+}
+
 QByteArray hex8(qint64 value)
 {
     return QByteArray::number(value, 16).rightJustified(8, '0');
@@ -39,10 +94,10 @@ class CArrayWriter : public ImageWriter
 public:
     CArrayWriter(ByteSink &output, const WriterSettings &settings)
         : ImageWriter(output)
-        , fillByte(static_cast<unsigned char>(settings.fill))
+        , fillByte(static_cast<unsigned char>(settings.fill()))
         , text(output)
     {
-        const QByteArray name = settings.cName.toLatin1();
+        const QByteArray name = settings.own.get<CArraySettings>().name.toLatin1();
         const qint64 base = settings.layout ? settings.layout->base : 0;
         const qint64 length = settings.layout ? settings.layout->imageSize : 0;
         empty = length == 0;
@@ -125,11 +180,27 @@ private:
 
 } // namespace
 
-const OutputFormatInfo &cArrayFormat()
+MERGEFILE_REGISTER(CArrayWriter)
 {
-    static const OutputFormatInfo format{"c", "a C array of the flat image (--c-name)", ".c", true, 0, false,
-                                         [](ByteSink &output, const WriterSettings &settings) {
-                                             return std::unique_ptr<ImageWriter>(new CArrayWriter(output, settings));
-                                         }};
-    return format;
+    static const OutputFormatInfo format = [] {
+        OutputFormatInfo f;
+        f.name = "c";
+        f.summary = "a C array of the flat image (--c-name)";
+        f.extensions = ".c";
+        f.writesGaps = true;
+        FormatOption name;
+        name.name = QStringLiteral("c-name");
+        name.valueName = QStringLiteral("name");
+        name.help = QStringLiteral("The name of the array in --format c (mergefile_image by default); NAME_base and "
+                                   "NAME_length say where the image starts and how long it is. A C identifier that is no "
+                                   "keyword, and none that C or C++ keeps for itself: not main, not starting with _, "
+                                   "without __, not ending in _.");
+        name.parse = parseName;
+        f.options = {name};
+        f.make = [](ByteSink &output, const WriterSettings &settings) {
+            return std::unique_ptr<ImageWriter>(new CArrayWriter(output, settings));
+        };
+        return f;
+    }();
+    OutputFormats::add(format);
 }

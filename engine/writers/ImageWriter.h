@@ -2,7 +2,9 @@
 #define IMAGEWRITER_H
 
 #include "Bytes.h"
+#include "FormatSettings.h"
 #include "MergeLayout.h"
+#include "Registry.h"
 #include "stream/ImageSink.h"
 
 #include <QString>
@@ -32,33 +34,52 @@ protected:
     ByteSink &output;
 };
 
-// What a writer is made with.
+// What a writer is made with: the checked layout it writes (its fill byte
+// too), and what the format takes: the common settings its row accepts and
+// its own.
 struct WriterSettings
 {
-    char fill = imageFillByte;
-    int recordSize = 16; // data bytes in one record, for the record formats
-    const MergeLayout *layout = nullptr; // the checked layout it writes
-    qint64 uf2Family = -1;  // UF2 blocks' family ID; -1: none given
-    int wordBits = 8;       // of a Verilog memory word
-    QString cName;          // the C array's name
+    const MergeLayout *layout = nullptr;
+    int recordSize = 16; // data bytes in one record, where the row has records
+    FormatSettings own;  // what the format's own options set
+
+    // The fill byte of leading fill, gaps, holes and padding: the layout's.
+    char fill() const { return layout ? layout->fill : imageFillByte; }
 };
 
-// One output format. The formats are a registry (OutputFormats.cpp): a new
-// one is a writer of its own file and a row there.
+// One output format: a row that names what it can do, and its own options.
+// Each is a writer in a file of its own that registers its row
+// (MERGEFILE_REGISTER, Registry.h); nothing else names it.
 struct OutputFormatInfo
 {
-    const char *name;     // as --format takes it
-    const char *summary;  // what --help says of it
+    const char *name = "";     // as --format takes it
+    const char *summary = "";  // what --help says of it
     // The endings of an output's name that choose it when no format is
     // given, space-separated, any case (".hex .ihex"); "": none.
-    const char *extensions;
-    bool writesGaps;      // the flat image: fill between files, and padding
-    int maxRecordSize;    // the most data bytes in one record; 0: no records
-    bool isTheImage;      // its bytes are the flat image itself, not a text of it
-    std::unique_ptr<ImageWriter> (*make)(ByteSink &output, const WriterSettings &settings);
+    const char *extensions = "";
+    // The flat image: fill between files, and padding (it takes --pad-to).
+    bool writesGaps = false;
+    // The most data bytes in one record (it takes --record-size); 0: no
+    // records.
+    int maxRecordSize = 0;
+    // Its bytes are the flat image itself, not a text of it.
+    bool isTheImage = false;
+    QVector<FormatOption> options; // its own
+    std::unique_ptr<ImageWriter> (*make)(ByteSink &output, const WriterSettings &settings) = nullptr;
+
+    bool takesRecordSize() const { return maxRecordSize > 0; }
+    bool takesPadding() const { return writesGaps; }
+    const FormatOption *option(const QString &optionName) const { return findOption(options, optionName); }
 };
 
+inline QLatin1String registryName(const OutputFormatInfo &format)
+{
+    return QLatin1String(format.name);
+}
+
 namespace OutputFormats {
+// A writer's file registers its row with this.
+void add(const OutputFormatInfo &format);
 // In the order --help lists them, the flat image first.
 const QVector<const OutputFormatInfo *> &all();
 const OutputFormatInfo *find(const QString &name);

@@ -69,13 +69,18 @@ void IntelHexWriter::record(qint64 address, const unsigned char *bytes, int coun
 
 } // namespace
 
-const OutputFormatInfo &intelHexFormat()
+MERGEFILE_REGISTER(IntelHexWriter)
 {
-    // A record counts its bytes in one byte.
-    static const OutputFormatInfo format{"hex", "Intel HEX, 32-bit addresses", ".hex .ihex .ihx", false, 255, false,
-                                         [](ByteSink &output, const WriterSettings &settings) {
-                                             return std::unique_ptr<ImageWriter>(
-                                                 new IntelHexWriter(output, settings.recordSize));
-                                         }};
-    return format;
+    static const OutputFormatInfo format = [] {
+        OutputFormatInfo f;
+        f.name = "hex";
+        f.summary = "Intel HEX, 32-bit addresses";
+        f.extensions = ".hex .ihex .ihx";
+        f.maxRecordSize = 255; // a record counts its bytes in one byte
+        f.make = [](ByteSink &output, const WriterSettings &settings) {
+            return std::unique_ptr<ImageWriter>(new IntelHexWriter(output, settings.recordSize));
+        };
+        return f;
+    }();
+    OutputFormats::add(format);
 }

@@ -2,36 +2,21 @@
 
 #include <QFileInfo>
 
-// The output formats, in the order --help lists them: one row each, its
-// writer in a file of its own.
-#define MERGEFILE_OUTPUT_FORMATS(row) \
-    row(rawImageFormat)               \
-    row(intelHexFormat)               \
-    row(sRecordFormat)                \
-    row(tiTxtFormat)                  \
-    row(vmemFormat)                   \
-    row(cArrayFormat)                 \
-    row(uf2Format)
+const OutputFormatInfo &rawImageFormat();
 
-#define MERGEFILE_DECLARE(format) const OutputFormatInfo &format();
-MERGEFILE_OUTPUT_FORMATS(MERGEFILE_DECLARE)
-#undef MERGEFILE_DECLARE
+void OutputFormats::add(const OutputFormatInfo &format)
+{
+    Registry<OutputFormatInfo>::add(format);
+}
 
 const QVector<const OutputFormatInfo *> &OutputFormats::all()
 {
-#define MERGEFILE_LIST(format) &format(),
-    static const QVector<const OutputFormatInfo *> formats{MERGEFILE_OUTPUT_FORMATS(MERGEFILE_LIST)};
-#undef MERGEFILE_LIST
-    return formats;
+    return Registry<OutputFormatInfo>::all();
 }
 
 const OutputFormatInfo *OutputFormats::find(const QString &name)
 {
-    for (const OutputFormatInfo *format : all()) {
-        if (name == QLatin1String(format->name))
-            return format;
-    }
-    return nullptr;
+    return Registry<OutputFormatInfo>::find(name);
 }
 
 const OutputFormatInfo &OutputFormats::flat()
@@ -54,8 +39,5 @@ const OutputFormatInfo &OutputFormats::forFileName(const QString &fileName)
 
 QStringList OutputFormats::names()
 {
-    QStringList list;
-    for (const OutputFormatInfo *format : all())
-        list << QLatin1String(format->name);
-    return list;
+    return Registry<OutputFormatInfo>::names();
 }

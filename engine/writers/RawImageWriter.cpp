@@ -33,11 +33,24 @@ private:
 
 } // namespace
 
+// The default, where no format is given and no name chooses one.
 const OutputFormatInfo &rawImageFormat()
 {
-    static const OutputFormatInfo format{
-        "bin", "the flat image, the default", "", true, 0, true, [](ByteSink &output, const WriterSettings &settings) {
-            return std::unique_ptr<ImageWriter>(new RawImageWriter(output, settings.fill));
-        }};
+    static const OutputFormatInfo format = [] {
+        OutputFormatInfo f;
+        f.name = "bin";
+        f.summary = "the flat image, the default";
+        f.writesGaps = true;
+        f.isTheImage = true;
+        f.make = [](ByteSink &output, const WriterSettings &settings) {
+            return std::unique_ptr<ImageWriter>(new RawImageWriter(output, settings.fill()));
+        };
+        return f;
+    }();
     return format;
+}
+
+MERGEFILE_REGISTER(RawImageWriter)
+{
+    OutputFormats::add(rawImageFormat());
 }

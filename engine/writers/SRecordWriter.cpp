@@ -63,13 +63,18 @@ void SRecordWriter::record(qint64 address, const unsigned char *bytes, int count
 
 } // namespace
 
-const OutputFormatInfo &sRecordFormat()
+MERGEFILE_REGISTER(SRecordWriter)
 {
-    static const OutputFormatInfo format{"srec", "Motorola S-records, S3", ".srec .s19 .s28 .s37 .mot", false,
-                                         maxRecordSize, false,
-                                         [](ByteSink &output, const WriterSettings &settings) {
-                                             return std::unique_ptr<ImageWriter>(
-                                                 new SRecordWriter(output, settings.recordSize));
-                                         }};
-    return format;
+    static const OutputFormatInfo format = [] {
+        OutputFormatInfo f;
+        f.name = "srec";
+        f.summary = "Motorola S-records, S3";
+        f.extensions = ".srec .s19 .s28 .s37 .mot";
+        f.maxRecordSize = maxRecordSize;
+        f.make = [](ByteSink &output, const WriterSettings &settings) {
+            return std::unique_ptr<ImageWriter>(new SRecordWriter(output, settings.recordSize));
+        };
+        return f;
+    }();
+    OutputFormats::add(format);
 }

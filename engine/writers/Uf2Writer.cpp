@@ -1,5 +1,7 @@
 #include "UnitWriter.h"
 
+#include "input/Uf2Family.h"
+
 #include <QtEndian>
 
 #include <cstring>
@@ -22,8 +24,8 @@ class Uf2Writer : public UnitWriter
 {
 public:
     Uf2Writer(ByteSink &output, const WriterSettings &settings)
-        : UnitWriter(output, payloadSize, settings.fill)
-        , family(settings.uf2Family)
+        : UnitWriter(output, payloadSize, settings.fill())
+        , family(settings.own.get<Uf2Family>().id)
         , total(settings.layout ? UnitWriter::countUnits(*settings.layout, payloadSize).units : 0)
     {
     }
@@ -59,11 +61,19 @@ private:
 
 } // namespace
 
-const OutputFormatInfo &uf2Format()
+// Its family is UF2's one setting, an input option (Uf2Reader.cpp), since it
+// also chooses the blocks read from UF2 inputs.
+MERGEFILE_REGISTER(Uf2Writer)
 {
-    static const OutputFormatInfo format{"uf2", "UF2 blocks for USB boot loaders (--uf2-family)", ".uf2", false, 0, false,
-                                         [](ByteSink &output, const WriterSettings &settings) {
-                                             return std::unique_ptr<ImageWriter>(new Uf2Writer(output, settings));
-                                         }};
-    return format;
+    static const OutputFormatInfo format = [] {
+        OutputFormatInfo f;
+        f.name = "uf2";
+        f.summary = "UF2 blocks for USB boot loaders (--uf2-family)";
+        f.extensions = ".uf2";
+        f.make = [](ByteSink &output, const WriterSettings &settings) {
+            return std::unique_ptr<ImageWriter>(new Uf2Writer(output, settings));
+        };
+        return f;
+    }();
+    OutputFormats::add(format);
 }

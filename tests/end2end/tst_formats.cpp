@@ -404,9 +404,9 @@ void tst_Formats::usageErrors_data()
         << QStringList{"--format", "srec", "--record-size", "251"} + o + QStringList{"1000", "a.bin"}
         << "record size 251: give 1 to 250";
     QTest::newRow("record size for bin") << QStringList{"--record-size", "8"} + o + QStringList{"1000", "a.bin"}
-                                         << "--record-size needs --format hex or srec";
+                                         << "--record-size applies to hex and srec output, not to bin";
     QTest::newRow("pad size for hex") << QStringList{"--format", "hex", "--pad-to", "100"} + o + QStringList{"1000", "a.bin"}
-                                      << "--pad-to is for --format bin";
+                                      << "--pad-to applies to bin and c output, not to hex";
     QTest::newRow("pad size not hex") << QStringList{"--pad-to", "1k"} + o + QStringList{"1000", "a.bin"}
                                       << "pad size 1k";
     QTest::newRow("pad size 0") << QStringList{"--pad-to", "0"} + o + QStringList{"1000", "a.bin"} << "pad size 0";

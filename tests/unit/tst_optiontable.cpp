@@ -78,6 +78,9 @@ private slots:
     void usageErrors();
     void singleValuesGivenOnce_data();
     void singleValuesGivenOnce();
+    void optionForAnotherFormat_data();
+    void optionForAnotherFormat();
+    void appliedOrderIsNotTheTable();
     void windowAddressTexts_data();
     void windowAddressTexts();
     void pairAddressTexts_data();
@@ -211,16 +214,16 @@ void tst_OptionTable::usageErrors_data()
     QTest::newRow("base past 32 bits") << QStringList{"--base", "100000000"} + pair
                                        << "base 100000000: give a hexadecimal address from 0 to FFFFFFFF";
     QTest::newRow("record size for the flat image") << QStringList{"--record-size", "8"} + pair
-                                                    << "--record-size needs --format hex or srec";
+                                                    << "--record-size applies to hex and srec output, not to bin";
     QTest::newRow("record size past what srec holds")
         << QStringList{"--format", "srec", "--record-size", "251"} + pair << "record size 251: give 1 to 250 for --format srec";
     QTest::newRow("record size of 0") << QStringList{"--format", "hex", "--record-size", "0"} + pair
                                       << "record size 0: give 1 to 255 for --format hex";
     QTest::newRow("pad-to for records") << QStringList{"--format", "hex", "--pad-to", "100"} + pair
-                                        << "--pad-to is for --format bin or c: hex, srec, ti-txt, vmem and uf2 leave the gaps out";
+                                        << "--pad-to applies to bin and c output, not to hex";
     QTest::newRow("pad-to past the address range, from the base")
         << QStringList{"--base", "FFFFF000", "--pad-to", "1001"} + pair << "pad size 1001: give a hexadecimal size from 1 to 1000";
-    QTest::newRow("word bits without vmem") << QStringList{"--word-bits", "16"} + pair << "--word-bits needs --format vmem";
+    QTest::newRow("word bits without vmem") << QStringList{"--word-bits", "16"} + pair << "--word-bits applies to vmem output, not to bin";
     QTest::newRow("word bits of 24") << QStringList{"--format", "vmem", "--word-bits", "24"} + pair
                                      << "word bits 24: give 8, 16, 32 or 64";
     QTest::newRow("an unknown UF2 family") << QStringList{"--uf2-family", "rp2041"} + pair
@@ -230,7 +233,7 @@ void tst_OptionTable::usageErrors_data()
                                                << "UF2 family 100000000: give a hexadecimal ID or one of rp2040, "
                                                   "rp2350, samd21, samd51, nrf52840, nrf52833, stm32f1, stm32f4 or "
                                                   "stm32l4";
-    QTest::newRow("a C name without C") << QStringList{"--c-name", "fw"} + pair << "--c-name needs --format c";
+    QTest::newRow("a C name without C") << QStringList{"--c-name", "fw"} + pair << "--c-name applies to c output, not to bin";
     for (const char *name : {"2fast", "my-image", "int", "", "caf\xc3\xa9"}) {
         QTest::newRow(qPrintable(QStringLiteral("C name \"%1\"").arg(QString::fromUtf8(name))))
             << QStringList{"--format", "c", "--c-name", QString::fromUtf8(name)} + pair
@@ -303,6 +306,85 @@ void tst_OptionTable::usageErrors()
     const Parsed parsed = parse(args);
     QVERIFY(!parsed.ok);
     QCOMPARE(parsed.error, error);
+}
+
+// Every option only some output formats take, given with each format that
+// does not take it, before or after --format, or with an output name that
+// chooses the format: a usage error naming the option, the formats that take
+// it and the one given, found by the registry (a format's own options, and
+// the common ones its row accepts); with a format that takes it, not that
+// error. Values that are wrong for the option do not hide it.
+void tst_OptionTable::optionForAnotherFormat_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("error"); // empty: not refused for the format
+
+    const QStringList pair{"1000", "a.bin"};
+    QStringList checked;
+    for (const OutputFormatInfo *format : OutputFormats::all()) {
+        for (const FormatOption &option : format->options)
+            checked << option.name;
+    }
+    checked << QStringLiteral("record-size") << QStringLiteral("pad-to");
+    checked.removeDuplicates();
+    QVERIFY(checked.size() >= 4);
+    for (const QString &name : checked) {
+        QStringList takers;
+        for (const OutputFormatInfo *format : OutputFormats::all()) {
+            const bool takes = format->option(name) || (name == QLatin1String("record-size") && format->maxRecordSize > 0)
+                               || (name == QLatin1String("pad-to") && format->writesGaps);
+            if (takes)
+                takers << QLatin1String(format->name);
+        }
+        QVERIFY2(!takers.isEmpty(), qPrintable(name));
+        const QString takenBy = takers.size() == 1 ? takers.first()
+                                                   : takers.mid(0, takers.size() - 1).join(QLatin1String(", "))
+                                                         + QLatin1String(" and ") + takers.last();
+        const QString option = QLatin1String("--") + name;
+        for (const OutputFormatInfo *format : OutputFormats::all()) {
+            const QString f = QLatin1String(format->name);
+            const QString error = takers.contains(f) ? QString()
+                                                     : QStringLiteral("%1 applies to %2 output, not to %3").arg(option, takenBy, f);
+            QTest::addRow("%s with %s, given first", qPrintable(option), format->name)
+                << QStringList{option, "x", "--format", f, "-o", "o.out"} + pair << error;
+            QTest::addRow("%s with %s, given last", qPrintable(option), format->name)
+                << QStringList{"--format", f, "-o", "o.out", option, "x"} + pair << error;
+            const QString ending = QString::fromLatin1(format->extensions).section(QLatin1Char(' '), 0, 0);
+            if (!ending.isEmpty())
+                QTest::addRow("%s with %s by the output's name", qPrintable(option), format->name)
+                    << QStringList{option, "x", "-o", "o" + ending} + pair << error;
+        }
+    }
+}
+
+void tst_OptionTable::optionForAnotherFormat()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, error);
+
+    const Parsed parsed = parse(args);
+    QVERIFY(!parsed.ok || error.isEmpty());
+    if (error.isEmpty())
+        QVERIFY2(!parsed.error.contains(QLatin1String(" applies to ")), qPrintable(parsed.error));
+    else
+        QCOMPARE(parsed.error, error);
+}
+
+// The order options are checked in is not the order --help lists them in:
+// every option of the table is in it once, and two wrong options give the
+// same error whichever is typed first.
+void tst_OptionTable::appliedOrderIsNotTheTable()
+{
+    const QStringList &order = cliAppliedOrder();
+    QCOMPARE(QSet<QString>(order.begin(), order.end()).size(), order.size());
+    const QStringList pair{"-o", "o.hex", "1000", "a.bin"};
+    const Parsed one = parse(QStringList{"--fill", "100", "--word-bits", "16"} + pair);
+    const Parsed other = parse(QStringList{"--word-bits", "16", "--fill", "100"} + pair);
+    QVERIFY(!one.ok && !other.ok);
+    QCOMPARE(one.error, other.error);
+    QCOMPARE(one.error, QStringLiteral("fill 100: give a byte in hexadecimal, 0 to FF"));
+    const Parsed bad = parse(QStringList{"--c-name", "2x", "--base", "100000000"} + pair);
+    QCOMPARE(bad.error, QStringLiteral("base 100000000: give a hexadecimal address from 0 to FFFFFFFF"));
 }
 
 // Every option of the table that takes one value refuses a second, named;

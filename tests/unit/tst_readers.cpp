@@ -10,6 +10,7 @@
 #include "Records.h"
 #include "TempFolder.h"
 #include "input/InputReader.h"
+#include "input/Uf2Family.h"
 #include "input/ScratchStore.h"
 
 #include <QFileInfo>
@@ -678,7 +679,7 @@ void tst_Readers::uf2FamilyChoosesBlocks()
     for (const qint64 family : {qint64(0xE48BFF56), qint64(0x68ED2B88), qint64(-1)}) {
         InputContent content;
         ReadOptions options;
-        options.uf2Family = family;
+        options.formats.set<Uf2Family>().id = family;
         QCOMPARE(InputReader::find(QStringLiteral("uf2"))->read(bytes, store, options, content, problem), InputReader::Read);
         const QStringList expected = family == 0xE48BFF56 ? QStringList{"1000:61", "2000:64"}
                                      : family >= 0        ? QStringList{"1000:62"}
@@ -1071,7 +1072,7 @@ void tst_Readers::uf2Details()
     QFETCH(QVariantMap, details);
 
     ReadOptions options;
-    options.uf2Family = family;
+    options.formats.set<Uf2Family>().id = family;
     const Reading look = readBothWays(*InputReader::find(QStringLiteral("uf2")), file, options);
     if (QTest::currentTestFailed())
         return;

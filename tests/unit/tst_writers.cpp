@@ -84,9 +84,11 @@ struct Image
     {
         BufferSink sink;
         settings.layout = &layout;
-        if (settings.cName.isEmpty())
-            settings.cName = QStringLiteral("image");
-        const std::unique_ptr<ImageWriter> writer = OutputFormats::find(format)->make(sink, settings);
+        const OutputFormatInfo &info = *OutputFormats::find(format);
+        QString error;
+        if (const FormatOption *name = info.option(QStringLiteral("c-name")))
+            name->parse(QStringLiteral("image"), settings.own, &error);
+        const std::unique_ptr<ImageWriter> writer = info.make(sink, settings);
         *promised = writer->outputSize(layout);
         ImageStreamer streamer(layout, sources);
         if (streamer.walkAll({writer.get()}, false) != ImageStreamer::Done || !writer->finish())
@@ -95,10 +97,10 @@ struct Image
     }
 };
 
-WriterSettings settings(char fill, int recordSize)
+// The fill byte is the layout's.
+WriterSettings settings(int recordSize)
 {
     WriterSettings s;
-    s.fill = fill;
     s.recordSize = recordSize;
     return s;
 }
@@ -218,7 +220,7 @@ void tst_Writers::exactText()
     image.finish(base, padTo);
     image.layout.fill = fill;
     qint64 promised = -1;
-    const QByteArray written = image.write(format, settings(fill, recordSize), &promised);
+    const QByteArray written = image.write(format, settings(recordSize), &promised);
     QCOMPARE(written, text);
     QCOMPARE(promised, qint64(text.size()));
 }
@@ -259,7 +261,7 @@ void tst_Writers::promisedLength()
         const OutputFormatInfo &info = *OutputFormats::find(format);
         const int size = info.maxRecordSize > 0 ? qMin(recordSize, info.maxRecordSize) : recordSize;
         qint64 promised = -1;
-        const QByteArray written = image.write(format, settings(char(0xFF), size), &promised);
+        const QByteArray written = image.write(format, settings(size), &promised);
         QVERIFY2(written != "failed", qPrintable(format));
         QCOMPARE(promised, qint64(written.size()));
     }
@@ -314,15 +316,18 @@ void tst_Writers::unitsAroundGaps()
         }
     }
     image.finish(0x1000);
-    WriterSettings s = settings(char(0xFF), 16);
-    s.wordBits = wordBits ? wordBits : 8;
+    WriterSettings s = settings(16);
+    QString problem;
+    if (wordBits)
+        QVERIFY(OutputFormats::find(format)->option(QStringLiteral("word-bits"))->parse(QString::number(wordBits), s.own, &problem));
+    const int bits = wordBits ? wordBits : 8;
     qint64 promised = -1;
     const QByteArray written = image.write(format, s, &promised);
     QCOMPARE(promised, qint64(written.size()));
     Readback::Runs got;
     QString error;
-    QVERIFY2(Readback::read(format, written, 0x1000, s.wordBits, QString(), got, error), qPrintable(error));
-    const QString wrong = Readback::difference(got, Readback::expected(Model::image(merge), format, s.wordBits, char(0xFF)));
+    QVERIFY2(Readback::read(format, written, 0x1000, bits, QString(), got, error), qPrintable(error));
+    const QString wrong = Readback::difference(got, Readback::expected(Model::image(merge), format, bits, char(0xFF)));
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 }
 
