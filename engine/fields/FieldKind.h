@@ -30,6 +30,9 @@ public:
     const char *name = "";
     int size = 0;
     std::unique_ptr<FieldSum> (*start)() = nullptr;
+    // Its value is the SHA-256 of the bytes it covers: where those are the
+    // flat image written so far, the output's own hash already holds it.
+    bool isSha256 = false;
 
     // A checksum or count, shown as a number; not a digest.
     bool isNumber() const { return size <= 8; }

@@ -35,6 +35,7 @@ MERGEFILE_REGISTER(Sha256Field)
         k.name = "sha256";
         k.size = 32;
         k.start = [] { return std::unique_ptr<FieldSum>(new Sha256Sum); };
+        k.isSha256 = true;
         return k;
     }();
     FieldKinds::add(kind);
