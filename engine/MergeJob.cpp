@@ -4,10 +4,9 @@
 #include "fields/FieldPlan.h"
 #include "input/Sources.h"
 #include "layout/LayoutPlanner.h"
+#include "output/FieldSchedule.h"
 #include "output/OutputFile.h"
 #include "stream/DigestSink.h"
-#include "stream/FieldValues.h"
-#include "stream/ImageStreamer.h"
 #include "writers/ImageWriter.h"
 
 #include <new>
@@ -74,7 +73,7 @@ struct MergeJob::Private
     const OutputFormatInfo &format() const { return options.format ? *options.format : OutputFormats::flat(); }
     bool schedule()
     {
-        FieldPlan::schedule(layout, options.fieldValuesFirst, format().maxRecordSize > 0, options.computeDigests);
+        FieldSchedule::decide(layout, options.fieldValuesFirst, format().maxRecordSize > 0, options.computeDigests);
         return true;
     }
 
@@ -154,7 +153,7 @@ bool MergeJob::Private::check()
               && FieldPlan::place(layout, o.fields, &dataEnd, log) && planner.finish(layout, dataEnd, o.padTo)
               && FieldPlan::settleRanges(layout, log) && schedule() && Checks::fitsFlash(layout, o.flashOrigin, o.flashSize, log)
               && Checks::sectorsApart(layout, o.flashOrigin, o.flashSize, o.sectorSize, log)
-              && workOutFields(layout, sources, log);
+              && FieldSchedule(layout, sources).workOutFirst(log);
     return checked;
 }
 
@@ -249,78 +248,13 @@ bool MergeJob::measure()
 }
 
 // The image, walked once: to the writer (none: only the digests are wanted),
-// to the digests when asked for, and to the fields: those worked out before
-// once more, so that a file that changed since the check cannot leave a field
-// that does not match; the others for the first and only time, given their
-// bytes where the walk reaches them or after the data. A sha256 of all the
-// flat image before it is the output's own hash so far: not worked out twice.
+// to the digests when asked for, and to the fields (FieldSchedule).
 bool MergeJob::Private::stream(ImageWriter *writer, OutputFile *file)
 {
-    ImageStreamer streamer(layout, sources);
     const std::unique_ptr<DigestSink> digest(options.computeDigests ? new DigestSink(layout) : nullptr);
     const std::unique_ptr<ImageCrcSink> crc(file && format().isTheImage ? new ImageCrcSink(layout.fill) : nullptr);
-    FieldSink fields(layout, 0, layout.fields.size());
-    std::vector<bool> fromOutput(size_t(layout.fields.size()), false);
-    const bool outputIsTheImage = file && file->isHashing() && format().isTheImage && Sha256::givesResultSoFar();
-    for (int k = 0; outputIsTheImage && k < layout.fields.size(); ++k) {
-        if (FieldPlan::isDigestOfAllBefore(layout, k)) {
-            fromOutput[size_t(k)] = true;
-            fields.leaveOut(k);
-        }
-    }
-    struct AsWritten : FieldValues
-    {
-        MergeLayout &layout;
-        FieldSink &fields;
-        OutputFile *file;
-        const std::vector<bool> &fromOutput;
-        bool lost = false; // a value the output's hash could not give
-        AsWritten(MergeLayout &layout, FieldSink &fields, OutputFile *file, const std::vector<bool> &fromOutput)
-            : layout(layout)
-            , fields(fields)
-            , file(file)
-            , fromOutput(fromOutput)
-        {
-        }
-        QByteArray valueNow(int k) override
-        {
-            MergeField &field = layout.fields[k];
-            if (field.timing != FieldTiming::AsWritten)
-                return field.value;
-            field.value = fromOutput[size_t(k)] ? file->sha256SoFar() : fields.value(k);
-            if (field.value.size() != field.size) {
-                lost = true; // the merge fails below; the bytes only fill the place
-                field.value = QByteArray(field.size, layout.fill);
-            }
-            return field.value;
-        }
-    } values(layout, fields, file, fromOutput);
-    switch (streamer.walkAll({writer, digest.get(), crc.get(), &fields}, true, &values)) {
-    case ImageStreamer::Done:
-        break;
-    case ImageStreamer::NoMemory:
-        return fail(Refusal::notEnoughMemory());
-    case ImageStreamer::ReadFailed:
-        return fail(readFailure(layout, streamer));
-    case ImageStreamer::SinkFailed:
-        return fail(Refusal::failToWriteOutput(output));
-    }
-    if (values.lost)
-        return fail(Refusal::notEnoughMemory());
-    for (const MergePiece &piece : std::as_const(layout.pieces)) {
-        MergeField *field = piece.field() >= 0 ? &layout.fields[piece.field()] : nullptr;
-        if (!field || field->timing != FieldTiming::AfterTheData)
-            continue;
-        field->value = fields.value(piece.field());
-        if (writer
-            && (!writer->fill(field->address, 0) || !writer->data(field->address, field->value.constData(), field->size, piece)))
-            return fail(Refusal::failToWriteOutput(output));
-    }
-    for (int k = 0; k < layout.fields.size(); ++k) {
-        const MergeField &field = layout.fields.at(k);
-        if (field.timing == FieldTiming::BeforeWriting && fields.value(k) != field.value)
-            return fail(Refusal::fieldChanged(field.text, field.address, field.from, field.to));
-    }
+    if (!FieldSchedule(layout, sources).writeImage(writer, {digest.get(), crc.get()}, file, format().isTheImage, output, log))
+        return false;
     if (digest)
         digests = digest->result();
     imageCrc = crc ? crc->result() : 0;

@@ -50,32 +50,6 @@ bool FieldPlan::settleRanges(MergeLayout &layout, const Messages::Log &log)
     return true;
 }
 
-void FieldPlan::schedule(MergeLayout &layout, bool valuesFirst, bool recordOutput, bool imageDigests)
-{
-    bool coversAnother = false;
-    for (const MergeField &f : std::as_const(layout.fields)) {
-        for (const MergeField &other : std::as_const(layout.fields))
-            coversAnother = coversAnother || (&other != &f && other.address < f.to && f.from < other.end());
-    }
-    for (MergeField &f : layout.fields) {
-        if (valuesFirst || coversAnother)
-            f.timing = FieldTiming::BeforeWriting;
-        else if (f.to <= f.end()) // all it covers goes out before it
-            f.timing = FieldTiming::AsWritten;
-        else if (recordOutput && !imageDigests)
-            f.timing = FieldTiming::AfterTheData;
-        else
-            f.timing = FieldTiming::BeforeWriting;
-    }
-}
-
-bool FieldPlan::isDigestOfAllBefore(const MergeLayout &layout, int k)
-{
-    const MergeField &f = layout.fields.at(k);
-    return f.timing == FieldTiming::AsWritten && qstrcmp(f.kind->name, "sha256") == 0 && f.from == layout.base
-           && f.to >= f.address;
-}
-
 void FieldPlan::feed(const MergeLayout &layout, int k, FieldSum &sum, qint64 address, const char *bytes,
                      qint64 count, int ownerField)
 {

@@ -16,19 +16,6 @@ bool place(MergeLayout &layout, const QVector<MergeField> &fields, qint64 *dataE
 // the field itself.
 bool settleRanges(MergeLayout &layout, const Messages::Log &log);
 
-// When each field is worked out (FieldTiming): while the image is written
-// wherever the output allows, so that the files are read once; before it
-// where valuesFirst asks for them early (to show them), where a field covers
-// another field's bytes, or where only a walk of its range can tell its value
-// at its place. recordOutput: the output's records may come in any order;
-// imageDigests: the flat image is hashed in address order as it goes.
-void schedule(MergeLayout &layout, bool valuesFirst, bool recordOutput, bool imageDigests);
-
-// Whether field k, worked out as the image is written, is the SHA-256 of
-// every byte of the image before it and of nothing after it: in the flat
-// image, the digest of the output so far, which its hash holds anyway.
-bool isDigestOfAllBefore(const MergeLayout &layout, int k);
-
 // The one rule that feeds field k its bytes, the same when its value is
 // worked out and when it is checked against what is written: of a run of
 // the image at address (bytes null: fill), the part in the field's range;

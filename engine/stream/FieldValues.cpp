@@ -1,6 +1,5 @@
 #include "FieldValues.h"
 
-#include "ImageStreamer.h"
 #include "fields/FieldPlan.h"
 
 FieldSink::FieldSink(const MergeLayout &layout, int first, int last)
@@ -44,25 +43,4 @@ Refusal readFailure(const MergeLayout &layout, const ImageStreamer &streamer)
             return Refusal::failToRead(p.row, name);
     }
     return Refusal::failToRead(0, name);
-}
-
-bool workOutFields(MergeLayout &layout, SourceSet &sources, const Messages::Log &log)
-{
-    ImageStreamer streamer(layout, sources);
-    for (int k = 0; k < layout.fields.size(); ++k) {
-        if (layout.fields.at(k).timing != FieldTiming::BeforeWriting)
-            continue;
-        FieldSink sink(layout, k, k + 1);
-        switch (streamer.walk(layout.fields.at(k).from, layout.fields.at(k).to, {&sink}, false)) {
-        case ImageStreamer::Done:
-            break;
-        case ImageStreamer::NoMemory:
-            return log.refuse(Refusal::notEnoughMemory());
-        case ImageStreamer::ReadFailed:
-        case ImageStreamer::SinkFailed:
-            return log.refuse(readFailure(layout, streamer));
-        }
-        layout.fields[k].value = sink.value(k);
-    }
-    return true;
 }

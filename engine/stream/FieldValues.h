@@ -2,14 +2,12 @@
 #define FIELDVALUES_H
 
 #include "ImageSink.h"
+#include "ImageStreamer.h"
 #include "MergeMessages.h"
 #include "fields/FieldKind.h"
-#include "input/Sources.h"
 
 #include <memory>
 #include <vector>
-
-class ImageStreamer;
 
 // Feeds fields the image as it passes, by the fields' own rule: each from
 // first to last (exclusive) gets a sum of its kind.
@@ -35,10 +33,5 @@ private:
 // What a walk that could not read a file refuses: that file, and the row
 // of the first placement of that name.
 Refusal readFailure(const MergeLayout &layout, const ImageStreamer &streamer);
-
-// Works the fields out that are to be known before the image is written, in
-// the order given, each over its range of the image as it stands: files,
-// fill, the fields before it in place.
-bool workOutFields(MergeLayout &layout, SourceSet &sources, const Messages::Log &log);
 
 #endif // FIELDVALUES_H

@@ -1,50 +1,90 @@
 #include "ImageStreamer.h"
 
-#include <vector>
-
 ImageStreamer::ImageStreamer(const MergeLayout &layout, SourceSet &sources)
     : layout(layout)
     , sources(sources)
 {
 }
 
-ImageStreamer::Result ImageStreamer::walk(qint64 from, qint64 to, std::initializer_list<ImageSink *> sinks,
-                                          bool checkSources, FieldValues *values)
+void ImageStreamer::begin(qint64 walkFrom, qint64 walkTo, std::vector<ImageSink *> walkSinks, bool walkChecks)
 {
     failed.clear();
-    const ChunkBuffer buffer = allocateChunk();
+    from = walkFrom;
+    to = walkTo;
+    sinks = std::move(walkSinks);
+    checkSources = walkChecks;
+    checked.assign(size_t(layout.placements.size()), false);
+    cursor = from;
+    last = nullptr;
+    next = 0;
+    atField = false;
+    over = false;
+    walkResult = Done;
     if (!buffer)
-        return NoMemory;
-    const auto fill = [&](qint64 address, qint64 count) {
-        for (ImageSink *sink : sinks) {
-            if (sink && !sink->fill(address, count))
-                return false;
-        }
-        return true;
-    };
-    const auto data = [&](qint64 address, const char *bytes, qint64 count, const MergePiece &piece) {
-        for (ImageSink *sink : sinks) {
-            if (sink && !sink->data(address, bytes, count, piece))
-                return false;
-        }
-        return true;
-    };
+        buffer = allocateChunk();
+    if (!buffer)
+        stop(NoMemory);
+}
+
+int ImageStreamer::stop(Result result)
+{
+    walkResult = result;
+    over = true;
+    return -1;
+}
+
+bool ImageStreamer::fill(qint64 address, qint64 count)
+{
+    for (ImageSink *sink : sinks) {
+        if (sink && !sink->fill(address, count))
+            return false;
+    }
+    return true;
+}
+
+bool ImageStreamer::data(qint64 address, const char *bytes, qint64 count, const MergePiece &piece)
+{
+    for (ImageSink *sink : sinks) {
+        if (sink && !sink->data(address, bytes, count, piece))
+            return false;
+    }
+    return true;
+}
+
+// The part of a field's piece in the walk: its bytes as they stand, or none
+// where it is not worked out yet (it is written later).
+bool ImageStreamer::handOnField(const MergePiece &piece)
+{
+    const MergeField &field = layout.fields.at(piece.field());
+    const qint64 pieceAddress = layout.address(piece);
+    const qint64 lo = qMax(pieceAddress, from);
+    const qint64 hi = qMin(layout.end(piece), to);
+    const char *bytes = field.isWorkedOut() ? field.value.constData() + (lo - pieceAddress) : nullptr;
+    return data(lo, bytes, hi - lo, piece);
+}
+
+int ImageStreamer::toNextField()
+{
+    if (over)
+        return -1;
+    if (atField) {
+        atField = false;
+        if (!handOnField(layout.pieces.at(next)))
+            return stop(SinkFailed);
+        ++next;
+    }
     const auto readFailed = [&](int file) {
         failed = layout.placements.at(file).fileName;
-        return ReadFailed;
+        return stop(ReadFailed);
     };
-    std::vector<bool> checked(size_t(layout.placements.size()), false);
-
-    qint64 cursor = from;
-    const MergePiece *last = nullptr;
     // How many pieces ahead the store's bytes are asked for: enough to keep
     // several fetches from memory in flight for small scattered pieces.
     constexpr int prefetchDistance = 16;
     const int pieceCount = layout.pieces.size();
-    for (int i = 0; i < pieceCount; ++i) {
-        const MergePiece &piece = layout.pieces.at(i);
-        if (i + prefetchDistance < pieceCount) {
-            const MergePiece &soon = layout.pieces.at(i + prefetchDistance);
+    for (; next < pieceCount; ++next) {
+        const MergePiece &piece = layout.pieces.at(next);
+        if (next + prefetchDistance < pieceCount) {
+            const MergePiece &soon = layout.pieces.at(next + prefetchDistance);
             if (soon.file >= 0)
                 sources.prefetch(layout.placements.at(soon.file).segments.at(soon.index));
         }
@@ -55,19 +95,18 @@ ImageStreamer::Result ImageStreamer::walk(qint64 from, qint64 to, std::initializ
             continue;
         // Records never run from one file into the next, nor into a field.
         if ((!last || !last->sameOwner(piece) || lo != cursor) && !fill(cursor, lo - cursor))
-            return SinkFailed;
+            return stop(SinkFailed);
         last = &piece;
         cursor = hi;
         if (piece.field() >= 0) {
-            const MergeField &field = layout.fields.at(piece.field());
-            // A field not worked out yet is asked for, or handed on without
-            // its bytes.
-            QByteArray now;
-            if (!field.isWorkedOut() && values)
-                now = values->valueNow(piece.field());
-            const char *bytes = field.isWorkedOut() ? field.value.constData() : now.isEmpty() ? nullptr : now.constData();
-            if (!data(lo, bytes ? bytes + (lo - pieceAddress) : nullptr, hi - lo, piece))
-                return SinkFailed;
+            // A field not worked out yet: the caller may work it out from
+            // all that went before.
+            if (!layout.fields.at(piece.field()).isWorkedOut()) {
+                atField = true;
+                return piece.field();
+            }
+            if (!handOnField(piece))
+                return stop(SinkFailed);
             continue;
         }
         const MergePlacement &p = layout.placements.at(piece.file);
@@ -84,17 +123,17 @@ ImageStreamer::Result ImageStreamer::walk(qint64 from, qint64 to, std::initializ
             if (!sources.readSegment(p.input, segment, at - pieceAddress, buffer.get(), n))
                 return readFailed(piece.file);
             if (!data(at, buffer.get(), n, piece))
-                return SinkFailed;
+                return stop(SinkFailed);
             at += n;
         }
     }
     const qint64 split = qBound(cursor, layout.dataEnd(), to);
     if (!fill(cursor, split - cursor) || !fill(split, to - split))
-        return SinkFailed;
+        return stop(SinkFailed);
     // Still as checked once read, empty files included.
     for (int k = 0; checkSources && k < layout.placements.size(); ++k) {
         if (!sources.unchanged(layout.placements.at(k).input))
             return readFailed(k);
     }
-    return Done;
+    return stop(Done);
 }

@@ -5,6 +5,7 @@
 #include "fields/FieldKind.h"
 #include "fields/FieldPlan.h"
 #include "fields/FieldSpec.h"
+#include "output/FieldSchedule.h"
 
 #include <QTest>
 
@@ -252,7 +253,7 @@ void tst_FieldKinds::whenWorkedOut()
         layout.fields.append(field);
     }
     QVERIFY(FieldPlan::settleRanges(layout, [](const QString &line) { QFAIL(qPrintable(line)); }));
-    FieldPlan::schedule(layout, valuesFirst, records, digests);
+    FieldSchedule::decide(layout, valuesFirst, records, digests);
     QString got;
     for (const MergeField &f : std::as_const(layout.fields))
         got += f.timing == FieldTiming::BeforeWriting ? QLatin1Char('B') : f.timing == FieldTiming::AsWritten ? QLatin1Char('W') : QLatin1Char('A');
