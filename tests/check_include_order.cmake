@@ -2,17 +2,16 @@ cmake_minimum_required(VERSION 3.16)
 # The engine's stages include one way only: each may include the engine's
 # root (its shared vocabulary), platform/ and the stages before it, never one
 # after it; the root's own files include no stage at all, but for the facade
-# (MergeJob) that runs them. A stage that reaches forward is a cycle waiting
-# to happen.
+# (MergeJob) that runs them, which nothing in the engine includes. A stage
+# that reaches forward, or back up to the facade, is a cycle waiting to
+# happen. Includes are read whether written with quotes or angle brackets;
+# none climbs out of its folder with "..".
 set(stages platform settings input layout checks fields stream writers output report inspect)
 set(failures "")
 file(GLOB_RECURSE files RELATIVE ${ENGINE} ${ENGINE}/*.h ${ENGINE}/*.cpp)
 foreach(file IN LISTS files)
     get_filename_component(folder ${file} DIRECTORY)
     if(folder STREQUAL "")
-        if(file MATCHES "^MergeJob\\.")
-            continue()
-        endif()
         set(rank -1)
     else()
         list(FIND stages ${folder} rank)
@@ -21,10 +20,30 @@ foreach(file IN LISTS files)
             continue()
         endif()
     endif()
-    file(STRINGS ${ENGINE}/${file} includes REGEX "^#include \"[a-z]+/")
+    file(STRINGS ${ENGINE}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
     foreach(line IN LISTS includes)
-        string(REGEX REPLACE "^#include \"([a-z]+)/.*" "\\1" target "${line}")
+        string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([^\">]*)[\">].*" "\\1" path "${line}")
+        if(path MATCHES "\\.\\.")
+            list(APPEND failures "${file} includes ${path}, out of its folder")
+            continue()
+        endif()
+        if(path MATCHES "^MergeJob\\.h$" AND NOT file MATCHES "^MergeJob\\.")
+            list(APPEND failures "${file} includes the facade MergeJob.h")
+            continue()
+        endif()
+        if(NOT path MATCHES "^([A-Za-z]+)/")
+            continue()
+        endif()
+        set(target ${CMAKE_MATCH_1})
         list(FIND stages ${target} targetRank)
+        # Another library's header (<QtCore/...>, <sys/...>); but quoted, a
+        # folder of the engine's that is no stage.
+        if(targetRank LESS 0 AND NOT line MATCHES "\"")
+            continue()
+        endif()
+        if(file MATCHES "^MergeJob\\.")
+            continue()
+        endif()
         # platform/ is beneath every stage; settings stand beside the rest.
         if(NOT target STREQUAL "platform" AND (targetRank GREATER_EQUAL rank OR rank LESS 0 OR target STREQUAL "settings"))
             if(NOT target STREQUAL folder)
