@@ -322,6 +322,91 @@ inline bool readCArray(const QByteArray &text, const QString &name, Runs &runs, 
     return true;
 }
 
+// DfuSe (ST's UM0391): the prefix "DfuSe", version 1, the length of the file
+// without its suffix and the number of targets; each target "Target", its
+// alternate setting, a named flag, a 255-byte name, the length of its
+// elements and their number; each element its address, its length and its
+// bytes. Then the DFU suffix's 16 bytes, read backwards from the end: the
+// CRC-32 register over everything before it (zlib's value inverted), its
+// length 16, "UFD", bcdDFU 0x011A, vendor, product, device. Little-endian.
+struct DfuseFile
+{
+    int alternate = -1;
+    bool named = false;
+    QByteArray name;
+    int elements = 0;
+    quint16 device = 0;
+    quint16 product = 0;
+    quint16 vendor = 0;
+    QVector<qint64> elementSizes;
+};
+
+inline bool readDfuse(const QByteArray &file, Runs &runs, QString &error, DfuseFile *seen = nullptr)
+{
+    const auto word = [&](qint64 at) {
+        return quint32(quint8(file.at(int(at)))) | quint32(quint8(file.at(int(at + 1)))) << 8
+               | quint32(quint8(file.at(int(at + 2)))) << 16 | quint32(quint8(file.at(int(at + 3)))) << 24;
+    };
+    const auto half = [&](qint64 at) { return quint16(quint8(file.at(int(at))) | quint8(file.at(int(at + 1))) << 8); };
+    const qint64 size = file.size();
+    if (size < 11 + 16 || file.mid(int(size - 8), 3) != "UFD" || quint8(file.at(int(size - 5))) != 16
+        || half(size - 10) != 0x011A) {
+        error = QStringLiteral("no DfuSe suffix");
+        return false;
+    }
+    if (word(size - 4) != ~Model::crc32(file.constData(), size - 4)) {
+        error = QStringLiteral("the suffix's CRC does not match");
+        return false;
+    }
+    const qint64 body = size - 16;
+    if (!file.startsWith("DfuSe") || file.at(5) != 1 || word(6) != quint32(body)) {
+        error = QStringLiteral("no DfuSe prefix, or a length that is not the file's");
+        return false;
+    }
+    DfuseFile f;
+    f.device = half(size - 16);
+    f.product = half(size - 14);
+    f.vendor = half(size - 12);
+    qint64 at = 11;
+    for (int t = 0; t < quint8(file.at(10)); ++t) {
+        if (at + 274 > body || file.mid(int(at), 6) != "Target") {
+            error = QStringLiteral("target %1 has no prefix").arg(t);
+            return false;
+        }
+        f.alternate = quint8(file.at(int(at + 6)));
+        f.named = word(at + 7) != 0;
+        f.name = file.mid(int(at + 11), 255);
+        f.name.truncate(f.name.indexOf('\0') < 0 ? f.name.size() : f.name.indexOf('\0'));
+        const qint64 targetSize = word(at + 266);
+        const quint32 elements = word(at + 270);
+        f.elements += int(elements);
+        at += 274;
+        const qint64 targetEnd = at + targetSize;
+        for (quint32 e = 0; e < elements; ++e) {
+            if (at + 8 > targetEnd || targetEnd > body || at + 8 + qint64(word(at + 4)) > targetEnd) {
+                error = QStringLiteral("element %1 of target %2 runs past it").arg(e).arg(t);
+                return false;
+            }
+            const qint64 length = word(at + 4);
+            f.elementSizes.append(length);
+            // Each element taken alone, so that two that touch are still two here.
+            runs.append(Run{word(at), file.mid(int(at + 8), int(length))});
+            at += 8 + length;
+        }
+        if (at != targetEnd) {
+            error = QStringLiteral("target %1's length is not its elements'").arg(t);
+            return false;
+        }
+    }
+    if (at != body) {
+        error = QStringLiteral("%1 bytes between the targets and the suffix").arg(body - at);
+        return false;
+    }
+    if (seen)
+        *seen = f;
+    return true;
+}
+
 // What a written output holds, read by the reader of its format.
 inline bool read(const QString &format, const QByteArray &file, qint64 base, int wordBits, const QString &cName,
                  Runs &runs, QString &error)
@@ -343,6 +428,8 @@ inline bool read(const QString &format, const QByteArray &file, qint64 base, int
         ok = readUf2(file, runs, error);
     } else if (format == QLatin1String("c")) {
         ok = readCArray(file, cName, runs, error);
+    } else if (format == QLatin1String("dfuse")) {
+        ok = readDfuse(file, runs, error);
     } else {
         error = QStringLiteral("no reader for %1").arg(format);
     }
