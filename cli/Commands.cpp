@@ -21,9 +21,15 @@ QString hex(qint64 address)
     return QStringLiteral("0x%1").arg(QString::number(address, 16).toUpper().rightJustified(8, QLatin1Char('0')));
 }
 
+// "1 byte", "2 bytes".
+QString counted(qint64 count, const char *one, const char *many)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+}
+
 QString span(qint64 start, qint64 end)
 {
-    return QStringLiteral("%1-%2 (%3 bytes)").arg(hex(start), hex(end)).arg(end - start);
+    return QStringLiteral("%1-%2 (%3)").arg(hex(start), hex(end), counted(end - start, "byte", "bytes"));
 }
 
 // JSON goes to standard output as it is made.
@@ -269,9 +275,9 @@ int compare(const CliOptions &options)
         if (totals.startAddressDiffers)
             Terminal::print(stdout, QStringLiteral("start address: A %1, B %2").arg(start(pa), start(pb)));
         Terminal::print(stdout, same ? QStringLiteral("A and B hold the same bytes at the same addresses.")
-                                     : QStringLiteral("A and B differ: %1 ranges; %2 bytes differ, %3 only in A, %4 only in B.")
-                                           .arg(totals.ranges)
-                                           .arg(totals.bytes[CompareRange::Differ])
+                                     : QStringLiteral("A and B differ: %1; %2 differ, %3 only in A, %4 only in B.")
+                                           .arg(counted(totals.ranges, "range", "ranges"),
+                                                counted(totals.bytes[CompareRange::Differ], "byte", "bytes"))
                                            .arg(totals.bytes[CompareRange::OnlyA])
                                            .arg(totals.bytes[CompareRange::OnlyB]));
     }

@@ -17,6 +17,7 @@ struct MapFile
         QString name;
         QString format;
         qint64 shift = 0;
+        qint64 origin = -1; // a raw file's first byte; -1: not given
         QVector<AddressRange> segments; // ascending
         QByteArray crc32;
         QByteArray sha256;

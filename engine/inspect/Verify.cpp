@@ -7,6 +7,7 @@
 #include "fields/FieldPlan.h"
 #include "input/InputReader.h"
 #include "platform/SourceFile.h"
+#include "writers/ImageWriter.h"
 
 #include <QFileInfo>
 
@@ -140,14 +141,24 @@ qint64 firstDifference(const MapFile &map, const MapFile::File &entry, LoneFile 
     LoneFileOptions options;
     options.fill = map.fill;
     if (entry.format == InputReader::raw().name()) {
+        // Lined up by where its first byte lies; without that (a map of an
+        // older merge), only where nothing of its start was trimmed.
         options.detectFormats = false;
-        options.base = entry.segments.first().from;
+        if (entry.origin >= 0)
+            options.base = entry.origin;
+        else
+            return -1;
     } else {
         options.format = InputReader::find(entry.format);
         if (!options.format)
             return -1;
-        if (entry.shift != 0)
-            options.moveTo = entry.segments.first().from;
+        if (entry.shift != 0) {
+            // Moved as the merge moved it: its own lowest address, shifted.
+            LoneFile own(name, options, [](const QString &) {});
+            if (!own.read() || own.isEmpty())
+                return -1;
+            options.moveTo = own.lowest() + entry.shift;
+        }
     }
     LoneFile source(name, options, [](const QString &) {});
     if (!source.read())
@@ -176,10 +187,11 @@ VerifyOutcome verifyImage(const MapFile &map, const QString &imageName, QVector<
         log.refuse(Refusal::cannotOpen(0, imageName));
         return VerifyOutcome::Trouble;
     }
-    const bool flat = map.format == QLatin1String("bin");
+    const OutputFormatInfo *written = OutputFormats::find(map.format);
+    const bool flat = written && written->isTheImage;
     const InputReader *reader = flat ? &InputReader::raw() : InputReader::find(map.format);
     if (!reader) {
-        QStringList readable{QStringLiteral("bin")};
+        QStringList readable{QLatin1String(OutputFormats::flat().name)};
         for (const QString &name : InputReader::names()) {
             if (name != InputReader::raw().name())
                 readable << name;
@@ -238,6 +250,12 @@ VerifyOutcome verifyImage(const MapFile &map, const QString &imageName, QVector<
     for (const MapFile::Field &f : map.fields) {
         MergeField field;
         field.kind = FieldKinds::find(f.kind);
+        if (!field.kind) {
+            // Its value could not be worked out again: not a check that holds.
+            log.refuse(Refusal::cannotReadMap(map.path, QStringLiteral("field %1 is of a kind this program does not know (%2)")
+                                                            .arg(f.text, f.kind)));
+            return VerifyOutcome::Trouble;
+        }
         field.size = f.size;
         field.address = f.address;
         field.from = f.from;

@@ -17,6 +17,10 @@ void writeFile(JsonWriter &json, const MergePlacement &p, const MergeDigest &dig
     json.member("fillAfter", p.fillAfter);
     json.member("format", QString(p.format ? p.format->name() : InputReader::raw().name()));
     json.member("name", p.fileName);
+    // Where a raw file's first byte lies, whatever trimming kept of it: what
+    // a check that reads the file again lines it up by.
+    if (p.isRaw() && !p.segments.isEmpty() && !p.segments.first().inStore)
+        json.member("origin", p.segments.first().address - p.segments.first().dataOffset);
     json.member("row", qint64(p.row));
     json.beginArray("segments");
     for (MergeRanges range(p); range.next();) {

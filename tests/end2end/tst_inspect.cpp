@@ -14,6 +14,8 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <functional>
+
 namespace {
 
 QString tool(const char *name)
@@ -88,6 +90,10 @@ private slots:
     void verifyHolds();
     void verifyFinds_data();
     void verifyFinds();
+    void firstDifferenceWhereTrimmed_data();
+    void firstDifferenceWhereTrimmed();
+    void hostileMaps_data();
+    void hostileMaps();
     void trouble_data();
     void trouble();
 
@@ -280,10 +286,11 @@ void tst_Inspect::compareNamesWhatTheMapSays()
     QVERIFY(writeFile(QStringLiteral("changed.bin"), changed));
     const Run run = runCli({"compare", "--map", "m.json", "out.bin", "changed.bin"});
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.out.mid(0, 4), QStringList({"differ 0x000010FF-0x00001100 (1 bytes): file1 a.bin",
-                                             "differ 0x00001100-0x00001101 (1 bytes): fill",
-                                             "differ 0x00001800-0x00001801 (1 bytes): field crc32@1800",
-                                             "differ 0x00002000-0x00002001 (1 bytes): file2 b.bin"}));
+    QCOMPARE(run.out.mid(0, 4), QStringList({"differ 0x000010FF-0x00001100 (1 byte): file1 a.bin",
+                                             "differ 0x00001100-0x00001101 (1 byte): fill",
+                                             "differ 0x00001800-0x00001801 (1 byte): field crc32@1800",
+                                             "differ 0x00002000-0x00002001 (1 byte): file2 b.bin"}));
+    QCOMPARE(run.out.last(), QStringLiteral("A and B differ: 3 ranges; 4 bytes differ, 0 only in A, 0 only in B."));
     const QJsonArray ranges = jsonOf(runCli({"compare", "--json", "--map", "m.json", "out.bin", "changed.bin"})).object().value("ranges").toArray();
     QCOMPARE(ranges.size(), 4);
     QCOMPARE(ranges.at(0).toObject().value("row").toInt(), 1);
@@ -398,6 +405,106 @@ void tst_Inspect::verifyFinds()
     const Run text = runCli({"verify", "--map", "m.json"});
     QCOMPARE(text.exitCode, 1);
     QVERIFY(text.out.filter(QRegularExpression(QStringLiteral("^Does not hold: ") + QRegularExpression::escape(fails))).size() == 1);
+}
+
+void tst_Inspect::firstDifferenceWhereTrimmed_data()
+{
+    QTest::addColumn<QStringList>("merge"); // the merge's arguments before -o
+    QTest::addColumn<QString>("input");     // what a.src holds: raw or hex at 0x8000
+    QTest::addColumn<qint64>("changed");    // the address changed in the image
+
+    QTest::newRow("raw, its start cropped") << QStringList{"--crop", "1100-4500", "1000", "a.src"} << "raw" << qint64(0x1200);
+    QTest::newRow("raw, its start excluded") << QStringList{"--exclude", "1000-1040", "1000", "a.src"} << "raw" << qint64(0x1BB7);
+    QTest::newRow("raw, whole") << QStringList{"1000", "a.src"} << "raw" << qint64(0x1001);
+    QTest::newRow("hex moved, its start cropped") << QStringList{"--crop", "1100-4500", "1000", "a.src"} << "hex" << qint64(0x1333);
+    QTest::newRow("hex at its own addresses") << QStringList{"--base", "8000", "-", "a.src"} << "hex" << qint64(0x8400);
+}
+
+// The first byte that is not the file's, where the merge kept only part of
+// the file or moved it: the address the image was changed at.
+void tst_Inspect::firstDifferenceWhereTrimmed()
+{
+    QFETCH(QStringList, merge);
+    QFETCH(QString, input);
+    QFETCH(qint64, changed);
+    const QByteArray data = bytes(0x77, 3000);
+    if (input == QLatin1String("raw")) {
+        QVERIFY(writeFile(QStringLiteral("a.src"), data));
+    } else {
+        QVERIFY(writeFile(QStringLiteral("a.bin"), data));
+        int code = -1;
+        const QByteArray hex = runTool(tool("srec_cat"), {"a.bin", "-binary", "-offset", "0x8000", "-o", "-", "-intel"}, &code);
+        QCOMPARE(code, 0);
+        QVERIFY(writeFile(QStringLiteral("a.src"), hex));
+    }
+    QCOMPARE(runCli(merge + QStringList{"--map", "m.json", "-o", "out.bin"}).exitCode, 0);
+    const QJsonObject map = QJsonDocument::fromJson(readFile(QStringLiteral("m.json"))).object();
+    const qint64 start = qint64(map.value("image").toObject().value("start").toDouble());
+    QByteArray image = readFile(QStringLiteral("out.bin"));
+    image[int(changed - start)] = char(~image[int(changed - start)]);
+    QVERIFY(writeFile(QStringLiteral("out.bin"), image));
+    const Run run = runCli({"verify", "--json", "--map", "m.json"});
+    QCOMPARE(run.exitCode, 1);
+    QString detail;
+    for (const QJsonValue &c : jsonOf(run).object().value("checks").toArray()) {
+        if (c.toObject().value("what").toString() == QLatin1String("file1 a.src"))
+            detail = c.toObject().value("detail").toString();
+    }
+    const QString at = QStringLiteral("0x") + QString::number(changed, 16).rightJustified(8, QLatin1Char('0')).toUpper();
+    QVERIFY2(detail.contains(QStringLiteral("the first byte that is not the file's is at ") + at), qPrintable(detail));
+}
+
+void tst_Inspect::hostileMaps_data()
+{
+    QTest::addColumn<QString>("path");  // where in the map: image.length, files.0.segments.0.end...
+    QTest::addColumn<QJsonValue>("value");
+
+    QTest::newRow("an image of 2^62 bytes") << "image.length" << QJsonValue(4611686018427387904.0);
+    QTest::newRow("an image of 1e30 bytes") << "image.length" << QJsonValue(1e30);
+    QTest::newRow("an image past 4 GiB") << "image.length" << QJsonValue(double(qint64(1) << 32));
+    QTest::newRow("an image below 0") << "image.start" << QJsonValue(-1);
+    QTest::newRow("a fill of 300") << "image.fill" << QJsonValue(300);
+    QTest::newRow("a fill of 2.5") << "image.fill" << QJsonValue(2.5);
+    QTest::newRow("a start as text") << "image.start" << QJsonValue(QStringLiteral("4096"));
+    QTest::newRow("a segment that ends before it starts") << "files.0.segments.0.end" << QJsonValue(1);
+    QTest::newRow("a segment at 2^63") << "files.0.segments.0.start" << QJsonValue(9.3e18);
+    QTest::newRow("fields that are no list") << "fields" << QJsonValue(QJsonObject{{"a", 1}});
+    QTest::newRow("a field of a kind unknown") << "fields.0.kind" << QJsonValue(QStringLiteral("md5"));
+    QTest::newRow("a field of 1e20 bytes") << "fields.0.size" << QJsonValue(1e20);
+}
+
+// A map changed by hand or by a stranger: refused in one line with exit 2,
+// at once, never walked for its numbers' worth nor said to hold.
+void tst_Inspect::hostileMaps()
+{
+    QFETCH(QString, path);
+    QFETCH(QJsonValue, value);
+    QVERIFY(writeFile(QStringLiteral("a.bin"), bytes(0x21, 100)));
+    QCOMPARE(runCli({"--map", "m.json", "--field", "crc32@2000", "-o", "out.bin", "1000", "a.bin"}).exitCode, 0);
+    QJsonObject map = QJsonDocument::fromJson(readFile(QStringLiteral("m.json"))).object();
+    // Sets the value at a dotted path of object keys and list indexes.
+    const std::function<QJsonValue(QJsonValue, QStringList)> set = [&](QJsonValue at, QStringList keys) -> QJsonValue {
+        if (keys.isEmpty())
+            return value;
+        const QString key = keys.takeFirst();
+        bool index = false;
+        const int i = key.toInt(&index);
+        if (index) {
+            QJsonArray list = at.toArray();
+            list[i] = set(list.at(i), keys);
+            return list;
+        }
+        QJsonObject object = at.toObject();
+        object[key] = set(object.value(key), keys);
+        return object;
+    };
+    map = set(map, path.split(QLatin1Char('.'))).toObject();
+    QVERIFY(writeFile(QStringLiteral("m.json"), QJsonDocument(map).toJson()));
+    const Run run = runCli({"verify", "--map", "m.json"});
+    QCOMPARE(run.exitCode, 2);
+    const QStringList errors = run.out.filter(QStringLiteral("Error!!!"));
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors.first().startsWith(QStringLiteral("Error!!!Cannot read map")), qPrintable(errors.first()));
 }
 
 void tst_Inspect::trouble_data()

@@ -126,6 +126,10 @@ QByteArray builtWhole(const OutputFormatInfo &format, const MergeLayout &layout,
                          {"segments", segments}};
         if (p.hasStartAddress)
             file.insert("startAddress", double(p.startAddress));
+        // A raw file's first byte: where its first segment lies, less that
+        // segment's offset in the file.
+        if (p.isRaw() && !p.segments.isEmpty() && !p.segments.first().inStore)
+            file.insert("origin", double(p.segments.first().address - p.segments.first().dataOffset));
         if (p.slotSize > 0)
             file.insert("slot", QJsonObject{{"size", double(p.slotSize)}, {"left", double(p.slotSize - (p.end - p.address))}});
         files.append(file);
