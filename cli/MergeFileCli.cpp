@@ -45,16 +45,14 @@ int usageError(const QString &message)
 // a refused merge), and beside an output, with what became of the output.
 struct ReportMessages
 {
-    Refusal (*foreignLink)(const QString &);
-    Refusal (*linkLoop)(const QString &);
-    Refusal (*cannotOpen)(const QString &);
+    OpenRefusals open;
     Refusal (*cannotWrite)(const QString &);
     Refusal (*cannotOpenBeside)(const QString &, const QString &);
     Refusal (*cannotWriteBeside)(const QString &, const QString &, bool);
 };
-const ReportMessages mapMessages{Refusal::mapForeignLink, Refusal::mapLinkLoop, Refusal::failToOpenMap,
-                                 Refusal::failToWriteMap,  Refusal::failToOpenMap, Refusal::failToWriteMap};
-const ReportMessages pictureMessages{Refusal::pictureForeignLink, Refusal::pictureLinkLoop, Refusal::failToOpenPicture,
+const ReportMessages mapMessages{{Refusal::failToOpenMap, Refusal::mapForeignLink, Refusal::mapLinkLoop},
+                                 Refusal::failToWriteMap, Refusal::failToOpenMap, Refusal::failToWriteMap};
+const ReportMessages pictureMessages{{Refusal::failToOpenPicture, Refusal::pictureForeignLink, Refusal::pictureLinkLoop},
                                      Refusal::failToWritePicture, Refusal::failToOpenPicture, Refusal::failToWritePicture};
 
 // The map and the picture are written like the output, through a file of
@@ -80,16 +78,13 @@ public:
     {
         if (name == QLatin1String("-"))
             return true;
-        switch (file.open(-1, {})) {
-        case OutputFile::Opened:
+        const OutputFile::Status status = file.open(-1, {});
+        if (status == OutputFile::Opened)
             return true;
-        case OutputFile::LinkRefused:
-            return log.refuse(messages.foreignLink(name));
-        case OutputFile::LinkLoop:
-            return log.refuse(messages.linkLoop(name));
-        default:
-            return log.refuse(output.isEmpty() ? messages.cannotOpen(name) : messages.cannotOpenBeside(name, output));
-        }
+        // Beside an image, a file that cannot be opened also names it.
+        const bool link = status == OutputFile::LinkRefused || status == OutputFile::LinkLoop;
+        return log.refuse(link || output.isEmpty() ? messages.open.refusal(status, name)
+                                                   : messages.cannotOpenBeside(name, output));
     }
 
     bool write(const char *data, qint64 size) override

@@ -159,25 +159,14 @@ bool MergeJob::Private::check()
 
 bool MergeJob::Private::opened(OutputFile::Status status)
 {
-    switch (status) {
-    case OutputFile::Opened:
+    if (status == OutputFile::Opened)
         return true;
-    case OutputFile::CannotReserve:
-        return fail(Refusal::failToWriteOutput(output));
-    case OutputFile::Locked:
-        return fail(Refusal::outputLocked(output));
-    case OutputFile::IsASource:
-        return fail(options.toStandardOutput ? Refusal::outputIsASource(output) : Refusal::outputInPlaceIsASource(output));
-    case OutputFile::LinkRefused:
-        return fail(Refusal::outputForeignLink(output));
-    case OutputFile::LinkLoop:
-        return fail(Refusal::outputLinkLoop(output));
-    case OutputFile::NoRoomToStage:
-        return fail(Refusal::noRoomToStage(output));
-    case OutputFile::CannotOpen:
-        break;
-    }
-    return fail(Refusal::failToOpenOutput(output));
+    OpenRefusals refusals{Refusal::failToOpenOutput, Refusal::outputForeignLink, Refusal::outputLinkLoop};
+    refusals.cannotReserve = Refusal::failToWriteOutput;
+    refusals.locked = Refusal::outputLocked;
+    refusals.isASource = options.toStandardOutput ? Refusal::outputIsASource : Refusal::outputInPlaceIsASource;
+    refusals.noRoomToStage = Refusal::noRoomToStage;
+    return fail(refusals.refusal(status, output));
 }
 
 bool MergeJob::checkOutput()

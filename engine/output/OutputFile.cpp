@@ -276,3 +276,32 @@ bool OutputFile::commit()
     mode = Closed;
     return ok;
 }
+
+Refusal OpenRefusals::refusal(OutputFile::Status status, const QString &name) const
+{
+    Refusal (*given)(const QString &) = nullptr;
+    switch (status) {
+    case OutputFile::LinkRefused:
+        given = foreignLink;
+        break;
+    case OutputFile::LinkLoop:
+        given = linkLoop;
+        break;
+    case OutputFile::CannotReserve:
+        given = cannotReserve;
+        break;
+    case OutputFile::Locked:
+        given = locked;
+        break;
+    case OutputFile::IsASource:
+        given = isASource;
+        break;
+    case OutputFile::NoRoomToStage:
+        given = noRoomToStage;
+        break;
+    case OutputFile::Opened:
+    case OutputFile::CannotOpen:
+        break;
+    }
+    return (given ? given : cannotOpen)(name);
+}

@@ -3,6 +3,7 @@
 
 #include "Bytes.h"
 #include "Checksums.h"
+#include "Refusal.h"
 #include "platform/FileHandle.h"
 
 #include <QByteArray>
@@ -117,6 +118,24 @@ private:
     ChunkBuffer gathered; // small writes, until a chunk's worth goes out
     qint64 gatheredSize = 0;
     Crc32 writtenCrc;
+};
+
+// The lines that say why a file of one kind (the merge's output, its map,
+// its picture) could not be opened, by OutputFile's status: the one place a
+// status becomes a refusal. What only the merge's output can meet falls back
+// to cannotOpen where a kind gives nothing for it.
+struct OpenRefusals
+{
+    Refusal (*cannotOpen)(const QString &name);
+    Refusal (*foreignLink)(const QString &name);
+    Refusal (*linkLoop)(const QString &name);
+    Refusal (*cannotReserve)(const QString &name) = nullptr;
+    Refusal (*locked)(const QString &name) = nullptr;
+    Refusal (*isASource)(const QString &name) = nullptr;
+    Refusal (*noRoomToStage)(const QString &name) = nullptr;
+
+    // For a status other than Opened.
+    Refusal refusal(OutputFile::Status status, const QString &name) const;
 };
 
 #endif // OUTPUTFILE_H
