@@ -39,7 +39,7 @@ void SourceSet::decodeAhead()
         const Source &source = *sources[k];
         // Text to decode, in a file that stays open: no stream, no ELF, no
         // file put aside for the budget.
-        const bool text = source.reader && !source.reader->isRaw() && source.reader->name() != QLatin1String("elf");
+        const bool text = source.reader && !source.reader->isRaw() && !source.reader->readsInPlace();
         if (text && !source.stream && source.fault == Fault::None && source.file.isOpen()) {
             decoded[k].state = Decoded::Waiting;
             ++records;

@@ -92,6 +92,7 @@ public:
     }
     Result read(ByteSource &source, ScratchStore &store, const ReadOptions &options, InputContent &content,
                 QString &problem) const override;
+    bool readsInPlace() const override { return true; }
 };
 
 // An identification this reader knows: the magic, a class and a byte order

@@ -81,6 +81,10 @@ public:
     // whatever the output's format, since any input may be of this one.
     virtual const QVector<FormatOption> &options() const;
 
+    // Whether what it reads stays where it lies in the file (ELF's segments),
+    // rather than decoded into the store: nothing to decode ahead then.
+    virtual bool readsInPlace() const { return false; }
+
     bool isRaw() const { return this == &raw(); }
 
     // A reader's file registers it with this, in the order formats are told
