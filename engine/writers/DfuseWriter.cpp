@@ -109,16 +109,20 @@ public:
     {
     }
 
+    // Refused where the bytes came in other runs than the layout's, whose
+    // lengths the file already gives.
+    bool finish() override { return UnitWriter::finish() && !wrong && next == elements.size(); }
+
 protected:
     void units(qint64 index, const unsigned char *bytes, qint64 count, bool newSection) override
     {
         start();
         if (newSection) {
-            // Its size is the run's as the layout gave it; a run that does not
-            // start here leaves the output short, and the merge refuses it.
-            const bool expected = next < elements.size() && elements.at(next).address == index;
+            // Its size is the run's as the layout gave it: bytes that start a
+            // run elsewhere would not match the lengths already written.
+            wrong = wrong || next >= elements.size() || elements.at(next).address != index;
             putWord(quint32(index));
-            putWord(expected ? quint32(elements.at(next).size) : 0);
+            putWord(wrong ? 0 : quint32(elements.at(next).size));
             ++next;
         }
         while (count > 0) {
@@ -188,6 +192,7 @@ private:
     DfuseSettings own;
     QVector<Element> elements;
     int next = 0; // the element that starts next
+    bool wrong = false; // the bytes came in other runs than the layout's
     bool started = false;
     Crc32 crc;
 };
