@@ -87,7 +87,7 @@ void tst_Completion::offers_data()
     const QStringList files{QStringLiteral("-dash.bin"), QStringLiteral("app.bin"), QStringLiteral("app.elf"),
                             QStringLiteral("boot.hex"), QStringLiteral("images"), QStringLiteral("my:file.bin"),
                             QStringLiteral("two::colons.bin"), QStringLiteral("with space.bin")};
-    const QStringList formats{QStringLiteral("bin"),  QStringLiteral("c"),      QStringLiteral("dfuse"), QStringLiteral("hex"), QStringLiteral("srec"),
+    const QStringList formats{QStringLiteral("bin"),  QStringLiteral("c"),      QStringLiteral("dfuse"), QStringLiteral("elf"), QStringLiteral("hex"), QStringLiteral("srec"),
                               QStringLiteral("ti-txt"), QStringLiteral("uf2"), QStringLiteral("vmem")};
 
     QTest::newRow("an option by its start") << QStringList{QStringLiteral("--fo")} << QStringList{QStringLiteral("--format")};

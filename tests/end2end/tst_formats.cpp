@@ -294,6 +294,8 @@ void tst_Formats::formatFromOutputName_data()
         QTest::newRow(name) << name << QStringList() << "vmem" << true;
     QTest::newRow("all.c") << "all.c" << QStringList() << "c" << true;
     QTest::newRow("all.uf2") << "all.uf2" << QStringList() << "uf2" << true;
+    for (const char *name : {"all.elf", "all.AXF"})
+        QTest::newRow(name) << name << QStringList() << "elf" << true;
     QTest::newRow("TI-TXT only with --format") << "all.txt" << QStringList{"--format", "ti-txt"} << "ti-txt" << false;
     QTest::newRow("all.bin") << "all.bin" << QStringList() << "bin" << false;
     QTest::newRow("a text file is no record file") << "all.txt" << QStringList() << "bin" << false;
@@ -336,7 +338,8 @@ void tst_Formats::formatFromOutputName()
     const QMap<QString, QByteArray> starts{{QStringLiteral("vmem"), "@00001000\n"},
                                            {QStringLiteral("ti-txt"), "@1000\n"},
                                            {QStringLiteral("c"), "/* The flat image"},
-                                           {QStringLiteral("uf2"), QByteArray::fromHex("5546320a57515d9e")}};
+                                           {QStringLiteral("uf2"), QByteArray::fromHex("5546320a57515d9e")},
+                                           {QStringLiteral("elf"), QByteArray::fromHex("7f454c46010101")}};
     if (starts.contains(format)) {
         QVERIFY2(readFile(output).startsWith(starts.value(format)), readFile(output).left(16).toHex().constData());
         return;
@@ -393,8 +396,8 @@ void tst_Formats::usageErrors_data()
                                                 << "pair 2 (\"0x1000z\" a.bin)";
     QTest::newRow("address past 32 bits") << o + QStringList{"100000000", "a.bin"} << "pair 1 (\"100000000\" a.bin)";
     QTest::newRow("empty address") << o + QStringList{"", "a.bin"} << "pair 1 (\"\" a.bin)";
-    QTest::newRow("unknown format") << QStringList{"--format", "elf"} + o + QStringList{"1000", "a.bin"}
-                                    << "unknown format elf";
+    QTest::newRow("unknown format") << QStringList{"--format", "s19"} + o + QStringList{"1000", "a.bin"}
+                                    << "unknown format s19";
     QTest::newRow("record size 0") << QStringList{"--format", "hex", "--record-size", "0"} + o + QStringList{"1000", "a.bin"}
                                    << "record size 0: give 1 to 255";
     QTest::newRow("record size 256 for hex")

@@ -407,6 +407,57 @@ inline bool readDfuse(const QByteArray &file, Runs &runs, QString &error, DfuseF
     return true;
 }
 
+// ELF, 32-bit, either byte order (e_ident[5]: 1 little, 2 big): the header
+// gives where the program headers are (e_phoff at 28, e_phentsize at 42,
+// e_phnum at 44; PN_XNUM 0xFFFF there puts the count in the first section
+// header's sh_info, e_shoff at 32); each PT_LOAD (type 1) entry's p_filesz
+// bytes from p_offset lie at its physical address p_paddr.
+inline bool readElf32(const QByteArray &file, Runs &runs, QString &error)
+{
+    const auto at = [&file](qint64 offset) { return quint64(quint8(file.at(int(offset)))); };
+    if (file.size() < 52 || !file.startsWith("\x7f" "ELF") || at(4) != 1 || (at(5) != 1 && at(5) != 2) || at(6) != 1) {
+        error = QStringLiteral("no 32-bit ELF identification");
+        return false;
+    }
+    const bool big = at(5) == 2;
+    bool inside = true;
+    const auto number = [&](qint64 offset, int width) {
+        quint64 value = 0;
+        if (offset < 0 || offset + width > file.size()) {
+            inside = false;
+            return value;
+        }
+        for (int i = 0; i < width; ++i)
+            value |= at(offset + i) << (8 * (big ? width - 1 - i : i));
+        return value;
+    };
+    const qint64 table = qint64(number(28, 4));
+    const qint64 entrySize = qint64(number(42, 2));
+    qint64 count = qint64(number(44, 2));
+    if (count == 0xFFFF)
+        count = qint64(number(qint64(number(32, 4)) + 28, 4));
+    if (count > 0 && entrySize < 32) {
+        error = QStringLiteral("program headers of %1 bytes").arg(entrySize);
+        return false;
+    }
+    for (qint64 k = 0; k < count && inside; ++k) {
+        const qint64 entry = table + k * entrySize;
+        if (number(entry, 4) != 1)
+            continue;
+        const qint64 offset = qint64(number(entry + 4, 4));
+        const qint64 size = qint64(number(entry + 16, 4));
+        const qint64 address = qint64(number(entry + 12, 4));
+        if (!inside || offset + size > file.size()) {
+            error = QStringLiteral("segment %1 lies past the end of the file").arg(k);
+            return false;
+        }
+        put(runs, address, file.constData() + offset, int(size));
+    }
+    if (!inside)
+        error = QStringLiteral("the program headers lie past the end of the file");
+    return inside;
+}
+
 // What a written output holds, read by the reader of its format.
 inline bool read(const QString &format, const QByteArray &file, qint64 base, int wordBits, const QString &cName,
                  Runs &runs, QString &error)
@@ -428,6 +479,8 @@ inline bool read(const QString &format, const QByteArray &file, qint64 base, int
         ok = readUf2(file, runs, error);
     } else if (format == QLatin1String("c")) {
         ok = readCArray(file, cName, runs, error);
+    } else if (format == QLatin1String("elf")) {
+        ok = readElf32(file, runs, error);
     } else if (format == QLatin1String("dfuse")) {
         ok = readDfuse(file, runs, error);
     } else {

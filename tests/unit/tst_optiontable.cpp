@@ -208,7 +208,7 @@ void tst_OptionTable::usageErrors_data()
     QTest::addColumn<QString>("error");
 
     const QStringList pair{"-o", "o.bin", "1000", "a.bin"};
-    QTest::newRow("unknown format") << QStringList{"--format", "s19"} + pair << "unknown format s19: bin, hex, srec, ti-txt, vmem, c, uf2 or dfuse";
+    QTest::newRow("unknown format") << QStringList{"--format", "s19"} + pair << "unknown format s19: bin, hex, srec, ti-txt, vmem, c, uf2, dfuse or elf";
     QTest::newRow("unknown input format") << QStringList{"--input-format", "hex"} + pair
                                           << "unknown input format hex: auto or raw";
     QTest::newRow("base past 32 bits") << QStringList{"--base", "100000000"} + pair
