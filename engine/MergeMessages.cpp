@@ -342,6 +342,73 @@ QString cannotReadBack(const QString &format, const QString &readable)
     return tr("Error!!!A %1 image cannot be read back: verify reads %2 images!").arg(format, readable);
 }
 
+QString mcubootOption(const QString &option, const QString &value, const QString &reason)
+{
+    return tr("Error!!!%1 %2 is not taken: %3!").arg(option, value, reason);
+}
+
+QString mcubootVersion(const QString &text)
+{
+    return tr("Error!!!Image version %1 is not MAJOR.MINOR.REVISION+BUILD within 255.255.65535+4294967295!").arg(text);
+}
+
+QString mcubootHeaderRoom(const QString &payload, int headerSize)
+{
+    return tr("Error!!!%1 does not start with the %2 bytes of zeros the MCUboot header takes: give --pad-header to add them!")
+        .arg(payload)
+        .arg(headerSize);
+}
+
+QString mcubootTooLarge(const QString &payload, qint64 size, qint64 limit)
+{
+    return tr("Error!!!%1 (%2 bytes) is too large for an MCUboot image of at most %3 bytes!").arg(payload).arg(size).arg(limit);
+}
+
+QString mcubootSlotTooSmall(const QString &payload, qint64 size, qint64 slot)
+{
+    return tr("Error!!!The MCUboot image of %1 (%2 bytes with its header, TLVs and trailer) does not fit its slot of %3 bytes!")
+        .arg(payload)
+        .arg(size)
+        .arg(slot);
+}
+
+QString mcubootKeyKind(const QString &key, const QString &kind)
+{
+    return tr("Error!!!%1 is a key of a kind MCUboot does not take (%2): give an ECDSA P-256 or P-384, Ed25519, RSA-2048 or RSA-3072 key!")
+        .arg(key, kind);
+}
+
+QString mcubootKeyEncrypted(const QString &key)
+{
+    return tr("Error!!!Key %1 is encrypted: give its password!").arg(key);
+}
+
+QString mcubootKeyUnreadable(const QString &key, const QString &problem)
+{
+    return tr("Error!!!Cannot read key %1: %2!").arg(key, problem);
+}
+
+QString mcubootNoOpenSsl(bool signing)
+{
+    return signing ? tr("Error!!!This build cannot sign: it has no OpenSSL!")
+                   : tr("Error!!!This build cannot check signatures: it has no OpenSSL!");
+}
+
+QString mcubootBadSignature(const QString &signature)
+{
+    return tr("Error!!!Signature %1 is not base64 text!").arg(signature);
+}
+
+QString mcubootSignatureMismatch(const QString &signature, const QString &key)
+{
+    return tr("Error!!!Signature %1 does not match key %2!").arg(signature, key);
+}
+
+QString mcubootCheckFails(const QString &image, const QString &what)
+{
+    return tr("Error!!!MCUboot image %1: %2!").arg(image, what);
+}
+
 } // namespace Messages
 
 // Each refusal with its data and the line above that tells it.
@@ -734,4 +801,78 @@ Refusal Refusal::mapNamesNoOutput(const QString &map)
 Refusal Refusal::cannotReadBack(const QString &image, const QString &format, const QString &readable)
 {
     return ofFile(Kind::CannotReadBack, 0, image, Messages::cannotReadBack(format, readable));
+}
+
+Refusal Refusal::mcubootOption(const QString &option, const QString &value, const QString &reason)
+{
+    Refusal r = made(Kind::McubootOption, Messages::mcubootOption(option, value, reason));
+    r.field = option;
+    return r;
+}
+
+Refusal Refusal::mcubootVersion(const QString &text)
+{
+    Refusal r = made(Kind::McubootVersion, Messages::mcubootVersion(text));
+    r.field = QStringLiteral("--version");
+    return r;
+}
+
+Refusal Refusal::mcubootHeaderRoom(const QString &payload, int headerSize)
+{
+    Refusal r = ofFile(Kind::McubootHeaderRoom, 0, payload, Messages::mcubootHeaderRoom(payload, headerSize));
+    r.range = {0, headerSize};
+    return r;
+}
+
+Refusal Refusal::mcubootTooLarge(const QString &payload, qint64 size, qint64 limit)
+{
+    Refusal r = ofFile(Kind::McubootTooLarge, 0, payload, Messages::mcubootTooLarge(payload, size, limit));
+    r.address = limit;
+    r.range = {0, size};
+    return r;
+}
+
+Refusal Refusal::mcubootSlotTooSmall(const QString &payload, qint64 size, qint64 slot)
+{
+    Refusal r = ofFile(Kind::McubootSlotTooSmall, 0, payload, Messages::mcubootSlotTooSmall(payload, size, slot));
+    r.address = slot;
+    r.range = {0, slot};
+    return r;
+}
+
+Refusal Refusal::mcubootKeyKind(const QString &key, const QString &kind)
+{
+    return ofFile(Kind::McubootKeyKind, 0, key, Messages::mcubootKeyKind(key, kind));
+}
+
+Refusal Refusal::mcubootKeyEncrypted(const QString &key)
+{
+    return ofFile(Kind::McubootKeyEncrypted, 0, key, Messages::mcubootKeyEncrypted(key));
+}
+
+Refusal Refusal::mcubootKeyUnreadable(const QString &key, const QString &problem)
+{
+    return ofFile(Kind::McubootKeyUnreadable, 0, key, Messages::mcubootKeyUnreadable(key, problem));
+}
+
+Refusal Refusal::mcubootNoOpenSsl(bool signing)
+{
+    return made(Kind::McubootNoOpenSsl, Messages::mcubootNoOpenSsl(signing));
+}
+
+Refusal Refusal::mcubootBadSignature(const QString &signature)
+{
+    return ofFile(Kind::McubootBadSignature, 0, signature, Messages::mcubootBadSignature(signature));
+}
+
+Refusal Refusal::mcubootSignatureMismatch(const QString &signature, const QString &key)
+{
+    Refusal r = ofFile(Kind::McubootSignatureMismatch, 0, signature, Messages::mcubootSignatureMismatch(signature, key));
+    r.otherFile = key;
+    return r;
+}
+
+Refusal Refusal::mcubootCheckFails(const QString &image, const QString &what)
+{
+    return ofFile(Kind::McubootCheckFails, 0, image, Messages::mcubootCheckFails(image, what));
 }

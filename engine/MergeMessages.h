@@ -123,6 +123,20 @@ QString cannotReadMap(const QString &map, const QString &problem);
 QString mapNamesNoOutput(const QString &map);
 QString cannotReadBack(const QString &format, const QString &readable);
 
+// MCUboot images.
+QString mcubootOption(const QString &option, const QString &value, const QString &reason);
+QString mcubootVersion(const QString &text);
+QString mcubootHeaderRoom(const QString &payload, int headerSize);
+QString mcubootTooLarge(const QString &payload, qint64 size, qint64 limit);
+QString mcubootSlotTooSmall(const QString &payload, qint64 size, qint64 slot);
+QString mcubootKeyKind(const QString &key, const QString &kind);
+QString mcubootKeyEncrypted(const QString &key);
+QString mcubootKeyUnreadable(const QString &key, const QString &problem);
+QString mcubootNoOpenSsl(bool signing);
+QString mcubootBadSignature(const QString &signature);
+QString mcubootSignatureMismatch(const QString &signature, const QString &key);
+QString mcubootCheckFails(const QString &image, const QString &what);
+
 } // namespace Messages
 
 #endif // MERGEMESSAGES_H

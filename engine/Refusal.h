@@ -74,6 +74,20 @@ struct Refusal
         CannotReadMap,
         MapNamesNoOutput,
         CannotReadBack,
+        // MCUboot images: the options, the payload, the slot, the keys and
+        // signatures, and an image checked.
+        McubootOption,
+        McubootVersion,
+        McubootHeaderRoom,
+        McubootTooLarge,
+        McubootSlotTooSmall,
+        McubootKeyKind,
+        McubootKeyEncrypted,
+        McubootKeyUnreadable,
+        McubootNoOpenSsl,
+        McubootBadSignature,
+        McubootSignatureMismatch,
+        McubootCheckFails,
     };
 
     // What a line names where a file's bytes or a field are meant: a file
@@ -170,6 +184,22 @@ struct Refusal
     static Refusal cannotReadMap(const QString &map, const QString &problem);
     static Refusal mapNamesNoOutput(const QString &map);
     static Refusal cannotReadBack(const QString &image, const QString &format, const QString &readable);
+
+    // MCUboot images. file: the payload, key or image named; field: the
+    // option, where one is at fault. range: a slot's addresses from 0.
+    static Refusal mcubootOption(const QString &option, const QString &value, const QString &reason);
+    static Refusal mcubootVersion(const QString &text);
+    static Refusal mcubootHeaderRoom(const QString &payload, int headerSize);
+    static Refusal mcubootTooLarge(const QString &payload, qint64 size, qint64 limit);
+    static Refusal mcubootSlotTooSmall(const QString &payload, qint64 size, qint64 slot);
+    static Refusal mcubootKeyKind(const QString &key, const QString &kind);
+    static Refusal mcubootKeyEncrypted(const QString &key);
+    static Refusal mcubootKeyUnreadable(const QString &key, const QString &problem);
+    // signing: to sign (true) or to check a signature (false).
+    static Refusal mcubootNoOpenSsl(bool signing);
+    static Refusal mcubootBadSignature(const QString &signature);
+    static Refusal mcubootSignatureMismatch(const QString &signature, const QString &key);
+    static Refusal mcubootCheckFails(const QString &image, const QString &what);
 };
 
 #endif // REFUSAL_H
