@@ -6,7 +6,7 @@ packages=(cmake g++ make cpp
           qt6-base-dev qt6-base-dev-tools
           qtbase5-dev qtbase5-dev-tools
           libssl-dev fonts-dejavu-core binutils-mingw-w64-i686
-          srecord python3 python3-intelhex acl dfu-util
+          srecord python3 python3-intelhex python3-cryptography acl dfu-util
           binutils-powerpc-linux-gnu binutils-s390x-linux-gnu desktop-file-utils)
 # Extra packages named on the command line (the benchmark wants a few).
 packages+=("$@")
