@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(reader_hex reader_srec reader_elf reader_uf2 reader_ti-txt layout merge map settings options spelling)
+[ ${#targets[@]} -gt 0 ] || targets=(reader_hex reader_srec reader_elf reader_uf2 reader_ti-txt layout merge map settings options spelling mcuboot)
 
 scripts/setup.sh clang libclang-rt-14-dev
 build=${BUILD_DIR:-build/fuzz}
