@@ -7,7 +7,12 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
 struct OutputFormatInfo;
+namespace Mcuboot {
+struct Request;
+}
 
 // Where a row says its file goes: nowhere yet (an empty address text), at an
 // address, or at the file's own addresses ("-" on the command line); or, for
@@ -64,6 +69,8 @@ struct MergeOptions
     bool hashOutput = false;
     bool computeDigests = false;     // of the image and of every file, for the map
     int streamIdleTimeout = 30000;   // how long a pipe may stay silent, in ms
+    // The row made into an MCUboot image, signed, before it is laid out; null: none.
+    std::shared_ptr<const Mcuboot::Request> mcuboot;
 };
 
 #endif // MERGEOPTIONS_H

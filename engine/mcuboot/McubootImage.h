@@ -299,6 +299,22 @@ struct Check
 bool checkImage(const QByteArray &bytes, const QString &name, const ImageInfo &info, const Key *key,
                 QVector<Check> *checks, const Messages::Log &log);
 
+// A row of a merge made into an image before it is laid out (a merge's
+// --mcuboot ADDR, and the sign command, which is a merge of that one row):
+// the file's bytes, as read in its format from its lowest address with any
+// holes erased, become the payload; the image lies where the row puts the
+// file. The slot is the row's where options.slotSize is 0.
+struct Request
+{
+    qint64 address = 0; // the row whose file is made an image: the one at this address
+    Options options;
+    QString keyFile;    // a PEM private key to sign with; empty: no signature (hash alone)
+    // A signature made elsewhere (base64 text in this file) and the public key
+    // it is checked against before anything is made; instead of keyFile.
+    QString fixSignatureFile;
+    QString fixSignaturePublicKey;
+};
+
 } // namespace Mcuboot
 
 #endif // MCUBOOTIMAGE_H
