@@ -148,6 +148,7 @@ bool MergeJob::Private::check()
     sources.setReadOptions(reading);
     LayoutPlanner planner(sources, log);
     planner.setTrimming(o.overlap, o.crop, o.exclude);
+    planner.setSigned(o.mcuboot);
     qint64 dataEnd = 0;
     checked = sources.collect(rows) && planner.plan(o.detectInputs, layout, &dataEnd) && Checks::fitsSlots(layout, log)
               && FieldPlan::place(layout, o.fields, &dataEnd, log) && planner.finish(layout, dataEnd, o.padTo)

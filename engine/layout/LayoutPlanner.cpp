@@ -1,5 +1,6 @@
 #include "LayoutPlanner.h"
 
+#include "SignedRow.h"
 #include "Trimming.h"
 
 #include <algorithm>
@@ -18,7 +19,7 @@ bool LayoutPlanner::fail(const Refusal &refusal)
 bool LayoutPlanner::plan(bool detectFormats, MergeLayout &layout, qint64 *dataEnd)
 {
     const bool trimming = Trimming::wanted(overlap, crop, exclude);
-    bool window = !trimming;
+    bool window = !trimming && !signing;
     if (detectFormats) {
         sources.tellFormats();
         window = window && sources.allRaw();
@@ -121,6 +122,8 @@ bool LayoutPlanner::pieceRule(MergeLayout &layout, qint64 *dataEnd)
             p.address = p.segments.first().address;
             p.end = p.segments.last().address + p.segments.last().size;
         }
+        if (signing && SignedRow::isRequested(*signing, sources, k) && !SignedRow::make(*signing, sources, p, log))
+            return false;
         layout.placements.append(p);
     }
     const bool trimming = Trimming::wanted(overlap, crop, exclude);

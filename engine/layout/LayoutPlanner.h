@@ -5,6 +5,12 @@
 #include "MergeMessages.h"
 #include "input/Sources.h"
 
+#include <memory>
+
+namespace Mcuboot {
+struct Request;
+}
+
 // Reads the inputs and lays them out: where each file lands, the pieces of
 // the image in address order, the fill between them. Two rules, and which
 // one applies follows from what the inputs are once told:
@@ -31,6 +37,9 @@ public:
         this->crop = std::move(crop);
         this->exclude = std::move(exclude);
     }
+    // A row made into an MCUboot image before it is laid out; the piece rule
+    // then applies, the image being no longer the file.
+    void setSigned(std::shared_ptr<const Mcuboot::Request> request) { signing = std::move(request); }
     // Ends the image: up to padTo bytes of trailing fill (0: none; an image
     // already longer is refused), and its size.
     bool finish(MergeLayout &layout, qint64 dataEnd, qint64 padTo);
@@ -48,6 +57,7 @@ private:
     OverlapPolicy overlap = OverlapPolicy::Refuse;
     QVector<AddressRange> crop;
     QVector<AddressRange> exclude;
+    std::shared_ptr<const Mcuboot::Request> signing;
 };
 
 #endif // LAYOUTPLANNER_H

@@ -7,6 +7,7 @@
 // what needs none of them (the layout, the trailer, a key given as text)
 // runs everywhere, Windows under Wine included.
 
+#include "MergeJob.h"
 #include "mcuboot/McubootImage.h"
 
 #include <QCryptographicHash>
@@ -889,6 +890,156 @@ private slots:
         QVERIFY(!makeImageWithSignature(payloadOf(9001), "app.bin", o, key, signature->value.toBase64(), "app.sig",
                                         &again, lines.log()));
         QCOMPARE(lines.refusals.last().kind, Refusal::Kind::McubootSignatureMismatch);
+    }
+
+    // A row of a merge made into a signed image where it lies: the other
+    // rows' bytes and the fill as a merge without it gives them, the image
+    // the same bytes as the row's payload signed alone (Ed25519 is
+    // deterministic), at sizes around the merge's 1 MiB chunks, from raw data
+    // and from a HEX file with a hole (erased in what is signed).
+    void signedRow_data()
+    {
+        QTest::addColumn<int>("appSize");
+        QTest::addColumn<bool>("hexWithHole");
+        QTest::addColumn<bool>("pad");
+        QTest::addColumn<bool>("withKey");
+        QTest::newRow("small raw, padded") << 9000 << false << true << true;
+        QTest::newRow("raw 1 MiB - 1 - header") << (1 << 20) - 1 - 0x200 << false << false << true;
+        QTest::newRow("raw 1 MiB - header") << (1 << 20) - 0x200 << false << false << true;
+        QTest::newRow("raw 1 MiB + 1") << (1 << 20) + 1 << false << true << true;
+        QTest::newRow("hex with a hole") << 70000 << true << false << true;
+        QTest::newRow("hash alone") << 5000 << false << true << false;
+    }
+
+    void signedRow()
+    {
+        QFETCH(int, appSize);
+        QFETCH(bool, hexWithHole);
+        QFETCH(bool, pad);
+        QFETCH(bool, withKey);
+        if (withKey && !Key::available())
+            QSKIP("this build cannot sign");
+        const QByteArray boot = payloadOf(3000).toHex().left(3000); // text bytes, unlike the app's
+        const QByteArray app = payloadOf(appSize);
+        write(QStringLiteral("boot.bin"), boot);
+        QByteArray payload = app;
+        if (hexWithHole) {
+            // Two records' runs with 0x100 bytes between them, written here
+            // from the format's description.
+            const int hole = 0x100, first = (appSize / 2) & ~15;
+            payload = app.left(first) + QByteArray(hole, '\xFF') + app.mid(first + hole);
+            QByteArray text;
+            quint32 upper = 0xFFFFFFFF;
+            for (int at = 0; at < appSize; at += 16) {
+                if (at >= first && at < first + hole)
+                    continue;
+                const quint32 address = quint32(0x10000 + at);
+                if (address >> 16 != upper) {
+                    upper = address >> 16;
+                    QByteArray r = QByteArray::fromHex("02000004") + char(upper >> 8) + char(upper);
+                    quint8 sum = 0;
+                    for (char c : r)
+                        sum = quint8(sum + quint8(c));
+                    text += ':' + (r + char(-sum)).toHex().toUpper() + '\n';
+                }
+                const QByteArray data = app.mid(at, 16);
+                QByteArray r;
+                r += char(data.size());
+                r += char(address >> 8);
+                r += char(address);
+                r += char(0);
+                r += data;
+                quint8 sum = 0;
+                for (char c : r)
+                    sum = quint8(sum + quint8(c));
+                text += ':' + (r + char(-sum)).toHex().toUpper() + '\n';
+            }
+            text += ":00000001FF\n";
+            write(QStringLiteral("app.hex"), text);
+            QCOMPARE(first % 16, 0); // the hole lies between whole records
+        } else {
+            write(QStringLiteral("app.bin"), app);
+        }
+        write(QStringLiteral("app.pem"), QByteArray(ed25519Pem));
+
+        auto request = std::make_shared<Request>();
+        request->address = 0xC000;
+        request->options.headerSize = 0x200;
+        request->options.padHeader = true;
+        request->options.pad = pad;
+        request->options.confirm = pad;
+        QVERIFY(Version::parse(QStringLiteral("1.2.3+4"), &request->options.version));
+        if (withKey)
+            request->keyFile = path(QStringLiteral("app.pem"));
+        const qint64 slot = 0x200000;
+        Options alone = request->options;
+        alone.slotSize = slot;
+        Lines lines;
+        QByteArray expected;
+        Key key;
+        if (withKey)
+            QVERIFY(key.loadPrivateText(QByteArray(ed25519Pem), "app.pem", QByteArray(), lines.log()));
+        QVERIFY(makeImage(payload, "app", alone, withKey ? &key : nullptr, &expected, lines.log()));
+
+        MergeOptions o;
+        o.base = 0;
+        o.detectInputs = true;
+        o.mcuboot = request;
+        MergeRow bootRow{true, path(QStringLiteral("boot.bin")), MergeAddress::at(0), 0};
+        MergeRow appRow{true, path(hexWithHole ? QStringLiteral("app.hex") : QStringLiteral("app.bin")),
+                        MergeAddress::at(0xC000), slot};
+        const QString out = path(QStringLiteral("factory.bin"));
+        QStringList log;
+        MergeJob job({bootRow, appRow}, out, [&log](const QString &line) { log << line; }, o);
+        QVERIFY2(job.check() && job.write(), qPrintable(log.join(QLatin1Char('\n'))));
+        QFile written(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray image = written.readAll();
+        QCOMPARE(image.size(), 0xC000 + expected.size());
+        QCOMPARE(image.left(boot.size()), boot);
+        QCOMPARE(image.mid(boot.size(), 0xC000 - boot.size()), QByteArray(0xC000 - boot.size(), '\xFF'));
+        QVERIFY(image.mid(0xC000) == expected);
+        if (pad)
+            QCOMPARE(expected.size(), int(slot));
+        // The image read back holds its hash, and its signature by the key.
+        ImageInfo info;
+        QVERIFY(readImage(image.mid(0xC000), "factory", &info, lines.log()));
+        QCOMPARE(qint64(info.imageSize), qint64(payload.size()));
+        QVERIFY(checkImage(image.mid(0xC000), "factory", info, withKey ? &key : nullptr, nullptr, lines.log()));
+        if (withKey && needTools(false)) {
+            const QJsonObject seen = oracle(image.mid(0xC000), QString());
+            QVERIFY(!seen.isEmpty());
+        }
+    }
+
+    // A signed row that does not fit its slot with its TLVs and trailer is
+    // refused with one line, and nothing is written.
+    void signedRowTooLarge()
+    {
+        if (!Key::available())
+            QSKIP("this build cannot sign");
+        write(QStringLiteral("app.bin"), payloadOf(0x1000));
+        write(QStringLiteral("app.pem"), QByteArray(ed25519Pem));
+        auto request = std::make_shared<Request>();
+        request->address = 0x2000;
+        request->options.headerSize = 0x200;
+        request->options.padHeader = true;
+        request->options.pad = true;
+        request->keyFile = path(QStringLiteral("app.pem"));
+        MergeOptions o;
+        o.detectInputs = true;
+        o.mcuboot = request;
+        const QString out = path(QStringLiteral("toolarge.bin"));
+        QFile::remove(out);
+        QStringList log;
+        MergeJob job({MergeRow{true, path(QStringLiteral("app.bin")), MergeAddress::at(0x2000), 0x1100}}, out,
+                     [&log](const QString &line) { log << line; }, o);
+        QVERIFY(!job.check());
+        QVERIFY(job.refusal());
+        QCOMPARE(job.refusal()->kind, Refusal::Kind::McubootSlotTooSmall);
+        QVERIFY(!job.write());
+        QCOMPARE(log.filter(QStringLiteral("Error!!!")).size(), 1);
+        QVERIFY(!QFile::exists(out));
     }
 
     // A build without OpenSSL still makes and checks hashed images, and says
