@@ -185,8 +185,72 @@ bool readFiles(const QStringList &files, const CliCommand &command, CliOptions &
             return usage(error, QStringLiteral("%1: a file name is empty").arg(command.word));
     }
     options.files = files;
-    if (command.command == CliOptions::Command::Verify && !options.wantMap)
-        return usage(error, QStringLiteral("verify needs --map MAP.json, the map the merge wrote"));
+    if (command.command == CliOptions::Command::Verify && !options.wantMap && options.verifyKey.isEmpty())
+        return usage(error, QStringLiteral("verify needs --map MAP.json, the map the merge wrote, or --key KEY.pem to "
+                                           "check an MCUboot image"));
+    if (command.command == CliOptions::Command::Verify && !options.wantMap && files.isEmpty())
+        return usage(error, QStringLiteral("verify --key without --map needs IMAGE, the MCUboot image to check"));
+    return true;
+}
+
+// sign: a merge of its one file, at --base or at its own addresses (a raw
+// file at 0); the base is the file's lowest address, found once it is read.
+bool readSignFile(CliOptions &options, QString *error)
+{
+    if (!options.outputGiven)
+        return usage(error, QStringLiteral("missing -o OUT: name the output file"));
+    options.merge.detectInputs = options.inputFormat != QLatin1String("raw");
+    MergeRow row;
+    row.enabled = true;
+    row.fileName = options.files.first();
+    row.address = options.baseGiven ? MergeAddress::at(options.merge.base)
+                  : options.merge.detectInputs ? MergeAddress::ownOrRawAt(0)
+                                               : MergeAddress::at(0);
+    options.rows = {row};
+    options.mcuboot.address = row.address.value;
+    if (!options.baseGiven)
+        options.merge.base = 0;
+    return true;
+}
+
+// The image's options against each other and the rows: which row, the key
+// or a signature made elsewhere, what sign alone takes.
+bool checkMcuboot(CliOptions &options, QString *error)
+{
+    const bool sign = options.command == CliOptions::Command::Sign;
+    if (!sign && !options.mcubootGiven) {
+        if (options.mcubootOptionsGiven.isEmpty())
+            return true;
+        return usage(error, QStringLiteral("%1 needs --mcuboot ADDR, the row to make an MCUboot image")
+                                .arg(options.mcubootOptionsGiven.first()));
+    }
+    const Mcuboot::Request &request = options.mcuboot;
+    if (!sign) {
+        const auto at = std::find_if(options.rows.cbegin(), options.rows.cend(), [&request](const MergeRow &row) {
+            return row.enabled && row.address.kind == MergeAddress::At && row.address.value == request.address;
+        });
+        if (at == options.rows.cend())
+            return usage(error, QStringLiteral("--mcuboot %1: no row lies at %1").arg(QString::number(request.address, 16).toUpper()));
+    }
+    if (!options.wantVector && !options.headerSizeGiven)
+        return usage(error, QStringLiteral("%1 needs --header-size SIZE, the room of the MCUboot header")
+                                .arg(sign ? QStringLiteral("sign") : QStringLiteral("--mcuboot")));
+    if (!request.keyFile.isEmpty() && !request.fixSignatureFile.isEmpty())
+        return usage(error, QStringLiteral("--key and --fix-sig do not go together: the signature is made here or "
+                                           "elsewhere"));
+    if (!request.fixSignatureFile.isEmpty() && request.fixSignaturePublicKey.isEmpty())
+        return usage(error, QStringLiteral("--fix-sig needs --fix-sig-pubkey, the public key its signature is checked "
+                                           "against"));
+    if (options.wantVector && !request.fixSignatureFile.isEmpty())
+        return usage(error, QStringLiteral("--vector-to-sign and --fix-sig do not go together: one writes what to "
+                                           "sign, the other puts the signature in"));
+    if (!options.wantVector && request.fixSignatureFile.isEmpty() && !request.fixSignaturePublicKey.isEmpty())
+        return usage(error, QStringLiteral("--fix-sig-pubkey needs --fix-sig or --vector-to-sign"));
+    if (options.wantVector && (options.dryRun || options.wantMap || options.wantPicture || options.printLayout))
+        return usage(error, QStringLiteral("--vector-to-sign writes what to sign, no image: no --map, --picture, "
+                                           "--layout or --dry-run"));
+    if (!options.wantVector)
+        options.merge.mcuboot = std::make_shared<const Mcuboot::Request>(request);
     return true;
 }
 
@@ -247,9 +311,12 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString
     }
 
     const QStringList pairs = parser.positionalArguments();
-    if (!command->word.isEmpty())
+    if (command->command == CliOptions::Command::Sign) {
+        if (!readFiles(pairs, *command, options, error) || !readSignFile(options, error))
+            return false;
+    } else if (!command->word.isEmpty()) {
         return readFiles(pairs, *command, options, error);
-    if (options.settingsGiven) {
+    } else if (options.settingsGiven) {
         if (!pairs.isEmpty())
             return usage(error, QStringLiteral("give either --settings or ADDR FILE pairs, not both"));
         if (!readSettings(options, error))
@@ -257,6 +324,8 @@ bool parseCommandLine(const QStringList &arguments, CliOptions &options, QString
     } else if (!readPairs(pairs, options, error)) {
         return false;
     }
+    if (!checkMcuboot(options, error))
+        return false;
 
     // Only -o - means standard output: in a settings file, "-" is the window's,
     // a file named -.

@@ -2,6 +2,7 @@
 #define CLIOPTIONS_H
 
 #include "MergeOptions.h"
+#include "mcuboot/McubootImage.h"
 
 #include <QString>
 #include <QStringList>
@@ -20,8 +21,9 @@ struct CliOptions
     Action action = Action::Merge;
     QString helpText;
     // What the first argument asks for: a merge (no command word), or to
-    // look inside files, tell two apart, check one against its map.
-    enum class Command { Merge, Info, Compare, Verify };
+    // look inside files, tell two apart, check one against its map, make
+    // one an MCUboot image.
+    enum class Command { Merge, Info, Compare, Verify, Sign };
     Command command = Command::Merge;
     QStringList files;   // a command's files, in order
     bool json = false;   // a command's result as one JSON document
@@ -46,6 +48,16 @@ struct CliOptions
     QString pictureAsGiven;   // as messages name it
     bool printLayout = false;
     bool dryRun = false;
+
+    // MCUboot: the image's options (a merge's --mcuboot row, or sign's file),
+    // those given by their names, for a merge without --mcuboot.
+    Mcuboot::Request mcuboot;
+    bool mcubootGiven = false;  // a merge's --mcuboot ADDR
+    QStringList mcubootOptionsGiven;
+    bool headerSizeGiven = false;
+    bool wantVector = false;    // sign --vector-to-sign: what to sign, not the image
+    Mcuboot::VectorKind vector = Mcuboot::VectorKind::Payload;
+    QString verifyKey;          // verify --key: a public key to check MCUboot images with
 };
 
 // What a shell offers for an option's value: nothing (an address, a number),

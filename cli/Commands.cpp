@@ -3,11 +3,13 @@
 
 #include "Commands.h"
 
+#include "LayoutReport.h"
 #include "Terminal.h"
 #include "inspect/Compare.h"
 #include "inspect/FileInfo.h"
 #include "inspect/MapFile.h"
 #include "inspect/Verify.h"
+#include "mcuboot/McubootImage.h"
 #include "report/JsonWriter.h"
 
 #include <QFileInfo>
@@ -80,7 +82,79 @@ QString detailText(const QVariant &value)
     return value.toString();
 }
 
-void printInfo(const FileInfo &info, char fill)
+// A file's flat bytes over a range, its holes filled, gathered in memory.
+class FlatBytes : public ImageSink
+{
+public:
+    explicit FlatBytes(char fill)
+        : fillByte(fill)
+    {
+    }
+    bool fill(qint64, qint64 count) override
+    {
+        bytes.append(QByteArray(int(count), fillByte));
+        return true;
+    }
+    bool data(qint64, const char *data, qint64 count, const MergePiece &) override
+    {
+        if (!data)
+            return false;
+        bytes.append(data, int(count));
+        return true;
+    }
+    QByteArray bytes;
+
+private:
+    char fillByte;
+};
+
+// What a range of a file holds as an MCUboot image: not one (no magic, or
+// past the largest image looked at), one (its bytes), or trouble reading it.
+enum class Magic { None, Image, Trouble };
+Magic mcubootBytes(LoneFile &file, qint64 from, qint64 to, char fill, QByteArray *bytes)
+{
+    if (to - from < Mcuboot::headerBytes || to - from > Mcuboot::largestWithoutSlot)
+        return Magic::None;
+    QByteArray head;
+    if (!readFlat(file, from, from + 4, fill, &head))
+        return Magic::Trouble;
+    quint32 magic = 0;
+    for (int i = 3; i >= 0; --i)
+        magic = magic << 8 | quint8(head.at(i));
+    if (magic != Mcuboot::imageMagic)
+        return Magic::None;
+    return readFlat(file, from, to, fill, bytes) ? Magic::Image : Magic::Trouble;
+}
+
+// What info tells of a file that is an MCUboot image from its lowest
+// address: its header and TLVs, and whether its hash holds; or why it is not
+// a whole image.
+struct McubootInfo
+{
+    bool found = false;
+    QString problem;
+    QVariantMap details;
+    bool hashHolds = false;
+};
+
+McubootInfo mcubootInfo(const QString &name, const LoneFileOptions &look)
+{
+    McubootInfo found;
+    LoneFile file(name, look, [](const QString &) {});
+    QByteArray bytes;
+    if (!file.read() || file.isEmpty() || mcubootBytes(file, file.lowest(), file.end(), look.fill, &bytes) != Magic::Image)
+        return found;
+    found.found = true;
+    Mcuboot::ImageInfo image;
+    if (!Mcuboot::readImage(bytes, &image, &found.problem))
+        return found;
+    found.details = image.details();
+    QVector<Mcuboot::Check> checks;
+    found.hashHolds = Mcuboot::checkImage(bytes, name, image, nullptr, &checks, [](const QString &) {});
+    return found;
+}
+
+void printInfo(const FileInfo &info, char fill, const McubootInfo &image)
 {
     const auto line = [](const QString &text) { Terminal::print(stdout, text); };
     line(QStringLiteral("%1: %2 (%3)").arg(info.name, info.format, info.toldBy));
@@ -103,9 +177,18 @@ void printInfo(const FileInfo &info, char fill)
              .arg(QString::fromLatin1(info.flatDigest.crc32), QString::fromLatin1(info.flatDigest.sha256)));
     for (auto it = info.details.cbegin(); it != info.details.cend(); ++it)
         line(QStringLiteral("  %1: %2").arg(it.key(), detailText(it.value())));
+    if (!image.found)
+        return;
+    if (!image.problem.isEmpty()) {
+        line(QStringLiteral("  MCUboot magic, but not a whole image: %1").arg(image.problem));
+        return;
+    }
+    for (const QString &text : mcubootLines(image.details, info.flat.from, QStringLiteral("  ")))
+        line(text);
+    line(image.hashHolds ? QStringLiteral("  MCUboot hash holds") : QStringLiteral("  MCUboot hash does not hold"));
 }
 
-void writeInfo(JsonWriter &json, const FileInfo &info)
+void writeInfo(JsonWriter &json, const FileInfo &info, const McubootInfo &image)
 {
     json.beginObject();
     json.member("crc32", QString::fromLatin1(info.data.crc32));
@@ -119,6 +202,14 @@ void writeInfo(JsonWriter &json, const FileInfo &info)
     json.endObject();
     json.member("format", info.format);
     json.member("length", info.length);
+    if (image.found) {
+        QVariantMap mcuboot = image.details;
+        if (image.problem.isEmpty())
+            mcuboot.insert(QStringLiteral("hashHolds"), image.hashHolds);
+        else
+            mcuboot.insert(QStringLiteral("problem"), image.problem);
+        json.member("mcuboot", QVariant(mcuboot));
+    }
     json.member("name", info.name);
     json.beginArray("runs");
     for (const AddressRange &r : info.runs) {
@@ -151,10 +242,11 @@ int info(const CliOptions &options)
             status = DoesNot; // the line said why; the other files are still shown
             continue;
         }
+        const McubootInfo image = mcubootInfo(name, lookOptions(options));
         if (options.json)
-            writeInfo(json, described);
+            writeInfo(json, described, image);
         else
-            printInfo(described, options.merge.fill);
+            printInfo(described, options.merge.fill, image);
     }
     if (options.json) {
         json.endArray();
@@ -284,23 +376,108 @@ int compare(const CliOptions &options)
     return same ? Holds : DoesNot;
 }
 
+// An MCUboot image's checks with the key, as verify lists them: what is
+// checked is named after the image (and its row, in a merged one).
+void checkMcuboot(const QByteArray &bytes, const QString &name, const QString &label, const Mcuboot::Key &key,
+                  QVector<VerifyCheck> &checks)
+{
+    const QString prefix = label.isEmpty() ? QStringLiteral("MCUboot ") : label + QStringLiteral(" MCUboot ");
+    Mcuboot::ImageInfo image;
+    QString problem;
+    if (!Mcuboot::readImage(bytes, &image, &problem)) {
+        checks.append({prefix + QStringLiteral("image"), false, problem});
+        return;
+    }
+    QVector<Mcuboot::Check> found;
+    Mcuboot::checkImage(bytes, name, image, &key, &found, [](const QString &) {});
+    for (const Mcuboot::Check &c : std::as_const(found))
+        checks.append({prefix + c.what, c.holds, c.holds ? QString() : c.detail});
+}
+
+// The MCUboot images a map's files make in the image, each checked with the
+// key: those whose bytes begin with MCUboot's magic.
+bool checkMapImages(const MapFile &map, const QString &imageName, const Mcuboot::Key &key, QVector<VerifyCheck> &checks,
+                    const Messages::Log &log)
+{
+    const bool flat = map.format == QLatin1String("bin");
+    LoneFileOptions look;
+    look.fill = map.fill;
+    look.base = map.imageStart;
+    look.detectFormats = !flat;
+    look.format = flat ? nullptr : InputReader::find(map.format);
+    LoneFile image(imageName, look, [](const QString &) {});
+    if (!image.read())
+        return true; // the map's own checks said so
+    for (const MapFile::File &f : map.files) {
+        if (f.segments.isEmpty())
+            continue;
+        QByteArray bytes;
+        switch (mcubootBytes(image, f.segments.first().from, f.segments.last().to, map.fill, &bytes)) {
+        case Magic::None:
+            continue;
+        case Magic::Trouble:
+            return log.refuse(Refusal::failToRead(0, imageName));
+        case Magic::Image:
+            checkMcuboot(bytes, imageName, QStringLiteral("file%1 %2").arg(f.row).arg(f.name), key, checks);
+            break;
+        }
+    }
+    return true;
+}
+
+// verify --key without a map: the image is an MCUboot image, in any format,
+// its bytes from its lowest address.
+VerifyOutcome verifyMcuboot(const QString &imageName, const Mcuboot::Key &key, QVector<VerifyCheck> &checks,
+                            const Messages::Log &log)
+{
+    LoneFileOptions look;
+    look.base = 0;
+    LoneFile file(imageName, look, log);
+    if (!file.read())
+        return VerifyOutcome::Trouble;
+    QByteArray bytes;
+    switch (file.isEmpty() ? Magic::None : mcubootBytes(file, file.lowest(), file.end(), look.fill, &bytes)) {
+    case Magic::Trouble:
+        log.refuse(Refusal::failToRead(0, imageName));
+        return VerifyOutcome::Trouble;
+    case Magic::None:
+        checks.append({QStringLiteral("MCUboot image"), false,
+                       QStringLiteral("its bytes do not begin with MCUboot's magic 0x96F3B83D")});
+        return VerifyOutcome::Fails;
+    case Magic::Image:
+        checkMcuboot(bytes, imageName, QString(), key, checks);
+        break;
+    }
+    return VerifyOutcome::Holds;
+}
+
 int verify(const CliOptions &options)
 {
+    const Messages::Log log = logTo(options.json);
+    Mcuboot::Key key;
+    if (!options.verifyKey.isEmpty() && !key.loadPublic(options.verifyKey, log))
+        return Trouble;
     MapFile map;
     QString problem;
-    if (!map.read(options.map, &problem)) {
+    if (options.wantMap && !map.read(options.map, &problem)) {
         Terminal::print(options.json ? stderr : stdout, Refusal::cannotReadMap(options.mapAsGiven, problem).line());
         return Trouble;
     }
-    if (options.files.isEmpty() && !map.hasOutput) {
+    if (options.wantMap && options.files.isEmpty() && !map.hasOutput) {
         Terminal::print(options.json ? stderr : stdout, Refusal::mapNamesNoOutput(options.mapAsGiven).line());
         return Trouble;
     }
     const QString image = options.files.isEmpty() ? map.locate(map.outputName) : options.files.first();
     QVector<VerifyCheck> checks;
-    const VerifyOutcome outcome = verifyImage(map, image, checks, logTo(options.json));
-    if (outcome == VerifyOutcome::Trouble)
+    if (options.wantMap) {
+        if (verifyImage(map, image, checks, log) == VerifyOutcome::Trouble)
+            return Trouble;
+        if (!options.verifyKey.isEmpty() && !checkMapImages(map, image, key, checks, log))
+            return Trouble;
+    } else if (verifyMcuboot(image, key, checks, log) == VerifyOutcome::Trouble) {
         return Trouble;
+    }
+    const QString against = options.wantMap ? options.mapAsGiven : options.verifyKey;
     int failed = 0;
     for (const VerifyCheck &c : std::as_const(checks))
         failed += c.holds ? 0 : 1;
@@ -327,7 +504,7 @@ int verify(const CliOptions &options)
                 Terminal::print(stdout, QStringLiteral("Does not hold: %1: %2").arg(c.what, c.detail));
         }
         Terminal::print(stdout, failed == 0 ? QStringLiteral("%1 holds all %2 checks of %3.")
-                                                  .arg(image).arg(checks.size()).arg(options.mapAsGiven)
+                                                  .arg(image).arg(checks.size()).arg(against)
                                             : QStringLiteral("%1: %2 of %3 checks do not hold.")
                                                   .arg(image).arg(failed).arg(checks.size()));
     }
@@ -335,6 +512,15 @@ int verify(const CliOptions &options)
 }
 
 } // namespace
+
+bool readFlat(LoneFile &file, qint64 from, qint64 to, char fill, QByteArray *bytes)
+{
+    FlatBytes sink(fill);
+    if (file.walk(from, to, {&sink}) != ImageStreamer::Done)
+        return false;
+    *bytes = sink.bytes;
+    return true;
+}
 
 int runCommand(const CliOptions &options)
 {
@@ -346,6 +532,7 @@ int runCommand(const CliOptions &options)
     case CliOptions::Command::Verify:
         return verify(options);
     case CliOptions::Command::Merge:
+    case CliOptions::Command::Sign:
         break;
     }
     return Trouble;

@@ -13,6 +13,48 @@ QString hex(qint64 value)
 
 } // namespace
 
+QStringList mcubootLines(const QVariantMap &details, qint64 address, const QString &indent)
+{
+    if (details.isEmpty())
+        return {};
+    const QVariantMap header = details.value(QStringLiteral("header")).toMap();
+    const QStringList flags = header.value(QStringLiteral("flagNames")).toStringList();
+    QStringList lines;
+    lines << indent + QStringLiteral("MCUboot image, version %1, load address %2, flags %3%4")
+                          .arg(header.value(QStringLiteral("version")).toString(),
+                               header.value(QStringLiteral("loadAddress")).toString(),
+                               header.value(QStringLiteral("flags")).toString(),
+                               flags.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(flags.join(QLatin1String(", "))));
+    const qint64 headerSize = header.value(QStringLiteral("headerSize")).toLongLong();
+    const qint64 imageSize = header.value(QStringLiteral("imageSize")).toLongLong();
+    const qint64 protectedSize = header.value(QStringLiteral("protectedTlvSize")).toLongLong();
+    const qint64 end = details.value(QStringLiteral("end")).toLongLong();
+    const auto part = [&](const QString &what, qint64 from, qint64 to) {
+        lines << indent + QStringLiteral("  %1 %2 - %3 (%4 bytes)").arg(what, hex(address + from), hex(address + to)).arg(to - from);
+    };
+    part(QStringLiteral("header     "), 0, headerSize);
+    part(QStringLiteral("application"), headerSize, headerSize + imageSize);
+    if (protectedSize > 0)
+        part(QStringLiteral("protected  "), headerSize + imageSize, headerSize + imageSize + protectedSize);
+    part(QStringLiteral("TLV area   "), headerSize + imageSize + protectedSize, end);
+    for (const QVariant &item : details.value(QStringLiteral("tlvs")).toList()) {
+        const QVariantMap tlv = item.toMap();
+        lines << indent + QStringLiteral("  TLV %1 %2, %3 bytes at %4%5")
+                              .arg(tlv.value(QStringLiteral("type")).toString(), tlv.value(QStringLiteral("name")).toString())
+                              .arg(tlv.value(QStringLiteral("length")).toLongLong())
+                              .arg(hex(address + tlv.value(QStringLiteral("offset")).toLongLong()))
+                              .arg(tlv.value(QStringLiteral("protected")).toBool() ? QStringLiteral(", protected") : QString());
+    }
+    const QVariantMap trailer = details.value(QStringLiteral("trailer")).toMap();
+    if (!trailer.isEmpty())
+        lines << indent + QStringLiteral("  trailer: max-align %1, image-ok %2, copy-done %3, swap-info %4")
+                              .arg(trailer.value(QStringLiteral("maxAlign")).toInt())
+                              .arg(trailer.value(QStringLiteral("imageOk")).toString(),
+                                   trailer.value(QStringLiteral("copyDone")).toString(),
+                                   trailer.value(QStringLiteral("swapInfo")).toString());
+    return lines;
+}
+
 void layoutReport(const MergeLayout &layout, const std::function<void(const QString &)> &line)
 {
     line(QStringLiteral("file       start      offset        size         end  fill after"));
@@ -20,6 +62,10 @@ void layoutReport(const MergeLayout &layout, const std::function<void(const QStr
         line(QStringLiteral("%1  %2  %3  %4  %5  %6")
                      .arg(p.row, 4)
                      .arg(hex(p.address), hex(p.offset), hex(p.size), hex(p.end), hex(p.fillAfter)));
+        // A row made an MCUboot image: where its header, application and TLVs lie.
+        const QVariantMap image = p.details.value(QStringLiteral("mcuboot")).toMap();
+        for (const QString &text : mcubootLines(image, p.address, QStringLiteral("      ")))
+            line(text);
         if (p.isRaw()) {
             // Trimmed, a raw file may keep several runs.
             if (layout.isTrimmed())

@@ -8,6 +8,8 @@
 #include "MergeJob.h"
 #include "MergeMessages.h"
 #include "Version.h"
+#include "inspect/LoneFile.h"
+#include "mcuboot/McubootImage.h"
 #include "output/OutputFile.h"
 #include "platform/ProcessIo.h"
 #include "report/LayoutPicture.h"
@@ -208,6 +210,88 @@ int merge(const CliOptions &options)
     return Merged;
 }
 
+// sign --vector-to-sign: what must be signed elsewhere, written to the
+// output as raw bytes, through a file of its own that takes the old one's
+// place once whole, as an image is written.
+int writeVector(const CliOptions &options)
+{
+    const Messages::Log log(logLine);
+    const auto refused = [&log](const Refusal &refusal) {
+        log.refuse(refusal);
+        return Refused;
+    };
+    const Mcuboot::Request &request = options.mcuboot;
+    const QString &name = options.files.first();
+    // Only to tell the hash: the public half is enough.
+    const QString keyFile = request.fixSignaturePublicKey.isEmpty() ? request.keyFile : request.fixSignaturePublicKey;
+    Mcuboot::Key key;
+    if (!keyFile.isEmpty() && !key.loadPublic(keyFile, log))
+        return Refused;
+    LoneFileOptions look;
+    look.base = options.baseGiven ? options.merge.base : 0;
+    look.moveTo = options.baseGiven ? options.merge.base : -1;
+    look.detectFormats = options.merge.detectInputs;
+    LoneFile file(name, look, log);
+    if (!file.read())
+        return Refused;
+    // The payload as a merge takes it: from its lowest address, holes erased.
+    const qint64 limit = request.options.slotSize > 0 ? request.options.slotSize : Mcuboot::largestWithoutSlot;
+    const qint64 length = file.isEmpty() ? 0 : file.end() - file.lowest();
+    if (length > limit)
+        return refused(Refusal::mcubootTooLarge(name, length, limit));
+    QByteArray payload;
+    if (length > 0 && !readFlat(file, file.lowest(), file.end(), char(request.options.erasedValue), &payload))
+        return refused(Refusal::failToRead(1, name));
+    QByteArray vector;
+    if (!Mcuboot::vectorToSign(payload, name, request.options, options.vector, keyFile.isEmpty() ? nullptr : &key,
+                               &vector, log))
+        return Refused;
+
+    OutputFile out(options.output);
+    out.setStandardOutput(options.merge.toStandardOutput);
+    switch (out.open(vector.size(), {})) {
+    case OutputFile::Opened:
+        break;
+    case OutputFile::Locked:
+        return refused(Refusal::outputLocked(options.output));
+    case OutputFile::LinkRefused:
+        return refused(Refusal::outputForeignLink(options.output));
+    case OutputFile::LinkLoop:
+        return refused(Refusal::outputLinkLoop(options.output));
+    case OutputFile::NoRoomToStage:
+        return refused(Refusal::noRoomToStage(options.output));
+    case OutputFile::CannotReserve:
+        return refused(Refusal::failToWriteOutput(options.output));
+    default:
+        return refused(Refusal::failToOpenOutput(options.output));
+    }
+    if (!out.write(vector.constData(), vector.size()) || !out.commit())
+        return refused(Refusal::failToWriteOutput(options.output));
+    logLine(QStringLiteral("What to sign (%1): %2 bytes")
+                .arg(options.vector == Mcuboot::VectorKind::Digest ? QStringLiteral("digest") : QStringLiteral("payload"))
+                .arg(vector.size()));
+    return Merged;
+}
+
+// sign: a merge of its one file made an MCUboot image. At its own addresses
+// the output's first byte stands for the file's lowest address, which the
+// file, read once alone, tells.
+int sign(CliOptions options)
+{
+    if (options.wantVector)
+        return writeVector(options);
+    if (!options.baseGiven && options.merge.detectInputs) {
+        LoneFileOptions look;
+        look.base = 0;
+        LoneFile file(options.files.first(), look, logLine);
+        if (!file.read())
+            return Refused;
+        if (!file.isEmpty())
+            options.merge.base = file.lowest();
+    }
+    return merge(options);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -242,7 +326,9 @@ int main(int argc, char *argv[])
     if (options.merge.toStandardOutput || options.map == QLatin1String("-"))
         logStream = stderr;
 
-    int result = options.command == CliOptions::Command::Merge ? merge(options) : runCommand(options);
+    int result = options.command == CliOptions::Command::Merge ? merge(options)
+                 : options.command == CliOptions::Command::Sign ? sign(options)
+                                                                 : runCommand(options);
     // Not all that was asked for reached its reader; said where it can still
     // be read.
     if (Terminal::outputBroken()) {

@@ -323,6 +323,259 @@ bool applyReadMap(const QStringList &values, CliOptions &options, QString *error
     return true;
 }
 
+
+// MCUboot's options: imgtool's names and meanings. Each one given is noted,
+// so that a merge without --mcuboot can name it.
+Mcuboot::Options &imageOptions(CliOptions &options, const QString &name)
+{
+    if (!options.mcubootOptionsGiven.contains(name))
+        options.mcubootOptionsGiven << name;
+    return options.mcuboot.options;
+}
+
+// A size or address of the image: in sign as imgtool spells it (decimal, or
+// 0x and hexadecimal digits), in a merge hexadecimal like every merge number.
+bool imageNumber(const QString &text, const CliOptions &options, qint64 least, qint64 most, qint64 *value)
+{
+    static const QRegularExpression decimal(QStringLiteral("^[0-9]{1,12}$"));
+    static const QRegularExpression hexadecimal(QStringLiteral("^(0[xX])?[0-9A-Fa-f]{1,10}$"));
+    const bool inMerge = options.command == CliOptions::Command::Merge;
+    const bool prefixed = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
+    bool ok = false;
+    if (inMerge || prefixed) {
+        ok = hexadecimal.match(text).hasMatch();
+        *value = (prefixed ? text.mid(2) : text).toLongLong(nullptr, 16);
+    } else {
+        ok = decimal.match(text).hasMatch();
+        *value = text.toLongLong(nullptr, 10);
+    }
+    return ok && *value >= least && *value <= most;
+}
+
+// How a number of the image is spelt, for its usage errors.
+QString numberSpelling(const CliOptions &options)
+{
+    return options.command == CliOptions::Command::Merge ? QStringLiteral("hexadecimal")
+                                                         : QStringLiteral("decimal or 0x and hexadecimal digits");
+}
+
+// A count (--align and the like): decimal, one of those listed.
+bool count(const QString &text, const QVector<int> &allowed, int *value)
+{
+    static const QRegularExpression decimal(QStringLiteral("^[0-9]{1,6}$"));
+    if (!decimal.match(text).hasMatch())
+        return false;
+    *value = text.toInt();
+    return allowed.isEmpty() || allowed.contains(*value);
+}
+
+// Relative names mean what they mean where the program was started; with
+// --settings the current folder changes once every option is applied.
+QString givenFile(const QString &name, const CliOptions &options)
+{
+    return options.settingsGiven ? QFileInfo(name).absoluteFilePath() : name;
+}
+
+bool applyMcuboot(const QStringList &values, CliOptions &options, QString *error)
+{
+    if (!Address::hexNumber(values.last(), addressSpaceEnd - 1, &options.mcuboot.address))
+        return usage(error, QStringLiteral("--mcuboot %1: give the hexadecimal address of the row to make an MCUboot "
+                                           "image, from 0 to FFFFFFFF")
+                                .arg(values.last()));
+    options.mcubootGiven = true;
+    return true;
+}
+
+bool applyKey(const QStringList &values, CliOptions &options, QString *error)
+{
+    if (values.last().isEmpty())
+        return usage(error, QStringLiteral("--key needs the name of a PEM private key"));
+    imageOptions(options, QStringLiteral("--key"));
+    options.mcuboot.keyFile = givenFile(values.last(), options);
+    return true;
+}
+
+bool applyImageVersion(const QStringList &values, CliOptions &options, QString *error)
+{
+    const QString name = options.command == CliOptions::Command::Sign ? QStringLiteral("--version")
+                                                                      : QStringLiteral("--image-version");
+    if (!Mcuboot::Version::parse(values.last(), &imageOptions(options, name).version))
+        return usage(error, QStringLiteral("%1 %2: give MAJOR.MINOR.REVISION+BUILD, decimal numbers up to "
+                                           "255.255.65535+4294967295")
+                                .arg(name, values.last()));
+    return true;
+}
+
+bool applyHeaderSize(const QStringList &values, CliOptions &options, QString *error)
+{
+    qint64 size = 0;
+    if (!imageNumber(values.last(), options, Mcuboot::headerBytes, 0xFFFF, &size))
+        return usage(error, QStringLiteral("--header-size %1: give the header's room, %2, from 32 to 65535 bytes")
+                                .arg(values.last(), numberSpelling(options)));
+    imageOptions(options, QStringLiteral("--header-size")).headerSize = int(size);
+    options.headerSizeGiven = true;
+    return true;
+}
+
+bool applySlotSize(const QStringList &values, CliOptions &options, QString *error)
+{
+    qint64 size = 0;
+    if (!imageNumber(values.last(), options, 1, Mcuboot::largestWithoutSlot, &size))
+        return usage(error, QStringLiteral("--slot-size %1: give the slot's size, %2, up to 256 MiB")
+                                .arg(values.last(), numberSpelling(options)));
+    imageOptions(options, QStringLiteral("--slot-size")).slotSize = size;
+    return true;
+}
+
+bool applyAlign(const QStringList &values, CliOptions &options, QString *error)
+{
+    if (!count(values.last(), {1, 2, 4, 8, 16, 32}, &imageOptions(options, QStringLiteral("--align")).align))
+        return usage(error, QStringLiteral("--align %1: give 1, 2, 4, 8, 16 or 32").arg(values.last()));
+    return true;
+}
+
+bool applyMaxAlign(const QStringList &values, CliOptions &options, QString *error)
+{
+    if (!count(values.last(), {8, 16, 32}, &imageOptions(options, QStringLiteral("--max-align")).maxAlign))
+        return usage(error, QStringLiteral("--max-align %1: give 8, 16 or 32").arg(values.last()));
+    return true;
+}
+
+bool applyMaxSectors(const QStringList &values, CliOptions &options, QString *error)
+{
+    int &sectors = imageOptions(options, QStringLiteral("--max-sectors")).maxSectors;
+    if (!count(values.last(), {}, &sectors) || sectors < 1 || sectors > 0x10000)
+        return usage(error, QStringLiteral("--max-sectors %1: give a decimal count from 1 to 65536").arg(values.last()));
+    return true;
+}
+
+bool applyErasedValue(const QStringList &values, CliOptions &options, QString *error)
+{
+    qint64 value = 0;
+    if (!imageNumber(values.last(), options, 0, 0xFF, &value) || (value != 0 && value != 0xFF))
+        return usage(error, QStringLiteral("--erased-val %1: give 0 or 0xff").arg(values.last()));
+    imageOptions(options, QStringLiteral("--erased-val")).erasedValue = int(value);
+    return true;
+}
+
+bool applySecurityCounter(const QStringList &values, CliOptions &options, QString *error)
+{
+    if (!Mcuboot::parseSecurityCounter(values.last(), &imageOptions(options, QStringLiteral("--security-counter"))))
+        return usage(error, QStringLiteral("--security-counter %1: give auto or a number up to 0xFFFFFFFF, decimal or "
+                                           "0x and hexadecimal digits")
+                                .arg(values.last()));
+    return true;
+}
+
+bool applyLoadAddress(const QStringList &values, CliOptions &options, QString *error)
+{
+    qint64 address = 0;
+    if (!imageNumber(values.last(), options, 0, addressSpaceEnd - 1, &address))
+        return usage(error, QStringLiteral("--load-addr %1: give an address, %2, up to 0xFFFFFFFF")
+                                .arg(values.last(), numberSpelling(options)));
+    Mcuboot::Options &image = imageOptions(options, QStringLiteral("--load-addr"));
+    image.hasLoadAddress = true;
+    image.loadAddress = quint32(address);
+    return true;
+}
+
+bool applyRomFixed(const QStringList &values, CliOptions &options, QString *error)
+{
+    qint64 address = 0;
+    if (!imageNumber(values.last(), options, 0, addressSpaceEnd - 1, &address))
+        return usage(error, QStringLiteral("--rom-fixed %1: give an address, %2, up to 0xFFFFFFFF")
+                                .arg(values.last(), numberSpelling(options)));
+    Mcuboot::Options &image = imageOptions(options, QStringLiteral("--rom-fixed"));
+    image.hasRomFixed = true;
+    image.romFixed = quint32(address);
+    return true;
+}
+
+bool applyPublicKeyFormat(const QStringList &values, CliOptions &options, QString *error)
+{
+    Mcuboot::Options &image = imageOptions(options, QStringLiteral("--public-key-format"));
+    if (values.last() == QLatin1String("hash"))
+        image.publicKeyFormat = Mcuboot::KeyFormat::Hash;
+    else if (values.last() == QLatin1String("full"))
+        image.publicKeyFormat = Mcuboot::KeyFormat::Full;
+    else
+        return usage(error, QStringLiteral("--public-key-format %1: give hash or full").arg(values.last()));
+    return true;
+}
+
+// --custom-tlv TAG=VALUE (or TAG:VALUE), as often as needed.
+bool applyCustomTlv(const QStringList &values, CliOptions &options, QString *error)
+{
+    Mcuboot::Options &image = imageOptions(options, QStringLiteral("--custom-tlv"));
+    for (const QString &text : values) {
+        const int equals = text.indexOf(QLatin1Char('='));
+        const int colon = text.indexOf(QLatin1Char(':'));
+        const int split = equals < 0 ? colon : colon < 0 ? equals : qMin(equals, colon);
+        Mcuboot::CustomTlv tlv;
+        qint64 tag = 0;
+        if (split < 0 || !imageNumber(text.left(split), options, 0, 0xFFFF, &tag))
+            return usage(error, QStringLiteral("--custom-tlv %1: give TAG=VALUE, TAG a number (%2)")
+                                    .arg(text, numberSpelling(options)));
+        tlv.tag = quint16(tag);
+        if (tag < Mcuboot::customTlvFirst || tag > Mcuboot::customTlvLast || Mcuboot::isKnownTlv(tlv.tag))
+            return usage(error, QStringLiteral("--custom-tlv %1: custom tags lie from 0xA0 to 0xFFFE").arg(text));
+        for (const Mcuboot::CustomTlv &earlier : std::as_const(image.customTlvs)) {
+            if (earlier.tag == tlv.tag)
+                return usage(error, QStringLiteral("--custom-tlv %1: the tag is given twice").arg(text));
+        }
+        if (!Mcuboot::customTlvValue(text.mid(split + 1), &tlv.value))
+            return usage(error, QStringLiteral("--custom-tlv %1: a value 0x... is an even count of hexadecimal digits")
+                                    .arg(text));
+        image.customTlvs.append(tlv);
+    }
+    return true;
+}
+
+bool applyVectorToSign(const QStringList &values, CliOptions &options, QString *error)
+{
+    if (values.last() == QLatin1String("payload"))
+        options.vector = Mcuboot::VectorKind::Payload;
+    else if (values.last() == QLatin1String("digest"))
+        options.vector = Mcuboot::VectorKind::Digest;
+    else
+        return usage(error, QStringLiteral("--vector-to-sign %1: give payload or digest").arg(values.last()));
+    options.wantVector = true;
+    return true;
+}
+
+bool applyFixSignature(const QStringList &values, CliOptions &options, QString *error)
+{
+    if (values.last().isEmpty())
+        return usage(error, QStringLiteral("--fix-sig needs the name of a file that holds the signature"));
+    imageOptions(options, QStringLiteral("--fix-sig"));
+    options.mcuboot.fixSignatureFile = givenFile(values.last(), options);
+    return true;
+}
+
+bool applyFixSignatureKey(const QStringList &values, CliOptions &options, QString *error)
+{
+    if (values.last().isEmpty())
+        return usage(error, QStringLiteral("--fix-sig-pubkey needs the name of a PEM public key"));
+    imageOptions(options, QStringLiteral("--fix-sig-pubkey"));
+    options.mcuboot.fixSignaturePublicKey = givenFile(values.last(), options);
+    return true;
+}
+
+bool applySignBase(const QStringList &values, CliOptions &options, QString *error)
+{
+    options.baseGiven = true;
+    return applyBase(values, options, error);
+}
+
+bool applyVerifyKey(const QStringList &values, CliOptions &options, QString *error)
+{
+    if (values.last().isEmpty())
+        return usage(error, QStringLiteral("--key needs the name of a PEM public key"));
+    options.verifyKey = values.last();
+    return true;
+}
+
+
 // The words a shell offers for the values that are words.
 QStringList formatWords()
 {
@@ -350,6 +603,182 @@ QStringList fieldWords() // the kind, then the user's address
     for (const QString &kind : FieldKinds::names())
         words << kind + QLatin1Char('@');
     return words;
+}
+
+QStringList keyFormatWords()
+{
+    return {QStringLiteral("hash"), QStringLiteral("full")};
+}
+
+QStringList vectorWords()
+{
+    return {QStringLiteral("payload"), QStringLiteral("digest")};
+}
+
+QStringList alignWords()
+{
+    return {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("4"), QStringLiteral("8"), QStringLiteral("16"),
+            QStringLiteral("32")};
+}
+
+QStringList maxAlignWords()
+{
+    return {QStringLiteral("8"), QStringLiteral("16"), QStringLiteral("32")};
+}
+
+QStringList erasedWords()
+{
+    return {QStringLiteral("0"), QStringLiteral("0xff")};
+}
+
+QStringList counterWords()
+{
+    return {QStringLiteral("auto")};
+}
+
+// A switch of the image's options.
+CliOption imageSwitch(const QString &name, bool Mcuboot::Options::*member, const QString &help, unsigned commands)
+{
+    const QString dashed = QStringLiteral("--") + name;
+    CliOption row;
+    row.names = QStringList{name};
+    row.help = help;
+    row.apply = [member, dashed](const QStringList &, CliOptions &options, QString *) {
+        imageOptions(options, dashed).*member = true;
+        return true;
+    };
+    row.completion = {CliCompletion::Nothing, nullptr};
+    row.commands = commands;
+    return row;
+}
+
+// The rows of MCUboot's options: those a merge with --mcuboot and sign both
+// take, then sign's own.
+QVector<CliOption> mcubootRows()
+{
+    using Command = CliOptions::Command;
+    const unsigned merge = CliCommand::bit(Command::Merge);
+    const unsigned sign = CliCommand::bit(Command::Sign);
+    const unsigned both = merge | sign;
+    const QString sizes = QStringLiteral("in sign decimal, or 0x and hexadecimal digits, as imgtool takes it; in a merge "
+                                         "hexadecimal like every merge number (200 is 0x200)");
+    const CliCompletion none{CliCompletion::Nothing, nullptr};
+    const CliCompletion files{CliCompletion::FileName, nullptr};
+    QVector<CliOption> rows{
+        {{QStringLiteral("mcuboot")},
+         QStringLiteral("addr"),
+         QStringLiteral("Make the file of the row at ADDR (hexadecimal, as the row gives it) an MCUboot image with the "
+                        "options that follow (--key, --image-version, --header-size...), as MergeFileCli sign does, "
+                        "laid at ADDR; its slot is the row's ADDR:SIZE. --layout shows its header and TLVs."),
+         applyMcuboot, none, false, merge},
+        {{QStringLiteral("k"), QStringLiteral("key")},
+         QStringLiteral("file"),
+         QStringLiteral("Sign the MCUboot image with this PEM private key: ECDSA P-256 or P-384, Ed25519, RSA-2048 or "
+                        "RSA-3072, told from the key. Without it (and without --fix-sig) the image holds its hash "
+                        "alone. The key is read once and written nowhere."),
+         applyKey, files, false, both},
+        {{QStringLiteral("v"), QStringLiteral("version")},
+         QStringLiteral("version"),
+         QStringLiteral("The image's version, MAJOR.MINOR.REVISION+BUILD in decimal (0.0.0+0 by default); the same as "
+                        "--image-version."),
+         applyImageVersion, none, false, sign},
+        {{QStringLiteral("image-version")},
+         QStringLiteral("version"),
+         QStringLiteral("The MCUboot image's version, MAJOR.MINOR.REVISION+BUILD in decimal (0.0.0+0 by default). In a "
+                        "merge --version shows the program's own version."),
+         applyImageVersion, none, false, both},
+        {{QStringLiteral("H"), QStringLiteral("header-size")},
+         QStringLiteral("size"),
+         QStringLiteral("The room the MCUboot header takes in front of the application, 32 to 65535 bytes; required. "
+                        "Sizes and addresses of the image are %1.")
+             .arg(sizes),
+         applyHeaderSize, none, false, both},
+        imageSwitch(QStringLiteral("pad-header"), &Mcuboot::Options::padHeader,
+                    QStringLiteral("Add the header's room in front of the application; without it the application's "
+                                   "first --header-size bytes must be zeros, where the header goes."),
+                    both),
+        {{QStringLiteral("S"), QStringLiteral("slot-size")},
+         QStringLiteral("size"),
+         QStringLiteral("The slot the image goes to, decimal or 0x and hexadecimal digits: the image, its TLVs and the "
+                        "trailer must fit it. (In a merge the slot is the row's ADDR:SIZE.)"),
+         applySlotSize, none, false, sign},
+        {{QStringLiteral("align")},
+         QStringLiteral("n"),
+         QStringLiteral("The flash's write alignment, 1, 2, 4, 8, 16 or 32 (1 by default): the width of the trailer's "
+                        "records."),
+         applyAlign, {CliCompletion::Word, alignWords}, false, both},
+        {{QStringLiteral("max-align")},
+         QStringLiteral("n"),
+         QStringLiteral("The trailer's largest alignment, 8, 16 or 32 (by default the larger of 8 and --align)."),
+         applyMaxAlign, {CliCompletion::Word, maxAlignWords}, false, both},
+        imageSwitch(QStringLiteral("pad"), &Mcuboot::Options::pad,
+                    QStringLiteral("Pad the image with the erased value up to the slot's end, the trailer's magic at "
+                                   "its end."),
+                    both),
+        imageSwitch(QStringLiteral("confirm"), &Mcuboot::Options::confirm,
+                    QStringLiteral("Pad as --pad and set image-ok in the trailer: the boot loader keeps the image."),
+                    both),
+        imageSwitch(QStringLiteral("test"), &Mcuboot::Options::test,
+                    QStringLiteral("Pad as --pad, image-ok left erased: the boot loader tries the image once."), both),
+        {{QStringLiteral("max-sectors")},
+         QStringLiteral("n"),
+         QStringLiteral("The sectors the trailer's swap status has room for (decimal, 128 by default)."),
+         applyMaxSectors, none, false, both},
+        {{QStringLiteral("erased-val")},
+         QStringLiteral("0|0xff"),
+         QStringLiteral("The flash's erased value, of the padding and the trailer: 0 or 0xff (the default)."),
+         applyErasedValue, {CliCompletion::Word, erasedWords}, false, both},
+        imageSwitch(QStringLiteral("overwrite-only"), &Mcuboot::Options::overwriteOnly,
+                    QStringLiteral("A trailer for a boot loader that only overwrites: no swap status."), both),
+        {{QStringLiteral("s"), QStringLiteral("security-counter")},
+         QStringLiteral("n|auto"),
+         QStringLiteral("Put a security counter in the protected TLVs: a number (decimal, or 0x and hexadecimal digits, "
+                        "in a merge too) or auto, the version without its build number."),
+         applySecurityCounter, {CliCompletion::Word, counterWords}, false, both},
+        {{QStringLiteral("load-addr")},
+         QStringLiteral("addr"),
+         QStringLiteral("Set RAM_LOAD: the boot loader copies the image to this address and runs it there."),
+         applyLoadAddress, none, false, both},
+        {{QStringLiteral("rom-fixed")},
+         QStringLiteral("addr"),
+         QStringLiteral("Set ROM_FIXED with the address the image must run from."), applyRomFixed, none, false, both},
+        {{QStringLiteral("public-key-format")},
+         QStringLiteral("hash|full"),
+         QStringLiteral("What the image holds of the key: hash (the default), its SHA-256 (SHA-384 for P-384); full, the "
+                        "whole public key."),
+         applyPublicKeyFormat, {CliCompletion::Word, keyFormatWords}, false, both},
+        imageSwitch(QStringLiteral("non-bootable"), &Mcuboot::Options::nonBootable,
+                    QStringLiteral("Mark the image non-bootable (IMAGE_F_NON_BOOTABLE)."), both),
+        {{QStringLiteral("custom-tlv")},
+         QStringLiteral("tag=value"),
+         QStringLiteral("Add a TLV of your own to the protected area: TAG=VALUE or TAG:VALUE in one word (imgtool takes "
+                        "TAG VALUE as two), TAG from 0xA0 to 0xFFFE spelt as the sizes, VALUE 0x and an even count of "
+                        "hexadecimal digits for those bytes, any other text for its UTF-8. As often as needed."),
+         applyCustomTlv, none, true, both},
+        {{QStringLiteral("vector-to-sign")},
+         QStringLiteral("payload|digest"),
+         QStringLiteral("Write what must be signed to OUT instead of the image, as raw bytes whatever OUT's name: payload "
+                        "(header, application and protected TLVs) or its digest. No private key is needed; "
+                        "--fix-sig-pubkey or --key tells the hash (SHA-384 for P-384)."),
+         applyVectorToSign, {CliCompletion::Word, vectorWords}, false, sign},
+        {{QStringLiteral("fix-sig")},
+         QStringLiteral("file"),
+         QStringLiteral("Put in a signature made elsewhere, base64 text in this file; it is checked against "
+                        "--fix-sig-pubkey before anything is written."),
+         applyFixSignature, files, false, sign},
+        {{QStringLiteral("fix-sig-pubkey")},
+         QStringLiteral("file"),
+         QStringLiteral("The PEM public key that --fix-sig's signature is checked against, whose hash (or whole key) "
+                        "the image holds."),
+         applyFixSignatureKey, files, false, sign},
+        {{QStringLiteral("base")},
+         QStringLiteral("addr"),
+         QStringLiteral("Where the image lies (hexadecimal): the file, moved so that its lowest address lies there (a "
+                        "raw file starts there), is made the image there, and the output's first byte stands for it. "
+                        "By default a file with addresses stays at its own, a raw file lies at 0."),
+         applySignBase, none, false, sign},
+    };
+    return rows;
 }
 
 // Every format's own options: the output formats', which only the format
@@ -427,7 +856,9 @@ const QVector<CliOption> &cliOptionTable()
     using Command = CliOptions::Command;
     const auto bit = [](Command c) { return CliCommand::bit(c); };
     const unsigned lookCommands = bit(Command::Info) | bit(Command::Compare) | bit(Command::Verify);
-    const unsigned allCommands = bit(Command::Merge) | lookCommands;
+    const unsigned allCommands = bit(Command::Merge) | lookCommands | bit(Command::Sign);
+    // What sign takes of a merge's options: it is a merge of its one file.
+    const unsigned mergeAndSign = bit(Command::Merge) | bit(Command::Sign);
     const auto records = [](const OutputFormatInfo &f) { return f.takesRecordSize(); };
     const auto padded = [](const OutputFormatInfo &f) { return f.takesPadding(); };
     // The common options, then every format's own, then the rest.
@@ -446,20 +877,21 @@ const QVector<CliOption> &cliOptionTable()
         {{QStringLiteral("o"), QStringLiteral("output")},
          QStringLiteral("file"),
          outputHelp(),
-         applyOutput, {CliCompletion::FileName, nullptr}},
-        {{QStringLiteral("format")}, QStringLiteral("format"), formatHelp(), applyFormat, {CliCompletion::Word, formatWords}},
+         applyOutput, {CliCompletion::FileName, nullptr}, false, mergeAndSign},
+        {{QStringLiteral("format")}, QStringLiteral("format"), formatHelp(), applyFormat, {CliCompletion::Word, formatWords},
+         false, mergeAndSign},
         {{QStringLiteral("input-format")},
          QStringLiteral("auto|raw"),
          QStringLiteral("auto (the default for pairs) reads each input as what it is: Intel HEX, S-records, ELF (its "
                         "load addresses), UF2, TI-TXT or raw data; raw (the default with --settings, the window's rule) reads "
                         "every input whole as raw bytes."),
-         applyInputFormat, {CliCompletion::Word, inputFormatWords}},
+         applyInputFormat, {CliCompletion::Word, inputFormatWords}, false, mergeAndSign},
         {{QStringLiteral("base")},
          QStringLiteral("addr"),
          QStringLiteral("The address the image's first byte stands for (hexadecimal, 1000 by default); nothing may "
                         "lie below it."),
          applyBase, {}},
-        {{QStringLiteral("record-size")}, QStringLiteral("n"), recordSizeHelp(), applyRecordSize, {}, false, 1, records},
+        {{QStringLiteral("record-size")}, QStringLiteral("n"), recordSizeHelp(), applyRecordSize, {}, false, mergeAndSign, records},
         {{QStringLiteral("pad-to")},
          QStringLiteral("size"),
          QStringLiteral("Fill the bin image with the fill byte up to this many bytes (hexadecimal, such as a flash "
@@ -467,7 +899,10 @@ const QVector<CliOption> &cliOptionTable()
          applyPadTo, {}, false, 1, padded},
     };
     QVector<CliOption> table = common;
-    table += formatOptionRows();
+    for (CliOption row : formatOptionRows()) {
+        row.commands = mergeAndSign;
+        table << row;
+    }
     table += QVector<CliOption>{
         {{QStringLiteral("field")}, QStringLiteral("field"), fieldHelp(), applyField, {CliCompletion::Word, fieldWords}, true},
         {{QStringLiteral("flash")},
@@ -505,16 +940,20 @@ const QVector<CliOption> &cliOptionTable()
          QStringLiteral("file"),
          QStringLiteral("Write a JSON map of the merge (the image, and per file its format, segments, shift, slot, "
                         "CRC-32 and SHA-256, and every field) to this file; - for standard output."),
-         applyMap, {CliCompletion::FileName, nullptr}},
+         applyMap, {CliCompletion::FileName, nullptr}, false, mergeAndSign},
         {{QStringLiteral("picture")},
          QStringLiteral("file"),
          QStringLiteral("Draw the layout as an SVG picture in this file: the address axis, each file, field, slot and "
                         "erase sector, gaps far longer than the data shortened; written with --dry-run too, and when "
                         "the merge is refused, with the refusal in red at its address."),
-         applyPicture, {CliCompletion::FileName, nullptr}},
-        {{QStringLiteral("layout")}, {}, QStringLiteral("Print the image map before merging."), applyLayout, {}},
+         applyPicture, {CliCompletion::FileName, nullptr}, false, mergeAndSign},
+        {{QStringLiteral("layout")}, {}, QStringLiteral("Print the image map before merging."), applyLayout, {}, false,
+         mergeAndSign},
         {{QStringLiteral("dry-run")}, {}, QStringLiteral("Run every check, the output's too, and print the map; write no image."),
-         applyDryRun, {}},
+         applyDryRun, {}, false, mergeAndSign},
+    };
+    table += mcubootRows();
+    table += QVector<CliOption>{
         // The commands'.
         {{QStringLiteral("json")}, {}, QStringLiteral("Give the result as one JSON document on standard output."),
          applyJson, {}, false, lookCommands},
@@ -546,8 +985,15 @@ const QVector<CliOption> &cliOptionTable()
          applyReadMap, {CliCompletion::FileName, nullptr}, false, bit(CliOptions::Command::Compare)},
         {{QStringLiteral("map")},
          QStringLiteral("file"),
-         QStringLiteral("The map the merge wrote (--map), which says what the image must hold; required."),
+         QStringLiteral("The map the merge wrote (--map), which says what the image must hold; --map or --key is "
+                        "required."),
          applyReadMap, {CliCompletion::FileName, nullptr}, false, bit(CliOptions::Command::Verify)},
+        {{QStringLiteral("k"), QStringLiteral("key")},
+         QStringLiteral("file"),
+         QStringLiteral("Check MCUboot images with this PEM public key (or a private key's public half): their hash, "
+                        "that they name this key, their signature. Without --map IMAGE is one; with --map, every file "
+                        "of the map whose bytes in the image begin with MCUboot's magic."),
+         applyVerifyKey, {CliCompletion::FileName, nullptr}, false, bit(CliOptions::Command::Verify)},
     };
     return table;
     }();
@@ -572,7 +1018,8 @@ QString cliDescription()
                           "own addresses with ADDR -.\n"
                           "Exit status: 0 merged, 1 refused or failed, 2 usage error.\n"
                           "Given first instead, a command looks at images: info FILE..., compare A B, verify --map\n"
-                          "MAP.json [IMAGE] (MergeFileCli COMMAND --help says more).");
+                          "MAP.json [IMAGE]; or makes one an MCUboot image: sign -o OUT FILE (MergeFileCli COMMAND\n"
+                          "--help says more). A merge makes a row an MCUboot image with --mcuboot ADDR.");
 }
 
 const QVector<CliCommand> &cliCommands()
@@ -595,15 +1042,29 @@ const QVector<CliCommand> &cliCommands()
                         "has, and a start address that differs, with counts.\n"
                         "Exit status: 0 the same, 1 they differ, 2 trouble (a file that cannot be read, usage)."),
          {QStringLiteral("files"), QStringLiteral("The two images."), QStringLiteral("A B")}, 2, 2},
-        {Command::Verify, QStringLiteral("verify"), QStringLiteral("--map MAP.json [options] [IMAGE]"),
+        {Command::Verify, QStringLiteral("verify"), QStringLiteral("--map MAP.json|--key KEY.pem [options] [IMAGE]"),
          QStringLiteral("Checks an image against the map of the merge that made it: the output's length and SHA-256; "
                         "the image read in the map's format, its flat image's length, CRC-32 and SHA-256; every "
                         "file's data at its segments; every field's bytes, as the map gives them and worked out again "
-                        "from the image. IMAGE is by default the map's output, found from the map's own folder.\n"
+                        "from the image. IMAGE is by default the map's output, found from the map's own folder. With "
+                        "--key, MCUboot images are checked too (hash, key, signature): IMAGE itself without --map, in "
+                        "any format, its bytes from its lowest address.\n"
                         "Exit status: 0 all holds, 1 something does not (one line each), 2 trouble."),
          {QStringLiteral("image"), QStringLiteral("The image to check (the map's output by default)."),
           QStringLiteral("[IMAGE]")},
          0, 1},
+        {Command::Sign, QStringLiteral("sign"), QStringLiteral("[options] --header-size SIZE -o OUT FILE"),
+         QStringLiteral("Makes FILE an MCUboot image, with imgtool's options and their meanings: the header, the "
+                        "application, the protected TLVs (security counter, custom TLVs), then the hash, the key or "
+                        "its hash and the signature (with --key); with --pad, padded to --slot-size with the trailer. "
+                        "FILE is read in any input format as a merge reads it, at its own addresses (a raw file at 0) "
+                        "or moved to --base, and the image is written there in any output format (--format, or OUT's "
+                        "name), as a merge of that one file. To sign elsewhere, --vector-to-sign writes what must be "
+                        "signed, and --fix-sig with --fix-sig-pubkey puts in the signature made there. Sizes and "
+                        "addresses of the image are decimal, or 0x and hexadecimal digits, as imgtool takes them; "
+                        "--base is hexadecimal as in a merge.\n"
+                        "Exit status: 0 written, 1 refused or failed, 2 usage error."),
+         {QStringLiteral("file"), QStringLiteral("The application to make an image of."), QStringLiteral("FILE")}, 1, 1},
     };
     return commands;
 }

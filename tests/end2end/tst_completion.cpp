@@ -167,7 +167,17 @@ void tst_Completion::offers_data()
     // The commands: given first, their own options and files.
     QTest::newRow("a command by its start") << QStringList{QStringLiteral("co")} << QStringList{QStringLiteral("compare")};
     QTest::newRow("a command's options") << QStringList{QStringLiteral("verify"), QStringLiteral("--")}
-                                         << QStringList{QStringLiteral("--help"), QStringLiteral("--json"), QStringLiteral("--map")};
+                                         << QStringList{QStringLiteral("--help"), QStringLiteral("--json"), QStringLiteral("--key"),
+                                                        QStringLiteral("--map")};
+    QTest::newRow("sign's own options") << QStringList{QStringLiteral("sign"), QStringLiteral("--fix")}
+                                        << QStringList{QStringLiteral("--fix-sig"), QStringLiteral("--fix-sig-pubkey")};
+    QTest::newRow("sign's words") << QStringList{QStringLiteral("sign"), QStringLiteral("--vector-to-sign"), QStringLiteral("d")}
+                                  << QStringList{QStringLiteral("digest")};
+    QTest::newRow("sign's key is a file") << QStringList{QStringLiteral("sign"), QStringLiteral("-k"), QStringLiteral("b")}
+                                          << QStringList{QStringLiteral("boot.hex")};
+    QTest::newRow("a merge's MCUboot words") << QStringList{QStringLiteral("--public-key-format"), QStringLiteral("f")}
+                                             << QStringList{QStringLiteral("full")};
+    QTest::newRow("sign-only options are not a merge's") << QStringList{QStringLiteral("--fix")} << none;
     QTest::newRow("a command's files") << QStringList{QStringLiteral("compare"), QStringLiteral("app.bin"), QStringLiteral("bo")}
                                        << QStringList{QStringLiteral("boot.hex")};
     QTest::newRow("a command's own formats") << QStringList{QStringLiteral("info"), QStringLiteral("--input-format"), QStringLiteral("s")}

@@ -393,10 +393,25 @@ void tst_OptionTable::singleValuesGivenOnce_data()
 {
     QTest::addColumn<QString>("option");
     QTest::addColumn<bool>("repeats");
+    QTest::addColumn<QString>("command"); // the word of a command that takes it; empty: the merge
 
     for (const CliOption &option : cliOptionTable()) {
-        if (!option.valueName.isEmpty())
-            QTest::newRow(qPrintable(dashedNames(option).join(QLatin1Char('/')))) << dashedNames(option).last() << option.repeats;
+        if (option.valueName.isEmpty())
+            continue;
+        // Given to the merge where it takes an option of that name (which
+        // may be another row), else to the first command that takes it.
+        bool merge = false;
+        for (const CliOption &other : cliOptionTable()) {
+            merge = merge || ((other.commands & CliCommand::bit(CliOptions::Command::Merge))
+                              && other.names.last() == option.names.last() && !other.valueName.isEmpty());
+        }
+        QString word;
+        for (const CliCommand &command : cliCommands()) {
+            if (!merge && word.isEmpty() && (option.commands & CliCommand::bit(command.command)))
+                word = command.word;
+        }
+        QTest::newRow(qPrintable(dashedNames(option).join(QLatin1Char('/'))))
+            << dashedNames(option).last() << option.repeats << word;
     }
 }
 
@@ -404,10 +419,12 @@ void tst_OptionTable::singleValuesGivenOnce()
 {
     QFETCH(QString, option);
     QFETCH(bool, repeats);
+    QFETCH(QString, command);
 
     const QStringList pair{"1000", "a.bin"};
     const QStringList output = option == QLatin1String("--output") ? QStringList() : QStringList{"-o", "o.bin"};
-    const Parsed parsed = parse(QStringList{option, "one", option, "two"} + output + pair);
+    const QStringList word = command.isEmpty() ? QStringList() : QStringList{command};
+    const Parsed parsed = parse(word + QStringList{option, "one", option, "two"} + output + pair);
     const QString named = QStringLiteral(" is given twice (one, two); it takes one value");
     if (repeats) {
         QVERIFY(!parsed.error.contains(named));
