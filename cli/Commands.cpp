@@ -242,7 +242,12 @@ int info(const CliOptions &options)
             status = DoesNot; // the line said why; the other files are still shown
             continue;
         }
-        const McubootInfo image = mcubootInfo(name, lookOptions(options));
+        // Read once more only where an image could be: its flat bytes at least
+        // a header, at most the largest image looked at.
+        const qint64 flat = described.flat.to - described.flat.from;
+        const McubootInfo image = flat >= Mcuboot::headerBytes && flat <= Mcuboot::largestWithoutSlot
+                                      ? mcubootInfo(name, lookOptions(options))
+                                      : McubootInfo();
         if (options.json)
             writeInfo(json, described, image);
         else
