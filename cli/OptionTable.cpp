@@ -815,7 +815,9 @@ QVector<CliOption> formatOptionRows()
             CliOption r = row(option);
             r.forOutput = [name](const OutputFormatInfo &f) { return f.option(name) != nullptr; };
             r.apply = [name](const QStringList &values, CliOptions &options, QString *error) {
-                return formatOf(options).option(name)->parse(values.last(), options.merge.formatSettings, error);
+                // A switch (no value name) is given no value.
+                return formatOf(options).option(name)->parse(values.value(values.size() - 1), options.merge.formatSettings,
+                                                             error);
             };
             rows << r;
         }
@@ -827,7 +829,7 @@ QVector<CliOption> formatOptionRows()
             CliOption r = row(option);
             const auto parse = option.parse;
             r.apply = [parse](const QStringList &values, CliOptions &options, QString *error) {
-                return parse(values.last(), options.merge.formatSettings, error);
+                return parse(values.value(values.size() - 1), options.merge.formatSettings, error);
             };
             rows << r;
         }

@@ -145,6 +145,7 @@ bool MergeJob::Private::check()
     sources.setDetectFormats(o.detectInputs);
     ReadOptions reading;
     reading.formats = o.formatSettings;
+    reading.details = format().readsInputDetails;
     sources.setReadOptions(reading);
     LayoutPlanner planner(sources, log);
     planner.setTrimming(o.overlap, o.crop, o.exclude);

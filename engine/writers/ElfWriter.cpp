@@ -10,6 +10,8 @@ namespace {
 struct ElfSettings
 {
     int machine = -1; // e_machine; -1: not given
+    bool bigEndian = false;
+    bool byteOrderGiven = false;
 };
 
 // The machines firmware is mostly built for, by the names --elf-machine
@@ -39,6 +41,14 @@ bool parseMachine(const QString &text, FormatSettings &settings, QString *error)
         return false;
     }
     settings.set<ElfSettings>().machine = number;
+    return true;
+}
+
+bool parseBigEndian(const QString &, FormatSettings &settings, QString *)
+{
+    ElfSettings &elf = settings.set<ElfSettings>();
+    elf.bigEndian = true;
+    elf.byteOrderGiven = true;
     return true;
 }
 
@@ -180,11 +190,12 @@ bool ElfWriter::tables()
     // The machine and byte order given, else those of an ELF input's
     // header where the merge looked at one.
     int machine = own.machine;
-    bool bigEndian = false;
+    bool bigEndian = own.bigEndian;
     for (const MergePlacement &p : layout->placements) {
         const QVariant inputMachine = p.details.value(QStringLiteral("machine"));
         if (inputMachine.isValid() && p.details.contains(QStringLiteral("byteOrder"))) {
-            bigEndian = p.details.value(QStringLiteral("byteOrder")).toString() == QLatin1String("big");
+            if (!own.byteOrderGiven)
+                bigEndian = p.details.value(QStringLiteral("byteOrder")).toString() == QLatin1String("big");
             if (machine < 0)
                 machine = inputMachine.toInt();
             break;
@@ -290,7 +301,7 @@ MERGEFILE_REGISTER(ElfWriter)
     static const OutputFormatInfo format = [] {
         OutputFormatInfo f;
         f.name = "elf";
-        f.summary = "a 32-bit ELF executable for debuggers and probes (--elf-machine)";
+        f.summary = "a 32-bit ELF executable for debuggers and probes (--elf-machine, --elf-big-endian)";
         f.extensions = ".elf .axf";
         FormatOption machine;
         machine.name = QStringLiteral("elf-machine");
@@ -300,7 +311,13 @@ MERGEFILE_REGISTER(ElfWriter)
         for (const MachineName &known : machineNames)
             machine.words << QLatin1String(known.name);
         machine.parse = parseMachine;
-        f.options = {machine};
+        FormatOption big;
+        big.name = QStringLiteral("elf-big-endian");
+        big.help = QStringLiteral("Write an --format elf output big-endian (by default the byte order of an ELF input, "
+                                  "else little-endian).");
+        big.parse = parseBigEndian;
+        f.options = {machine, big};
+        f.readsInputDetails = true;
         f.make = [](ByteSink &output, const WriterSettings &settings) {
             return std::unique_ptr<ImageWriter>(new ElfWriter(output, settings));
         };

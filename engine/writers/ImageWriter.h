@@ -64,6 +64,9 @@ struct OutputFormatInfo
     int maxRecordSize = 0;
     // Its bytes are the flat image itself, not a text of it.
     bool isTheImage = false;
+    // It writes what the inputs' readers find particular to their formats
+    // (an ELF input's machine): the merge gathers it then.
+    bool readsInputDetails = false;
     QVector<FormatOption> options; // its own
     std::unique_ptr<ImageWriter> (*make)(ByteSink &output, const WriterSettings &settings) = nullptr;
 

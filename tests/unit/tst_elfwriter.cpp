@@ -313,6 +313,8 @@ private slots:
     void entryPoint();
     void fromAnElfInput_data();
     void fromAnElfInput();
+    void machineOfAMergedElf_data();
+    void machineOfAMergedElf();
     void manyRuns_data();
     void manyRuns();
 };
@@ -505,14 +507,17 @@ void tst_ElfWriter::fromAnElfInput_data()
     QTest::addColumn<QString>("byteOrder"); // of the input, as its reader's details say
     QTest::addColumn<int>("inputMachine");
     QTest::addColumn<QString>("given");      // --elf-machine; empty: none
+    QTest::addColumn<bool>("bigGiven");      // --elf-big-endian
     QTest::addColumn<QString>("data");       // readelf's Data
     QTest::addColumn<QString>("machine");    // readelf's Machine
 
-    QTest::newRow("no ELF input") << QString() << 0 << QString() << QStringLiteral("2's complement, little endian") << QStringLiteral("None");
-    QTest::newRow("a big-endian PowerPC input") << QStringLiteral("big") << 20 << QString() << QStringLiteral("2's complement, big endian") << QStringLiteral("PowerPC");
-    QTest::newRow("a little-endian ARM input") << QStringLiteral("little") << 40 << QString() << QStringLiteral("2's complement, little endian") << QStringLiteral("ARM");
-    QTest::newRow("the machine given wins, the byte order stays") << QStringLiteral("big") << 20 << QStringLiteral("riscv") << QStringLiteral("2's complement, big endian")
+    QTest::newRow("no ELF input") << QString() << 0 << QString() << false << QStringLiteral("2's complement, little endian") << QStringLiteral("None");
+    QTest::newRow("a big-endian PowerPC input") << QStringLiteral("big") << 20 << QString() << false << QStringLiteral("2's complement, big endian") << QStringLiteral("PowerPC");
+    QTest::newRow("a little-endian ARM input") << QStringLiteral("little") << 40 << QString() << false << QStringLiteral("2's complement, little endian") << QStringLiteral("ARM");
+    QTest::newRow("the machine given wins, the byte order stays") << QStringLiteral("big") << 20 << QStringLiteral("riscv") << false << QStringLiteral("2's complement, big endian")
                                                                    << QStringLiteral("RISC-V");
+    QTest::newRow("big-endian given, no ELF input") << QString() << 0 << QString() << true << QStringLiteral("2's complement, big endian") << QStringLiteral("None");
+    QTest::newRow("big-endian given over a little-endian ARM input") << QStringLiteral("little") << 40 << QString() << true << QStringLiteral("2's complement, big endian") << QStringLiteral("ARM");
 }
 
 void tst_ElfWriter::fromAnElfInput()
@@ -520,6 +525,7 @@ void tst_ElfWriter::fromAnElfInput()
     QFETCH(QString, byteOrder);
     QFETCH(int, inputMachine);
     QFETCH(QString, given);
+    QFETCH(bool, bigGiven);
     QFETCH(QString, data);
     QFETCH(QString, machine);
 
@@ -536,6 +542,8 @@ void tst_ElfWriter::fromAnElfInput()
     QString error;
     if (!given.isEmpty())
         QVERIFY(OutputFormats::find(QStringLiteral("elf"))->option(QStringLiteral("elf-machine"))->parse(given, own, &error));
+    if (bigGiven)
+        QVERIFY(OutputFormats::find(QStringLiteral("elf"))->option(QStringLiteral("elf-big-endian"))->parse(QString(), own, &error));
     qint64 promised = 0;
     const QByteArray written = hand.write(own, &promised);
     QCOMPARE(qint64(written.size()), promised);
@@ -551,8 +559,47 @@ void tst_ElfWriter::fromAnElfInput()
     const Readback::Runs runs{{0x20000, a}, {0x30000, b}};
     const QString wrong = compareTables(seen, runs, written);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
-    QCOMPARE(objcopyImage(name, byteOrder == QLatin1String("big"), char(0xFF), dir.filePath(QStringLiteral("o.bin"))),
+    QCOMPARE(objcopyImage(name, data.contains(QLatin1String("big")), char(0xFF), dir.filePath(QStringLiteral("o.bin"))),
              modelFlat(runs, char(0xFF)));
+}
+
+// A merge asks its readers for what the ELF output takes from an ELF input:
+// an ELF file written for ARM, merged again with a raw file into ELF with
+// no machine given, names ARM; with --elf-big-endian, big-endian.
+void tst_ElfWriter::machineOfAMergedElf_data()
+{
+    QTest::addColumn<bool>("bigGiven");
+    QTest::newRow("as the input") << false;
+    QTest::newRow("big-endian given") << true;
+}
+
+void tst_ElfWriter::machineOfAMergedElf()
+{
+    QFETCH(bool, bigGiven);
+    ElfMerge first;
+    QVERIFY2(first.write({{Kind::Raw, 0x20000, 5000}}, {}, char(0xFF), QStringLiteral("arm")), qPrintable(first.log.join('\n')));
+    QTemporaryDir dir;
+    const QString raw = dir.filePath(QStringLiteral("data.bin"));
+    QFile file(raw);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(Model::content(7, 300)) == 300);
+    file.close();
+    MergeOptions options;
+    options.detectInputs = true;
+    options.base = 0x20000;
+    options.format = OutputFormats::find(QStringLiteral("elf"));
+    QString error;
+    if (bigGiven)
+        QVERIFY(options.format->option(QStringLiteral("elf-big-endian"))->parse(QString(), options.formatSettings, &error));
+    const QString out = dir.filePath(QStringLiteral("again.elf"));
+    QStringList log;
+    MergeJob job({{true, first.output, MergeAddress::own(), 0}, {true, raw, MergeAddress::at(0x30000), 0}}, out,
+                 [&log](const QString &line) { log << line; }, options);
+    QVERIFY2(job.check() && job.write(), qPrintable(log.join('\n')));
+    ReadElf seen;
+    QVERIFY(readelf(out, seen));
+    QCOMPARE(seen.header.value(QStringLiteral("Machine")), QStringLiteral("ARM"));
+    QCOMPARE(seen.header.value(QStringLiteral("Data")),
+             bigGiven ? QStringLiteral("2's complement, big endian") : QStringLiteral("2's complement, little endian"));
 }
 
 void tst_ElfWriter::manyRuns_data()
