@@ -103,8 +103,8 @@ void tst_FormatContract::promisedAndReadBack()
     shape.budget = qint64(1) << 20;
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    // Drawn again while two rows give one address, which the model does not
-    // refuse as a merge does.
+    // Drawn again while two rows give one address: a merge refuses that
+    // (and so does the model), and this test wants an image to read back.
     Model::Merge merge;
     QVector<Layouts::Input> inputs;
     for (bool twice = true; twice;) {
