@@ -11,6 +11,7 @@
 #include "inspect/Verify.h"
 #include "mcuboot/McubootImage.h"
 #include "report/JsonWriter.h"
+#include "writers/ImageWriter.h"
 
 #include <QFileInfo>
 
@@ -404,7 +405,8 @@ void checkMcuboot(const QByteArray &bytes, const QString &name, const QString &l
 bool checkMapImages(const MapFile &map, const QString &imageName, const Mcuboot::Key &key, QVector<VerifyCheck> &checks,
                     const Messages::Log &log)
 {
-    const bool flat = map.format == QLatin1String("bin");
+    const OutputFormatInfo *written = OutputFormats::find(map.format);
+    const bool flat = written && written->isTheImage;
     LoneFileOptions look;
     look.fill = map.fill;
     look.base = map.imageStart;
