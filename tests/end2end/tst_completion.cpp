@@ -3,6 +3,7 @@
 // called, and what it offers read back from COMPREPLY.
 
 #include "CliOptions.h"
+#include "writers/ImageWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -87,8 +88,9 @@ void tst_Completion::offers_data()
     const QStringList files{QStringLiteral("-dash.bin"), QStringLiteral("app.bin"), QStringLiteral("app.elf"),
                             QStringLiteral("boot.hex"), QStringLiteral("images"), QStringLiteral("my:file.bin"),
                             QStringLiteral("two::colons.bin"), QStringLiteral("with space.bin")};
-    const QStringList formats{QStringLiteral("bin"),  QStringLiteral("c"),      QStringLiteral("dfuse"), QStringLiteral("elf"), QStringLiteral("hex"), QStringLiteral("srec"),
-                              QStringLiteral("ti-txt"), QStringLiteral("uf2"), QStringLiteral("vmem")};
+    // Every registered output format, whatever formats are added.
+    QStringList formats = OutputFormats::names();
+    formats.sort();
 
     QTest::newRow("an option by its start") << QStringList{QStringLiteral("--fo")} << QStringList{QStringLiteral("--format")};
     QTest::newRow("options sharing a start")

@@ -208,7 +208,11 @@ void tst_OptionTable::usageErrors_data()
     QTest::addColumn<QString>("error");
 
     const QStringList pair{"-o", "o.bin", "1000", "a.bin"};
-    QTest::newRow("unknown format") << QStringList{"--format", "s19"} + pair << "unknown format s19: bin, hex, srec, ti-txt, vmem, c, uf2, dfuse or elf";
+    // Every registered output format is named, in the registry's order.
+    const QStringList outputs = OutputFormats::names();
+    QTest::newRow("unknown format") << QStringList{"--format", "s19"} + pair
+                                    << QStringLiteral("unknown format s19: %1 or %2")
+                                           .arg(outputs.mid(0, outputs.size() - 1).join(QLatin1String(", ")), outputs.last());
     QTest::newRow("unknown input format") << QStringList{"--input-format", "hex"} + pair
                                           << "unknown input format hex: auto or raw";
     QTest::newRow("base past 32 bits") << QStringList{"--base", "100000000"} + pair
