@@ -168,19 +168,6 @@ inline Image image(const Merge &merge)
         highest = qMax(highest, field.address + field.size());
     out.bytes = QByteArray(int(highest - merge.base), merge.fill);
     out.present = QByteArray(out.bytes.size(), char(0));
-    // Two rows that give one address are refused before anything is read,
-    // as the window has always refused them.
-    QVector<qint64> given;
-    for (const File &f : merge.files) {
-        if (f.kind == File::Raw || !f.ownAddresses) {
-            const qint64 address = f.kind == File::Raw ? f.address : f.lowest();
-            if (given.contains(address)) {
-                out.refused = true;
-                return out;
-            }
-            given.append(address);
-        }
-    }
     QVector<int> owners(out.bytes.size(), -1); // who has each address, by the overlap rule
     int *owner = owners.data();
     char *bytes = out.bytes.data();

@@ -103,8 +103,9 @@ void tst_FormatContract::promisedAndReadBack()
     shape.budget = qint64(1) << 20;
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    // Drawn again while two rows give one address: a merge refuses that
-    // (and so does the model), and this test wants an image to read back.
+    // Drawn again while two rows give one address, which a merge refuses
+    // before anything is read and the model, a picture of the image, does
+    // not know.
     Model::Merge merge;
     QVector<Layouts::Input> inputs;
     for (bool twice = true; twice;) {
