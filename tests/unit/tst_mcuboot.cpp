@@ -498,7 +498,7 @@ private slots:
         QVERIFY2(makeImage(payload, QStringLiteral("app.bin"), o, &key, &image, lines.log()),
                  qPrintable(lines.lines.join(QLatin1Char('\n'))));
 
-        QJsonObject spec{{"padHeader", padHeader},
+        QJsonObject wanted{{"padHeader", padHeader},
                          {"hsize", 0x100},
                          {"version", QJsonArray{1, 2, 3, 4}},
                          {"load", 0},
@@ -510,10 +510,10 @@ private slots:
                          {"maxAlign", maxAlign},
                          {"confirm", confirm},
                          {"erased", erased}};
-        write(QStringLiteral("spec.json"), QJsonDocument(spec).toJson());
+        write(QStringLiteral("wanted.json"), QJsonDocument(wanted).toJson());
         write(QStringLiteral("payload.bin"), payload);
         QByteArray expected;
-        QVERIFY(run(python, {path("oracle.py"), "build", path("spec.json"), path("payload.bin"), keys.value("ed25519")},
+        QVERIFY(run(python, {path("oracle.py"), "build", path("wanted.json"), path("payload.bin"), keys.value("ed25519")},
                     &expected));
         QCOMPARE(image.size(), int(expected.size() / 2));
         QCOMPARE(hexOf(image), QString::fromLatin1(expected));
